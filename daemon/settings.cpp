@@ -1,0 +1,181 @@
+#include "constants.h"
+#include "daemon.h"
+#include "settingscontroller.h"
+
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QTimer>
+
+#include <limits>
+
+namespace {
+QString boolText(bool value)
+{
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
+} // namespace
+
+int Daemon::minutesToMsec(qint64 minutes, bool *clamped)
+{
+    constexpr qint64 maxMsec = std::numeric_limits<int>::max();
+    const qint64 msec = minutes * 60000;
+    const qint64 bounded = qBound<qint64>(0, msec, maxMsec);
+    if (clamped)
+        *clamped = bounded != msec;
+    return int(bounded);
+}
+
+void Daemon::setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what)
+{
+    bool clamped = false;
+    const int msec = minutesToMsec(minutes, &clamped);
+    if (clamped)
+        m_logger.warning(QStringLiteral("%1 = %2 minutes does not fit a timer, using %3 ms")
+                                 .arg(what)
+                                 .arg(minutes)
+                                 .arg(msec));
+    timer->setInterval(msec);
+}
+
+QString Daemon::loadSettings(bool reload)
+{
+    const QString where = QStringLiteral("QString Daemon::loadSettings(bool)");
+    const Params oldSettings = m_settingsController->params();
+    const QString result = m_settingsController->load();
+    Params newSettings = m_settingsController->params();
+
+    if (newSettings.log_level.first)
+        m_logger.setLevel(newSettings.log_level.second);
+    else
+        m_logger.setLevel(Logger::Debug);
+
+    m_logger.info(QStringLiteral("Loading settings, reload = %1").arg(boolText(reload)));
+
+    if (reload) {
+        if ((oldSettings.t_download_min.second != newSettings.t_download_min.second
+             || oldSettings.t_download_max.second != newSettings.t_download_max.second)
+            && m_downloadUpdatesTimer) {
+            m_logger.debug(where, QStringLiteral("downloadIntervalChanged && m_downloadUpdatesTimer"));
+            setDownloadTimerInterval();
+        }
+        if (oldSettings.t_check.second != newSettings.t_check.second && m_checkUpdatesTimer) {
+            m_logger.debug(where, QStringLiteral("timeToCheckUpdatesChanged && m_checkUpdatesTimer"));
+            setTimerMinutes(m_checkUpdatesTimer, newSettings.t_check.second, KEY_T_CHECK);
+        }
+        if (oldSettings.t_end_check.second != newSettings.t_end_check.second && m_checkTEndTimer) {
+            m_logger.debug(where, QStringLiteral("timeToCheckEndDateChanged && m_checkTEndTimer"));
+            setTimerMinutes(m_checkTEndTimer, newSettings.t_end_check.second, KEY_T_END_CHECK);
+        }
+        if (oldSettings.t_retry.second != newSettings.t_retry.second
+            && newSettings.retry_time_stamp.first) {
+            const qint64 hours = qint64(newSettings.t_retry.second) - oldSettings.t_retry.second;
+            newSettings.retry_time_stamp.second =
+                    newSettings.retry_time_stamp.second.addSecs(hours * 3600);
+            m_settingsController->setParams(newSettings);
+            m_logger.debug(where,
+                           QStringLiteral("hoursToRetryChanged && newSettings.retry_time_stamp.first"));
+        }
+        if (oldSettings.t_delay.second != newSettings.t_delay.second
+            && newSettings.upgrade_time_stamp.first) {
+            const qint64 days = qint64(newSettings.t_delay.second) - oldSettings.t_delay.second;
+            newSettings.upgrade_time_stamp.second =
+                    newSettings.upgrade_time_stamp.second.addDays(days);
+            m_settingsController->setParams(newSettings);
+            m_logger.debug(
+                    where,
+                    QStringLiteral("daysToUpgradeChanged && newSettings.upgrade_time_stamp.first"));
+        }
+    }
+
+    m_logger.debug(where, QStringLiteral("t_download_min"), newSettings.t_download_min.second);
+    m_logger.debug(where, QStringLiteral("t_download_max"), newSettings.t_download_max.second);
+    m_logger.debug(where, QStringLiteral("t_check"), newSettings.t_check.second);
+    m_logger.debug(where, QStringLiteral("t_end_check"), newSettings.t_end_check.second);
+    m_logger.debug(where, QStringLiteral("t_retry"), newSettings.t_retry.second);
+    m_logger.debug(where, QStringLiteral("old t_delay"), oldSettings.t_delay.second);
+    m_logger.debug(where, QStringLiteral("new t_delay"), newSettings.t_delay.second);
+    m_logger.debug(where, QStringLiteral("always_new_update = %1")
+                                  .arg(boolText(newSettings.always_new_update.second)));
+    m_logger.debug(where, QStringLiteral("snapshot = %1").arg(boolText(newSettings.snapshot.second)));
+    m_logger.debug(where, QStringLiteral("%1 = %2").arg(KEY_HOST_TO_PING,
+                                                       newSettings.host_to_ping.second));
+    m_logger.debug(where, QStringLiteral("action_on_error"), newSettings.action_on_error.second);
+    m_logger.debug(where, QStringLiteral("use_sources_list_d"),
+                   newSettings.use_sources_list_d.second);
+    m_logger.debug(where, QStringLiteral("free_space_policy"), newSettings.free_space_policy.second);
+    m_logger.debug(where, QStringLiteral("upgrade_time_stamp = ")
+                                  + newSettings.upgrade_time_stamp.second.toString(DATE_TIME_FORMAT));
+    m_logger.debug(where, QStringLiteral("retry_time_stamp = ")
+                                  + newSettings.retry_time_stamp.second.toString(DATE_TIME_FORMAT));
+
+    actualizeSnapshotStamp(newSettings.snapshot.second);
+
+    // While a stamp is set its timer runs: the daemon's own writes of the
+    // file (deadline, retry stamp) reload the settings moments after they
+    // started the timer, and stopping it then would lose the deadline.
+    if (newSettings.upgrade_time_stamp.first) {
+        if (!m_checkTEndTimer) {
+            m_logger.debug(where,
+                           QStringLiteral("newSettings.upgrade_time_stamp.first && !m_checkTEndTimer"));
+            startTEndTimer();
+        } else if (!m_checkTEndTimer->isActive()) {
+            m_checkTEndTimer->start();
+        }
+    } else if (m_checkTEndTimer && m_checkTEndTimer->isActive()) {
+        m_logger.debug(where, QStringLiteral("m_checkTEndTimer && m_checkTEndTimer->isActive()"));
+        m_checkTEndTimer->stop();
+    }
+
+    if (newSettings.retry_time_stamp.first) {
+        if (!m_checkRetryTimeStampTimer) {
+            m_logger.debug(where, QStringLiteral("newSettings.retry_time_stamp.first && "
+                                                 "!m_checkRetryTimeStampTimer"));
+            startEndRetryTimer();
+        } else if (!m_checkRetryTimeStampTimer->isActive()) {
+            m_checkRetryTimeStampTimer->start();
+        }
+    } else if (m_checkRetryTimeStampTimer && m_checkRetryTimeStampTimer->isActive()) {
+        m_logger.debug(where, QStringLiteral("m_checkRetryTimeStampTimer && "
+                                             "m_checkRetryTimeStampTimer->isActive()"));
+        m_checkRetryTimeStampTimer->stop();
+    }
+
+    parseExtraRepos(newSettings.extra_repos.second);
+    m_logger.debug(where, QStringLiteral("extra_repos_policy"),
+                   newSettings.extra_repos_policy.second);
+    if (newSettings.extra_repos_policy.second == 0)
+        m_allReposPolicy = 2;
+    else if (newSettings.extra_repos_policy.second == 1)
+        m_allReposPolicy = 3;
+    if (m_extraRepos.isEmpty())
+        m_allReposPolicy = newSettings.use_sources_list_d.second;
+
+    m_settingsController->sync();
+    m_logger.debug(where, QStringLiteral("m_allReposPolicy"), m_allReposPolicy);
+    manageReposPolicyFile();
+    return result;
+}
+
+void Daemon::reloadSettings()
+{
+    const QString where = QStringLiteral("void Daemon::reloadSettings()");
+    m_logger.debug(where);
+    if (m_firstBlockPassed) {
+        m_logger.debug(where, QStringLiteral("Config has changed, need to imitate again"));
+        m_firstBlockPassed = false;
+    }
+    loadSettings(true);
+    rewatchConfigFile();
+}
+
+void Daemon::rewatchConfigFile()
+{
+    // Editors and atomic writers (the daemon's own sync included) replace the
+    // file by a rename; the watch then sits on the old inode or is dropped.
+    // A frozen configuration (copy present) stays unwatched.
+    if (!m_configWatcher || QFile::exists(SETTINGS_COPY_PATH) || !QFile::exists(SETTINGS_PATH))
+        return;
+    if (m_configWatcher->files().contains(SETTINGS_PATH))
+        m_configWatcher->removePath(SETTINGS_PATH);
+    m_configWatcher->addPath(SETTINGS_PATH);
+}

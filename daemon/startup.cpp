@@ -1,0 +1,67 @@
+#include "constants.h"
+#include "daemon.h"
+#include "settingscontroller.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QProcess>
+#include <QTimer>
+
+Daemon::Daemon(QObject *parent)
+    : QObject(parent)
+    , m_logger(LOG_FILE_PATH, Logger::Debug)
+{
+    m_settingsController = new SettingsController(SETTINGS_PATH);
+    m_settingsController->setLogger(&m_logger);
+    m_commonProcess = new QProcess(this);
+    m_commonProcess->setProgram(SERVICE_SCRIPT_PATH);
+    m_checkUpdatesTimer = new QTimer(this);
+    m_waitDownloadProcTimer = new QTimer(this);
+    m_waitDownloadProcTimer->setInterval(5000);
+    m_psProcess = new QProcess(this);
+    m_psProcess->setProgram(PS_PROGRAM);
+}
+
+Daemon::~Daemon()
+{
+    delete m_settingsController;
+}
+
+void Daemon::start()
+{
+    m_logger.debug(QStringLiteral("void Daemon::start()"));
+    tryToCreateAppDirs();
+
+    const QString settingsPath = loadSettings(false);
+
+    m_configWatcher = new QFileSystemWatcher(this);
+    m_configWatcher->addPath(settingsPath);
+    connect(m_configWatcher, &QFileSystemWatcher::fileChanged, this, &Daemon::reloadSettings);
+
+    setTimerMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second,
+                    KEY_T_CHECK);
+}
+
+void Daemon::tryToCreateAppDirs()
+{
+    const QString where = QStringLiteral("void Daemon::tryToCreateAppDirs()");
+    m_logger.debug(where);
+    for (const QString &path : {APP_LOG_DIR, APP_CACHE_DIR}) {
+        QDir dir(path);
+        if (!dir.exists()) {
+            m_logger.debug(where, QStringLiteral("%1 does not exist").arg(path));
+            dir.mkdir(path);
+        }
+    }
+}
+
+bool Daemon::isUpgradeStampPresent() const
+{
+    for (const QString &stamp : {SNAPSHOT_STAMP_PATH, MINOR_SUCCESS_STAMP_PATH,
+                                 MINOR_FAIL_STAMP_PATH}) {
+        if (QFile::exists(stamp))
+            return true;
+    }
+    return false;
+}

@@ -1,0 +1,115 @@
+#include "logger.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <cstdio>
+
+namespace {
+QMutex &writeMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+} // namespace
+
+Logger::Logger(const QString &filePath, Level level) : m_filePath(filePath), m_level(level) { }
+
+void Logger::setLevel(const QString &levelName)
+{
+    static const struct {
+        const char *name;
+        Level level;
+    } names[] = {{"debug", Debug}, {"info", Info}, {"warning", Warning}, {"error", Error}};
+    const QString wanted = levelName.trimmed().toLower();
+    for (const auto &entry : names) {
+        if (wanted == QLatin1String(entry.name)) {
+            m_level = entry.level;
+            return;
+        }
+    }
+    warning(QStringLiteral("Unknown log level \"%1\", keeping %2")
+                    .arg(levelName, Logger::levelName(m_level)));
+}
+
+void Logger::setLevel(Level level)
+{
+    m_level = level;
+}
+
+Logger::Level Logger::level() const
+{
+    return m_level;
+}
+
+QString Logger::filePath() const
+{
+    return m_filePath;
+}
+
+void Logger::debug(const QString &text) const
+{
+    write(Debug, QString(), text);
+}
+
+void Logger::debug(const QString &where, const QString &message) const
+{
+    write(Debug, where, message);
+}
+
+void Logger::debug(const QString &where, const QString &name, int value) const
+{
+    write(Debug, where, QStringLiteral("%1 = %2").arg(name).arg(value));
+}
+
+void Logger::info(const QString &message) const
+{
+    write(Info, QString(), message);
+}
+
+void Logger::warning(const QString &message) const
+{
+    write(Warning, QString(), message);
+}
+
+void Logger::error(const QString &message) const
+{
+    write(Error, QString(), message);
+}
+
+QString Logger::levelName(Level level)
+{
+    switch (level) {
+    case Debug:
+        return QStringLiteral("DEBUG");
+    case Info:
+        return QStringLiteral("INFO");
+    case Warning:
+        return QStringLiteral("WARNING");
+    case Error:
+        return QStringLiteral("ERROR");
+    }
+    return QString::number(int(level));
+}
+
+void Logger::write(Level level, const QString &where, const QString &message) const
+{
+    if (level < m_level)
+        return;
+    QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    line += QLatin1Char(' ') + levelName(level) + QLatin1Char(' ');
+    if (!where.isEmpty())
+        line += where + QStringLiteral(": ");
+    line += message;
+    line += QLatin1Char('\n');
+    const QByteArray bytes = line.toUtf8();
+
+    QMutexLocker lock(&writeMutex());
+    QFile file(m_filePath);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(bytes) == bytes.size())
+        return;
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <utility>
+
+// The settings record of the configuration file. Every field pairs a
+// presence flag (`first`: the file holds a usable value) with the value.
+struct Params
+{
+    std::pair<bool, int> t_check {false, 0};
+    std::pair<bool, int> t_download_min {false, 0};
+    std::pair<bool, int> t_download_max {false, 0};
+    std::pair<bool, int> t_retry {false, 0};
+    std::pair<bool, int> t_end_check {false, 0};
+    std::pair<bool, int> t_delay {false, 0};
+    std::pair<bool, int> action_on_error {false, 0};
+    std::pair<bool, bool> snapshot {false, false};
+    std::pair<bool, bool> always_new_update {false, false};
+    std::pair<bool, int> free_space_policy {false, 0};
+    std::pair<bool, int> use_sources_list_d {false, 0};
+    std::pair<bool, QString> host_to_ping {false, QString()};
+    std::pair<bool, QDateTime> upgrade_time_stamp {false, QDateTime()};
+    std::pair<bool, QString> extra_repos {false, QString()};
+    std::pair<bool, int> extra_repos_policy {false, 0};
+    std::pair<bool, QString> log_level {false, QString()};
+    std::pair<bool, QDateTime> retry_time_stamp {false, QDateTime()};
+
+    bool operator==(const Params &other) const;
+    bool operator!=(const Params &other) const { return !(*this == other); }
+};

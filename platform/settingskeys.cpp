@@ -1,0 +1,23 @@
+#include "settingskeys.h"
+
+const QString KEY_T_CHECK = QStringLiteral("T_check");
+const QString KEY_T_DOWNLOAD_MIN = QStringLiteral("T_download_min");
+const QString KEY_T_DOWNLOAD_MAX = QStringLiteral("T_download_max");
+const QString KEY_T_RETRY = QStringLiteral("T_retry");
+const QString KEY_T_END_CHECK = QStringLiteral("T_end_check");
+const QString KEY_T_DELAY = QStringLiteral("T_delay");
+const QString KEY_T_END = QStringLiteral("T_end");
+const QString KEY_ACTION_ON_ERROR = QStringLiteral("Action_on_error");
+const QString KEY_SNAPSHOT = QStringLiteral("Snapshot");
+const QString KEY_ALWAYS_NEW_UPDATE = QStringLiteral("Always_new_update");
+const QString KEY_FREE_SPACE_POLICY = QStringLiteral("Free_space_policy");
+const QString KEY_USE_SOURCES_LIST_D = QStringLiteral("Use_sources_list_d");
+const QString KEY_HOST_TO_PING = QStringLiteral("Host_to_ping");
+const QString KEY_HOST_TO_PING_LOWER = QStringLiteral("host_to_ping");
+const QString KEY_EXTRA_REPOS = QStringLiteral("Extra_repos");
+const QString KEY_EXTRA_REPOS_POLICY = QStringLiteral("Extra_repos_policy");
+const QString KEY_LOG_LEVEL = QStringLiteral("Log_level");
+const QString ACTION_RETRY = QStringLiteral("Retry");
+const QString ACTION_RESET = QStringLiteral("Reset");
+const QString ACTION_STOP = QStringLiteral("Stop");
+const QString DEFAULT_HOST_TO_PING = QStringLiteral("9.9.9.9");

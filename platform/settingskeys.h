@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+// The vocabulary of the daemon's configuration file, shared by the
+// parameter store and the daemon.
+extern const QString KEY_T_CHECK;
+extern const QString KEY_T_DOWNLOAD_MIN;
+extern const QString KEY_T_DOWNLOAD_MAX;
+extern const QString KEY_T_RETRY;
+extern const QString KEY_T_END_CHECK;
+extern const QString KEY_T_DELAY;
+extern const QString KEY_T_END;
+extern const QString KEY_ACTION_ON_ERROR;
+extern const QString KEY_SNAPSHOT;
+extern const QString KEY_ALWAYS_NEW_UPDATE;
+extern const QString KEY_FREE_SPACE_POLICY;
+extern const QString KEY_USE_SOURCES_LIST_D;
+extern const QString KEY_HOST_TO_PING;
+extern const QString KEY_HOST_TO_PING_LOWER;
+extern const QString KEY_EXTRA_REPOS;
+extern const QString KEY_EXTRA_REPOS_POLICY;
+extern const QString KEY_LOG_LEVEL;
+extern const QString ACTION_RETRY;
+extern const QString ACTION_RESET;
+extern const QString ACTION_STOP;
+extern const QString DEFAULT_HOST_TO_PING;

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "daemon.h"
+#include "settingscontroller.h"
+
+#include <QFileSystemWatcher>
+#include <QTimer>
+
+// Reaches into a Daemon for in-process tests.
+class DaemonTestPeer
+{
+public:
+    explicit DaemonTestPeer(Daemon &daemon) : d(daemon) { }
+
+    int &task() { return d.m_task; }
+    bool &upgradeEnabled() { return d.m_isUpgradeEnabled; }
+    bool &forcedMode() { return d.m_forcedMode; }
+    bool &firstBlockPassed() { return d.m_firstBlockPassed; }
+    int &currentError() { return d.m_currentError; }
+    QString &availUpdateVersion() { return d.m_availUpdateVersion; }
+    int &allReposPolicy() { return d.m_allReposPolicy; }
+    QStringList extraRepos() const { return d.m_extraRepos; }
+    Logger &logger() { return d.m_logger; }
+    SettingsController *settings() const { return d.m_settingsController; }
+    QTimer *checkUpdatesTimer() const { return d.m_checkUpdatesTimer; }
+    QTimer *checkTEndTimer() const { return d.m_checkTEndTimer; }
+    QTimer *checkRetryTimeStampTimer() const { return d.m_checkRetryTimeStampTimer; }
+    QFileSystemWatcher *configWatcher() const { return d.m_configWatcher; }
+
+private:
+    Daemon &d;
+};

@@ -1,0 +1,332 @@
+#include "constants.h"
+#include "daemontestpeer.h"
+#include "sandbox.h"
+#include "waituntil.h"
+
+#include <QtTest>
+
+#include <cstdio>
+#include <limits>
+
+namespace {
+const QString CONFIG = QStringLiteral("/etc/kirta-update-service/kirta-update-daemon.conf");
+
+QString stamp(const QDateTime &when)
+{
+    return when.toString(DATE_TIME_FORMAT);
+}
+
+// A whole-minute moment, as the file keeps them.
+QDateTime minuteFromNow(qint64 secs)
+{
+    QDateTime when = QDateTime::currentDateTime().addSecs(secs);
+    when.setTime(QTime(when.time().hour(), when.time().minute()));
+    return when;
+}
+} // namespace
+
+// Loading and reloading the configuration: timers, stamps, log level and the
+// watch on the file.
+class TestDaemonSettings : public QObject
+{
+    Q_OBJECT
+
+    SandboxTree tree;
+
+    void writeConfig(const QString &text) { QVERIFY(tree.writeFile(CONFIG, text)); }
+
+    // Replaces the file the way editors and `sed -i` do: a new file renamed
+    // over the old one.
+    void replaceConfig(const QString &text)
+    {
+        const QString temp = tree.path(CONFIG) + QStringLiteral(".new");
+        QFile file(temp);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+        file.close();
+        QVERIFY(std::rename(QFile::encodeName(temp).constData(),
+                         QFile::encodeName(tree.path(CONFIG)).constData())
+                == 0);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        QVERIFY(tree.reset());
+        QVERIFY(tree.mkpath(APP_LOG_DIR.mid(tree.root().size())));
+        QVERIFY(tree.mkpath(APP_CACHE_DIR.mid(tree.root().size())));
+    }
+
+    void startCreatesDirectories()
+    {
+        QVERIFY(tree.reset());
+        writeConfig(QStringLiteral("T_check=5\n"));
+        Daemon daemon;
+        daemon.start();
+        QVERIFY(QFileInfo(APP_LOG_DIR).isDir());
+        QVERIFY(QFileInfo(APP_CACHE_DIR).isDir());
+        QVERIFY(QFileInfo(SOURCES_DIR).isDir());
+        QCOMPARE(DaemonTestPeer(daemon).checkUpdatesTimer()->interval(), 5 * 60000);
+        QVERIFY(!DaemonTestPeer(daemon).checkUpdatesTimer()->isActive());
+    }
+
+    void startWithoutParentDirectoriesGoesOn()
+    {
+        QVERIFY(QDir(tree.path(QStringLiteral("/var"))).removeRecursively());
+        writeConfig(QStringLiteral("T_check=5\n"));
+        Daemon daemon;
+        daemon.start();
+        QVERIFY(!QFileInfo::exists(APP_CACHE_DIR));
+        QVERIFY(DaemonTestPeer(daemon).configWatcher());
+    }
+
+    void stampTimersAtStart_data()
+    {
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<bool>("deadlineTimer");
+        QTest::addColumn<bool>("retryTimer");
+        const QString ahead = stamp(minuteFromNow(7200));
+        QTest::newRow("neither") << "T_check=5\n" << false << false;
+        QTest::newRow("deadline") << "T_end=" + ahead + "\n" << true << false;
+        QTest::newRow("retry") << "Retry_time_stamp=" + ahead + "\n" << false << true;
+        QTest::newRow("both") << "T_end=" + ahead + "\nRetry_time_stamp=" + ahead + "\n" << true
+                              << true;
+        QTest::newRow("malformed deadline") << "T_end=soon\n" << false << false;
+    }
+
+    void stampTimersAtStart()
+    {
+        QFETCH(QString, config);
+        QFETCH(bool, deadlineTimer);
+        QFETCH(bool, retryTimer);
+        writeConfig(QStringLiteral("T_end_check=3\n") + config);
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        QCOMPARE(peer.checkTEndTimer() && peer.checkTEndTimer()->isActive(), deadlineTimer);
+        QCOMPARE(peer.checkRetryTimeStampTimer() && peer.checkRetryTimeStampTimer()->isActive(),
+                 retryTimer);
+        if (deadlineTimer)
+            QCOMPARE(peer.checkTEndTimer()->interval(), 3 * 60000);
+    }
+
+    // A reload, e.g. after the daemon wrote the deadline itself, must not stop
+    // the timer that arms the upgrade once the deadline passes.
+    void stampTimersSurviveReloads()
+    {
+        const QString ahead = stamp(minuteFromNow(7200));
+        writeConfig("T_end=" + ahead + "\nRetry_time_stamp=" + ahead + "\n");
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        for (int round = 0; round < 3; ++round) {
+            daemon.loadSettings(true);
+            QVERIFY(peer.checkTEndTimer()->isActive());
+            QVERIFY(peer.checkRetryTimeStampTimer()->isActive());
+        }
+        peer.checkTEndTimer()->stop();
+        daemon.loadSettings(true);
+        QVERIFY2(peer.checkTEndTimer()->isActive(), "a stopped deadline timer starts again");
+
+        writeConfig(QStringLiteral("T_check=5\n"));
+        daemon.loadSettings(true);
+        QVERIFY(!peer.checkTEndTimer()->isActive());
+        QVERIFY(!peer.checkRetryTimeStampTimer()->isActive());
+    }
+
+    void intervalChangesMoveStamps_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<qint64>("retryShiftSecs");
+        QTest::addColumn<qint64>("deadlineShiftSecs");
+        QTest::newRow("retry 2h -> 5h") << "T_retry=2\nT_delay=3\n" << "T_retry=5\nT_delay=3\n"
+                                        << qint64(3 * 3600) << qint64(0);
+        QTest::newRow("retry 5h -> 1h") << "T_retry=5\n" << "T_retry=1\n" << qint64(-4 * 3600)
+                                        << qint64(0);
+        QTest::newRow("delay 3d -> 1d") << "T_delay=3\n" << "T_delay=1\n" << qint64(0)
+                                        << qint64(-2 * 86400);
+        QTest::newRow("nothing changed") << "T_delay=3\nT_retry=2\n" << "T_delay=3\nT_retry=2\n"
+                                         << qint64(0) << qint64(0);
+    }
+
+    void intervalChangesMoveStamps()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(qint64, retryShiftSecs);
+        QFETCH(qint64, deadlineShiftSecs);
+        const QDateTime retry = minuteFromNow(3600);
+        const QDateTime deadline = minuteFromNow(5 * 86400);
+        const QString stamps = "T_end=" + stamp(deadline) + "\nRetry_time_stamp=" + stamp(retry) + "\n";
+        writeConfig(before + stamps);
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        writeConfig(after + stamps);
+        daemon.loadSettings(true);
+
+        const Params params = peer.settings()->params();
+        QCOMPARE(params.retry_time_stamp.second, retry.addSecs(retryShiftSecs));
+        QCOMPARE(params.upgrade_time_stamp.second, deadline.addSecs(deadlineShiftSecs));
+        // The moved stamps are what the file holds now.
+        SettingsController reread(SETTINGS_PATH);
+        reread.load();
+        QCOMPARE(reread.params().retry_time_stamp.second, params.retry_time_stamp.second);
+        QCOMPARE(reread.params().upgrade_time_stamp.second, params.upgrade_time_stamp.second);
+    }
+
+    void unsetStampsDoNotMove()
+    {
+        writeConfig(QStringLiteral("T_retry=2\nT_delay=3\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        writeConfig(QStringLiteral("T_retry=6\nT_delay=9\n"));
+        daemon.loadSettings(true);
+        QVERIFY(!peer.settings()->params().retry_time_stamp.first);
+        QVERIFY(!peer.settings()->params().upgrade_time_stamp.first);
+        QVERIFY(!tree.readFile(CONFIG).contains(QStringLiteral("T_end")));
+    }
+
+    void checkPeriodFollowsReload()
+    {
+        writeConfig(QStringLiteral("T_check=5\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        peer.checkUpdatesTimer()->start();
+        writeConfig(QStringLiteral("T_check=7\n"));
+        daemon.loadSettings(true);
+        QCOMPARE(peer.checkUpdatesTimer()->interval(), 7 * 60000);
+        QVERIFY(peer.checkUpdatesTimer()->isActive());
+    }
+
+    void minutesToMsec_data()
+    {
+        QTest::addColumn<qint64>("minutes");
+        QTest::addColumn<int>("msec");
+        QTest::addColumn<bool>("clamped");
+        QTest::newRow("zero") << qint64(0) << 0 << false;
+        QTest::newRow("an hour") << qint64(60) << 3600000 << false;
+        QTest::newRow("largest that fits") << qint64(35791) << 2147460000 << false;
+        QTest::newRow("first that overflows 32 bits") << qint64(35792)
+                                                      << std::numeric_limits<int>::max() << true;
+        QTest::newRow("int max minutes") << qint64(std::numeric_limits<int>::max())
+                                         << std::numeric_limits<int>::max() << true;
+        QTest::newRow("negative") << qint64(-5) << 0 << true;
+    }
+
+    void minutesToMsec()
+    {
+        QFETCH(qint64, minutes);
+        QFETCH(int, msec);
+        QFETCH(bool, clamped);
+        bool wasClamped = !clamped;
+        QCOMPARE(Daemon::minutesToMsec(minutes, &wasClamped), msec);
+        QCOMPARE(wasClamped, clamped);
+    }
+
+    void hugeCheckPeriodIsClampedWithWarning()
+    {
+        writeConfig(QStringLiteral("T_check=100000\n"));
+        Daemon daemon;
+        daemon.start();
+        QCOMPARE(DaemonTestPeer(daemon).checkUpdatesTimer()->interval(),
+                 std::numeric_limits<int>::max());
+        QVERIFY(tree.readFile(QStringLiteral("/var/log/kirta-update-service/service.log"))
+                        .contains(QStringLiteral("T_check = 100000 minutes does not fit a timer")));
+    }
+
+    void downloadDelay_data()
+    {
+        QTest::addColumn<int>("minDelay");
+        QTest::addColumn<int>("maxDelay");
+        QTest::addColumn<quint32>("randomWord");
+        QTest::addColumn<int>("delay");
+        QTest::newRow("lowest draw") << 30 << 90 << quint32(0) << 30;
+        QTest::newRow("highest draw stays below max") << 30 << 90 << quint32(0xffffffff) << 89;
+        QTest::newRow("middle") << 30 << 90 << quint32(0x80000000) << 60;
+        QTest::newRow("equal bounds") << 45 << 45 << quint32(12345) << 45;
+        QTest::newRow("reversed bounds take the upper") << 90 << 30 << quint32(12345) << 30;
+        QTest::newRow("widest span") << std::numeric_limits<int>::min()
+                                     << std::numeric_limits<int>::max() << quint32(0xffffffff)
+                                     << std::numeric_limits<int>::max() - 1;
+    }
+
+    void downloadDelay()
+    {
+        QFETCH(int, minDelay);
+        QFETCH(int, maxDelay);
+        QFETCH(quint32, randomWord);
+        QFETCH(int, delay);
+        QCOMPARE(Daemon::downloadDelayMinutes(minDelay, maxDelay, randomWord), delay);
+    }
+
+    void logLevelFollowsEveryLoad()
+    {
+        writeConfig(QStringLiteral("Log_level=Error\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        QCOMPARE(peer.logger().level(), Logger::Error);
+        writeConfig(QStringLiteral("T_check=5\n"));
+        daemon.loadSettings(true);
+        QCOMPARE(peer.logger().level(), Logger::Debug);
+    }
+
+    void reloadInvalidatesPassedImitation()
+    {
+        writeConfig(QStringLiteral("T_check=5\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        peer.firstBlockPassed() = true;
+        daemon.reloadSettings();
+        QVERIFY(!peer.firstBlockPassed());
+        QVERIFY(tree.readFile(QStringLiteral("/var/log/kirta-update-service/service.log"))
+                        .contains(QStringLiteral("Config has changed, need to imitate again")));
+    }
+
+    void snapshotStampFollowsSetting()
+    {
+        writeConfig(QStringLiteral("Snapshot=true\n"));
+        Daemon daemon;
+        daemon.loadSettings(false);
+        QVERIFY(QFile::exists(SNAPSHOT_STAMP_PATH));
+        writeConfig(QStringLiteral("Snapshot=false\n"));
+        daemon.loadSettings(true);
+        QVERIFY(!QFile::exists(SNAPSHOT_STAMP_PATH));
+    }
+
+    // Editors replace the file by a rename; each such edit must still be seen.
+    void replacedConfigStaysWatched()
+    {
+        writeConfig(QStringLiteral("# administrator's note\nT_check=5\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        for (int minutes : {7, 9, 11}) {
+            replaceConfig(QStringLiteral("# administrator's note\nT_check=%1\n").arg(minutes));
+            KIRTA_WAIT_VERIFY(peer.settings()->params().t_check.second == minutes, 5000);
+            QVERIFY(peer.configWatcher()->files().contains(SETTINGS_PATH));
+        }
+        QCOMPARE(peer.checkUpdatesTimer()->interval(), 11 * 60000);
+        QVERIFY(tree.readFile(CONFIG).startsWith(QStringLiteral("# administrator's note\n")));
+    }
+
+    void frozenConfigIsNotWatchedAgain()
+    {
+        writeConfig(QStringLiteral("T_check=5\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        QVERIFY(QFile::copy(SETTINGS_PATH, SETTINGS_COPY_PATH));
+        peer.configWatcher()->removePath(SETTINGS_PATH);
+        daemon.reloadSettings();
+        QVERIFY(!peer.configWatcher()->files().contains(SETTINGS_PATH));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDaemonSettings)
+#include "tst_daemonsettings.moc"

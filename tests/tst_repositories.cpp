@@ -1,0 +1,156 @@
+#include "constants.h"
+#include "daemontestpeer.h"
+#include "sandbox.h"
+
+#include <QtTest>
+
+namespace {
+const QString CONFIG = QStringLiteral("/etc/kirta-update-service/kirta-update-daemon.conf");
+}
+
+// Extra repositories, the derived policy, its file and the package-tool
+// options.
+class TestRepositories : public QObject
+{
+    Q_OBJECT
+
+    SandboxTree tree;
+    QTemporaryDir lists; // extra list files live outside the sandbox, as written in the file
+
+    QString list(const QString &relative) const { return lists.path() + '/' + relative; }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(lists.isValid());
+        QVERIFY(QDir().mkpath(list("a")));
+        QVERIFY(QDir().mkpath(list("b")));
+        QVERIFY(QDir().mkpath(list("dir.list")));
+        for (const char *name : {"a/one.list", "a/two.list", "b/one.list"}) {
+            QFile file(list(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray("deb file:/srv/") + name + " stable main\n");
+        }
+    }
+
+    void init()
+    {
+        QVERIFY(tree.reset());
+        QVERIFY(tree.mkpath(QStringLiteral("/var/log/kirta-update-service")));
+        QVERIFY(tree.mkpath(QStringLiteral("/var/cache/kirta-update-service")));
+    }
+
+    void policy_data()
+    {
+        QTest::addColumn<QString>("extraRepos");
+        QTest::addColumn<QString>("extraPolicy"); // empty: key absent
+        QTest::addColumn<QString>("useSourcesListD");
+        QTest::addColumn<int>("policy");
+        QTest::addColumn<QStringList>("repos");
+        QTest::addColumn<QStringList>("sources"); // file names, then first line of each
+
+        const QString one = list("a/one.list");
+        const QString two = list("a/two.list");
+        const QString otherOne = list("b/one.list");
+        const QStringList none;
+
+        QTest::newRow("no extras, own parts off") << "" << "0" << "0" << 0 << none << none;
+        QTest::newRow("no extras, own parts on") << "" << "1" << "1" << 1 << none << none;
+        QTest::newRow("only commas") << ",,," << "0" << "1" << 1 << none << none;
+        QTest::newRow("extras instead of system lists")
+                << one << "0" << "1" << 2 << QStringList {one} << QStringList {"one.list"};
+        QTest::newRow("extras beside the main list")
+                << one << "1" << "0" << 3 << QStringList {one} << QStringList {"one.list"};
+        QTest::newRow("unknown extra policy keeps the previous value")
+                << one << "7" << "1" << 0 << QStringList {one} << QStringList {"one.list"};
+        QTest::newRow("all extras missing fall back")
+                << list("a/missing.list") + "," + list("nowhere/x.list") << "0" << "1" << 1
+                << none << none;
+        QTest::newRow("duplicates, blanks, empty pieces, missing files")
+                << " " + one + " ,," + one + "," + list("a/missing.list") + "," + two << "0"
+                << "0" << 2 << QStringList {one, two} << QStringList {"one.list", "two.list"};
+        QTest::newRow("same file name: first one wins")
+                << one + "," + otherOne << "1" << "1" << 3 << QStringList {one, otherOne}
+                << QStringList {"one.list"};
+        QTest::newRow("a directory is not a list file")
+                << list("dir.list") << "0" << "1" << 1 << none << none;
+        QTest::newRow("own parts value passed through") << "" << "0" << "5" << 5 << none << none;
+    }
+
+    void policy()
+    {
+        QFETCH(QString, extraRepos);
+        QFETCH(QString, extraPolicy);
+        QFETCH(QString, useSourcesListD);
+        QFETCH(int, policy);
+        QFETCH(QStringList, repos);
+        QFETCH(QStringList, sources);
+
+        // A stale file in the sources directory must go.
+        QVERIFY(tree.writeFile(QStringLiteral("/var/cache/kirta-update-service/sources/stale.list"),
+                               QStringLiteral("deb old\n")));
+        QVERIFY(tree.writeFile(CONFIG, QStringLiteral("Extra_repos=%1\nExtra_repos_policy=%2\n"
+                                                      "Use_sources_list_d=%3\n")
+                                               .arg(extraRepos, extraPolicy, useSourcesListD)));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+
+        QCOMPARE(peer.allReposPolicy(), policy);
+        QCOMPARE(peer.extraRepos(), repos);
+        QCOMPARE(tree.readFile(QStringLiteral("/var/cache/kirta-update-service/repos_policy")),
+                 QString::number(policy));
+        QVERIFY(QFileInfo(SOURCES_DIR).isDir());
+        QCOMPARE(QDir(SOURCES_DIR).entryList(QDir::Files, QDir::Name), sources);
+        if (QTest::currentDataTag() == QLatin1String("same file name: first one wins"))
+            QVERIFY(tree.readFile("/var/cache/kirta-update-service/sources/one.list")
+                            .contains(QStringLiteral("a/one.list")));
+    }
+
+    void policyCarriesOverReloads()
+    {
+        const QString one = list("a/one.list");
+        QVERIFY(tree.writeFile(CONFIG, "Extra_repos=" + one + "\nExtra_repos_policy=1\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        QCOMPARE(peer.allReposPolicy(), 3);
+        QVERIFY(tree.writeFile(CONFIG, "Extra_repos=" + one + "\nExtra_repos_policy=5\n"));
+        daemon.loadSettings(true);
+        QCOMPARE(peer.allReposPolicy(), 3);
+    }
+
+    void argsForRepos_data()
+    {
+        QTest::addColumn<int>("policy");
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("0") << 0 << QStringList {"-o", "Dir::Etc::sourceparts=''"};
+        QTest::newRow("1") << 1 << QStringList {};
+        QTest::newRow("2") << 2
+                           << QStringList {"-o", "Dir::Etc::sourceparts=" + SOURCES_DIR, "-o",
+                                           "Dir::Etc::sourcelist=''"};
+        QTest::newRow("3") << 3 << QStringList {"-o", "Dir::Etc::sourceparts=" + SOURCES_DIR};
+        QTest::newRow("4") << 4 << QStringList {};
+        QTest::newRow("-1") << -1 << QStringList {};
+    }
+
+    void argsForRepos()
+    {
+        QFETCH(int, policy);
+        QFETCH(QStringList, args);
+        Daemon daemon;
+        QCOMPARE(daemon.getArgsForRepos(policy), args);
+    }
+
+    void negativePolicyFile()
+    {
+        QVERIFY(tree.writeFile(CONFIG, QStringLiteral("Use_sources_list_d=-3\n")));
+        Daemon daemon;
+        daemon.loadSettings(false);
+        QCOMPARE(tree.readFile(QStringLiteral("/var/cache/kirta-update-service/repos_policy")),
+                 QStringLiteral("-3"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRepositories)
+#include "tst_repositories.moc"

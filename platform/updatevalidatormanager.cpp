@@ -1,0 +1,93 @@
+#include "updatevalidatormanager.h"
+
+#include "logger.h"
+#include "sysroot.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QtDebug>
+
+#include <utility>
+
+namespace {
+const char *const WHERE = "bool UpdateValidatorManager::check() const";
+const int KILL_WAIT_MS = 5000;
+// Enough of a refusing validator's own words to tell why.
+const int MAX_LOGGED_OUTPUT = 2000;
+} // namespace
+
+const char *const UpdateValidatorManager::VALIDATORS_DIR = "/etc/kirta-update-service/validators.d";
+
+UpdateValidatorManager::UpdateValidatorManager(std::shared_ptr<Logger> logger,
+                                               const QStringList &aptOptions)
+    : m_logger(std::move(logger))
+    , m_aptOptions(aptOptions)
+{ }
+
+void UpdateValidatorManager::setTimeout(int milliseconds)
+{
+    m_timeoutMs = milliseconds;
+}
+
+bool UpdateValidatorManager::check() const
+{
+    const QDir dir(Sysroot::path(QLatin1String(VALIDATORS_DIR)));
+    if (!dir.exists()) {
+        debug(QStringLiteral("%1 does not exist, no validators to run").arg(dir.path()));
+        return true;
+    }
+    const QFileInfoList entries = dir.entryInfoList(QDir::Files, QDir::Name);
+    for (const QFileInfo &entry : entries) {
+        if (!entry.isExecutable()) {
+            debug(QStringLiteral("Skipping validator %1: not executable").arg(entry.fileName()));
+            continue;
+        }
+        debug(QStringLiteral("Running validator %1").arg(entry.fileName()));
+        const QString reason = runValidator(entry.absoluteFilePath());
+        if (!reason.isEmpty()) {
+            refuse(QStringLiteral("Validator %1 refused the update: %2")
+                           .arg(entry.fileName(), reason));
+            return false;
+        }
+    }
+    return true;
+}
+
+QString UpdateValidatorManager::runValidator(const QString &path) const
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(path, m_aptOptions, QIODevice::ReadOnly);
+    if (!process.waitForStarted(m_timeoutMs))
+        return QStringLiteral("cannot start: %1").arg(process.errorString());
+    if (!process.waitForFinished(m_timeoutMs)) {
+        process.kill();
+        process.waitForFinished(KILL_WAIT_MS);
+        return QStringLiteral("no answer within %1 ms, killed").arg(m_timeoutMs);
+    }
+    const QString output
+            = QString::fromLocal8Bit(process.readAll()).trimmed().left(MAX_LOGGED_OUTPUT);
+    const QString said = output.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(output);
+    if (process.exitStatus() != QProcess::NormalExit)
+        return QStringLiteral("crashed%1").arg(said);
+    if (process.exitCode() != 0)
+        return QStringLiteral("exit code %1%2").arg(process.exitCode()).arg(said);
+    return QString();
+}
+
+void UpdateValidatorManager::debug(const QString &message) const
+{
+    if (m_logger)
+        m_logger->debug(QLatin1String(WHERE), message);
+    else
+        qDebug().noquote() << message;
+}
+
+void UpdateValidatorManager::refuse(const QString &message) const
+{
+    if (m_logger)
+        m_logger->warning(message);
+    else
+        qWarning().noquote() << message;
+}

@@ -1,0 +1,153 @@
+#include "logger.h"
+#include "sandbox.h"
+#include "updatevalidatormanager.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+const char *const DIR = "/etc/kirta-update-service/validators.d";
+const char *const RECORD = "/record";
+const char *const LOG = "/var/log/validators.log";
+const int SHORT_TIMEOUT_MS = 1000;
+const int BOUND_MS = 10000;
+} // namespace
+
+class TestValidators : public QObject
+{
+    Q_OBJECT
+
+private:
+    SandboxTree m_tree;
+    const QStringList m_options
+            = {QStringLiteral("-o"), QStringLiteral("Dir::Etc::SourceParts=/a b")};
+
+    QString validatorPath(const QString &name) const
+    {
+        return QLatin1String(DIR) + QLatin1Char('/') + name;
+    }
+
+    // A validator that appends its name and arguments to the record file,
+    // then runs `tail` (exit 0 by default).
+    void addValidator(const QString &name, const QString &tail = QString(), bool executable = true)
+    {
+        const QString script = QStringLiteral("#!/bin/sh\n"
+                                              "echo \"%1 $*\" >> '%2'\n"
+                                              "%3\n")
+                                       .arg(name, m_tree.path(QLatin1String(RECORD)), tail);
+        QVERIFY(m_tree.writeFile(validatorPath(name), script));
+        QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner;
+        if (executable)
+            permissions |= QFile::ExeOwner;
+        QVERIFY(QFile::setPermissions(m_tree.path(validatorPath(name)), permissions));
+    }
+
+    QStringList record() const
+    {
+        QStringList lines = m_tree.readFile(QLatin1String(RECORD)).split(QLatin1Char('\n'));
+        if (!lines.isEmpty() && lines.last().isEmpty())
+            lines.removeLast();
+        return lines;
+    }
+
+    UpdateValidatorManager manager() const
+    {
+        UpdateValidatorManager validators(
+                std::make_shared<Logger>(m_tree.path(QLatin1String(LOG)), Logger::Debug),
+                m_options);
+        validators.setTimeout(SHORT_TIMEOUT_MS);
+        return validators;
+    }
+
+private Q_SLOTS:
+    void init() { QVERIFY2(m_tree.reset(), qPrintable(m_tree.root())); }
+
+    void noDirectoryPasses()
+    {
+        QVERIFY(!m_tree.exists(QLatin1String(DIR)));
+        QVERIFY(manager().check());
+    }
+
+    void emptyDirectoryPasses()
+    {
+        QVERIFY(m_tree.mkpath(QLatin1String(DIR)));
+        QVERIFY(manager().check());
+    }
+
+    void runsExecutablesInNameOrder()
+    {
+        addValidator(QStringLiteral("20-b"));
+        addValidator(QStringLiteral("05-c"));
+        addValidator(QStringLiteral("10-a"));
+        addValidator(QStringLiteral(".hidden"), QStringLiteral("exit 1"));
+        addValidator(QStringLiteral("15-plain"), QStringLiteral("exit 1"), false);
+        QVERIFY(m_tree.mkpath(validatorPath(QStringLiteral("12-directory"))));
+
+        QVERIFY(manager().check());
+        const QString args = m_options.join(QLatin1Char(' '));
+        QCOMPARE(record(),
+                 QStringList({QStringLiteral("05-c ") + args, QStringLiteral("10-a ") + args,
+                              QStringLiteral("20-b ") + args}));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("tail");
+        QTest::addColumn<QString>("reason");
+
+        QTest::newRow("exit code") << "echo 'no network' >&2; exit 3"
+                                   << "exit code 3 (no network)";
+        QTest::newRow("crash") << "kill -KILL $$"
+                               << "crashed";
+        QTest::newRow("hang") << "exec sleep 30"
+                              << "no answer within 1000 ms, killed";
+    }
+
+    void refusals()
+    {
+        QFETCH(QString, tail);
+        QFETCH(QString, reason);
+        addValidator(QStringLiteral("10-fine"));
+        addValidator(QStringLiteral("50-refuser"), tail);
+        addValidator(QStringLiteral("90-later"));
+
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QVERIFY(!manager().check());
+        QVERIFY(elapsed.elapsed() < BOUND_MS);
+
+        QCOMPARE(record().size(), 2);
+        QVERIFY(record().at(1).startsWith(QLatin1String("50-refuser")));
+        const QString log = m_tree.readFile(QLatin1String(LOG));
+        QVERIFY2(log.contains(QStringLiteral("Validator 50-refuser refused the update: ") + reason),
+                 qPrintable(log));
+    }
+
+    void unstartableRefuses()
+    {
+        QVERIFY(m_tree.writeFile(validatorPath(QStringLiteral("30-broken")),
+                                 QByteArray("#!/nonexistent/interpreter\n")));
+        QVERIFY(QFile::setPermissions(m_tree.path(validatorPath(QStringLiteral("30-broken"))),
+                                      QFile::ReadOwner | QFile::ExeOwner));
+        addValidator(QStringLiteral("40-later"));
+
+        QVERIFY(!manager().check());
+        QVERIFY(record().isEmpty());
+        const QString log = m_tree.readFile(QLatin1String(LOG));
+        QVERIFY2(log.contains(
+                         QStringLiteral("Validator 30-broken refused the update: cannot start")),
+                 qPrintable(log));
+    }
+
+    void worksWithoutLogger()
+    {
+        addValidator(QStringLiteral("10-refuser"), QStringLiteral("exit 1"));
+        QVERIFY(!UpdateValidatorManager(nullptr, {}).check());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestValidators)
+#include "tst_validators.moc"

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A dbus-daemon of the test's own, with a permissive policy, that serves as
+// the system bus of this process and of the children it starts.
+//
+// start() sets DBUS_SYSTEM_BUS_ADDRESS in this process's environment. Qt
+// connects to the system bus once per process and keeps that connection, so
+// the bus must be started before the first QDBusConnection::systemBus() (in
+// initTestCase, say) and must outlive every use of it. Children started
+// afterwards inherit the address.
+//
+// The destructor (or stop()) ends only the dbus-daemon that start() began and
+// restores DBUS_SYSTEM_BUS_ADDRESS to its earlier value.
+class PrivateBus
+{
+public:
+    PrivateBus();
+    ~PrivateBus();
+    PrivateBus(const PrivateBus &) = delete;
+    PrivateBus &operator=(const PrivateBus &) = delete;
+
+    // False, with errorString() set, when the bus did not come up within
+    // `timeoutMs`.
+    bool start(int timeoutMs = 10000);
+    void stop();
+
+    bool isRunning() const;
+    QString address() const;
+    QString errorString() const;
+
+private:
+    bool writeConfig();
+    void restoreEnvironment();
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QProcess> m_process;
+    QString m_address;
+    QString m_error;
+    bool m_envSaved = false;
+    bool m_hadOldAddress = false;
+    QByteArray m_oldAddress;
+};

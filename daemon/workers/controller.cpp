@@ -1,0 +1,82 @@
+#include "controller.h"
+
+#include "constants.h"
+
+#include <QProcess>
+#include <QThread>
+
+namespace {
+// How long a killed program may take to be reaped.
+const int REAP_TIMEOUT_MS = 5000;
+} // namespace
+
+Controller::Controller(QThread *thread)
+    : QObject(nullptr)
+    , m_thread(thread)
+{
+    moveToThread(thread);
+    connect(thread, &QThread::started, this, &Controller::doImitation);
+    // Deferred deletes posted from finished() are still run on the thread.
+    connect(thread, &QThread::finished, this, &QObject::deleteLater);
+}
+
+Controller::~Controller() = default;
+
+void Controller::setArgs(const QStringList &args)
+{
+    m_args = args;
+}
+
+void Controller::setDefaultMode(bool value)
+{
+    m_defaultMode = value;
+}
+
+void Controller::setTimeoutMs(int ms)
+{
+    m_timeoutMs = ms;
+}
+
+int Controller::timeoutMs() const
+{
+    return m_timeoutMs;
+}
+
+QStringList Controller::commandArguments() const
+{
+    QStringList arguments {QStringLiteral("-n"), QStringLiteral("-A")};
+    if (m_args.isEmpty())
+        arguments << QStringLiteral("-T") << QStringLiteral("-r");
+    else
+        arguments << m_args;
+    if (!m_defaultMode)
+        arguments << QStringLiteral("-S");
+    return arguments;
+}
+
+void Controller::doImitation()
+{
+    const int result = m_run();
+    if (m_thread)
+        m_thread->exit(result);
+    emit processFinished(result);
+}
+
+int Controller::m_run()
+{
+    delete m_process;
+    m_process = new QProcess(this);
+    m_process->setProgram(IMITATION_PROGRAM_PATH);
+    m_process->setArguments(commandArguments());
+    m_process->start(QIODevice::ReadWrite);
+    if (!m_process->waitForFinished(m_timeoutMs)) {
+        if (m_process->state() != QProcess::NotRunning) {
+            m_process->kill();
+            m_process->waitForFinished(REAP_TIMEOUT_MS);
+        }
+        return RESULT_NOT_FINISHED;
+    }
+    if (m_process->exitStatus() == QProcess::CrashExit)
+        return RESULT_CRASHED;
+    return m_process->exitCode();
+}

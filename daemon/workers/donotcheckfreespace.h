@@ -1,0 +1,13 @@
+#pragma once
+
+#include "spacecheckstrategy.h"
+
+// Free_space_policy 2: the check is switched off and always passes.
+class DoNotCheckFreeSpace : public SpaceCheckStrategy
+{
+public:
+    explicit DoNotCheckFreeSpace(Logger *logger);
+    ~DoNotCheckFreeSpace() override;
+
+    bool check() override;
+};

@@ -1,0 +1,112 @@
+#include "script.h"
+
+#include "logger.h"
+
+namespace {
+// How long a killed program may take to be reaped.
+const int REAP_TIMEOUT_MS = 5000;
+} // namespace
+
+Script::Script(const QString &program, Logger *logger)
+    : m_logger(logger)
+{
+    m_process.setProgram(program);
+}
+
+Script::~Script()
+{
+    m_stopRunning();
+}
+
+int Script::run(const QStringList &arguments)
+{
+    const QString command
+            = QStringLiteral("%1 %2").arg(m_process.program(), arguments.join(QLatin1Char(' ')));
+    // Nothing of an earlier run may leak into this one's answer.
+    m_stopRunning();
+    if (m_process.isOpen()) {
+        m_process.readAllStandardOutput();
+        m_process.readAllStandardError();
+    }
+
+    m_process.setArguments(arguments);
+    m_process.start(QIODevice::ReadWrite);
+    if (!m_process.waitForFinished(m_timeoutMs)) {
+        if (m_logger)
+            m_logger->error(QStringLiteral("%1 failed to finish").arg(command));
+        // Bound the run: a hanging program must not answer a later question.
+        m_stopRunning();
+        return 0;
+    }
+    if (m_process.exitStatus() == QProcess::CrashExit) {
+        if (m_logger) {
+            const QString stdErr
+                    = QString::fromLocal8Bit(m_process.readAllStandardError()).trimmed();
+            m_logger->error(QStringLiteral("%1 exit with error %2").arg(command, stdErr));
+        }
+        return 0;
+    }
+    const int code = m_process.exitCode();
+    if (m_logger)
+        m_logger->info(QStringLiteral("%1 exited with code %2").arg(command).arg(code));
+    return code;
+}
+
+bool Script::snapshotManagerInstalled()
+{
+    return m_exitCodeToBool(run({QStringLiteral("snapshot_manager_installed")}));
+}
+
+bool Script::automatizationEnabled()
+{
+    return m_exitCodeToBool(run({QStringLiteral("automatization_enabled")}));
+}
+
+bool Script::isEnoughFreeSpace(int reposPolicy)
+{
+    return m_exitCodeToBool(
+            run({QStringLiteral("is_enough_free_space"), QString::number(reposPolicy)}));
+}
+
+int Script::getFsType()
+{
+    return run({QStringLiteral("get_fs_type")});
+}
+
+QString Script::program() const
+{
+    return m_process.program();
+}
+
+void Script::setTimeoutMs(int ms)
+{
+    m_timeoutMs = ms;
+}
+
+int Script::timeoutMs() const
+{
+    return m_timeoutMs;
+}
+
+bool Script::m_exitCodeToBool(int code)
+{
+    switch (code) {
+    case 0:
+        return false;
+    case 1:
+        return true;
+    default:
+        if (m_logger)
+            m_logger->error(QStringLiteral("%1: Error executing script")
+                                    .arg(QStringLiteral("bool Script::m_exitCodeToBool(int)")));
+        return false;
+    }
+}
+
+void Script::m_stopRunning()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(REAP_TIMEOUT_MS);
+}

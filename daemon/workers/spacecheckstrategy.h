@@ -1,0 +1,22 @@
+#pragma once
+
+class Logger;
+
+// One way of checking that an upgrade has room on disk.
+class SpaceCheckStrategy
+{
+public:
+    // `logger` is not owned and may be null (nothing is logged then).
+    explicit SpaceCheckStrategy(Logger *logger);
+    virtual ~SpaceCheckStrategy();
+
+    // True when the upgrade may go on.
+    virtual bool check() = 0;
+    // The repository policy handed to the free-space query.
+    virtual void setReposPolicy(int value);
+    int reposPolicy() const;
+
+protected:
+    Logger *m_logger;
+    int m_reposPolicy = 0;
+};

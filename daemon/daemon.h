@@ -2,12 +2,16 @@
 
 #include "currenttask.h"
 #include "logger.h"
+#include "stage.h"
+#include "triggerchecker.h"
 
 #include <QObject>
 #include <QStringList>
 
+class Controller;
 class QFileSystemWatcher;
 class QProcess;
+class QThread;
 class QTimer;
 class SettingsController;
 
@@ -41,13 +45,55 @@ public:
 
     // Timers and deadlines
     void setDownloadTimerInterval();
+    void startDownloadTimer();
     void startTEndTimer();
     void startEndRetryTimer();
     bool isTEndSetAndPassed() const;
     bool isRetryTimeStampSetAndPassed() const;
+    int isUpgradeCanBeDisabled();
+    int setForcedMode();
 
-    // Stamps
+    // Stage program
+    int checkUpdatesByScript();
+    int getDownloadResult();
+    int execScriptsByScript(Stage stage, SubStage subStage, Stage prevStage);
+
+    // Connection
+    bool ping();
+    bool checkConnection();
+
+    // Update check and download
+    const QStringList getUpgradableList();
+    bool areThereNewPackages();
+    int fillMinorUpdateVersion();
+    void setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce);
+    int downloadUpdatesByScript();
+
+    // Error actions
+    void doActionOnError();
+    void doStopAction();
+    void doResetAction();
+    void doRetryAction();
+
+    // First block
+    void tryToPassFirstBlock();
+    void startUpdateImitation();
+    void resetRetryTimeStamp();
+
+    // Configuration copy
+    void makeConfigCopy();
+    void removeConfigCopyAndCheckOriginal();
+    void removeConfigCopyAndOverriteOriginal();
+
+    // Arming
+    bool isUpgradeAlreadySet() const;
+    int setUpdateSet();
+
+    // Stamps and status file
+    void manageStatusFile();
     void actualizeSnapshotStamp(bool state);
+    void areWeAfterMinorUpgrade();
+    int getFsType();
 
     // The random download delay in minutes from the bounds and a 32-bit
     // random word: uniform over [minDelay, maxDelay), or maxDelay when the
@@ -63,11 +109,31 @@ public Q_SLOTS:
     const QString getMinorUpdateVersion() const;
     int getCurrentStateAsInt() const;
     int getCurrentErrorAsInt() const;
+    int enableUpgradeOnReboot();
+    int disableUpgradeOnReboot(bool suppressForce = false);
+    bool isUpgradeOnRebootEnabled() const;
+    int removeUpgradeResultStamp(int type) const;
+    void enableAndStartActivatingService() const;
 
     void reloadSettings();
+    void checkUpdates();
+    void restartTaskByConnection();
+    void checkDownloadIsFinished();
+    void checkTimeEnd();
+    void checkRetryTimeStamp();
+    int getImitationResult(int res);
+    int cleanCacheByScript();
 
 private:
     int completedStateNumber(const QString &where) const;
+    // One blocking run of the stage program. A run that could not start,
+    // crashed or outlived its wait yields `failureCode` (logged), so that it
+    // never passes for an answer the program did not give.
+    int m_runStage(const QStringList &arguments, int failureCode);
+    // Ends a stage run that outlived its wait, so the runner is free again.
+    void m_stopStaleStage();
+    // A download that could not even start counts as a failed download.
+    void m_downloadFailed();
     // Interval of `timer` set from minutes, warning when clamped.
     void setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what);
     // Keeps the configuration file watched after a replace-by-rename.
@@ -91,6 +157,7 @@ private:
     int m_logicalTask = 0;
     QString m_availUpdateVersion;
     SettingsController *m_settingsController = nullptr;
+    TriggerChecker m_triggerChecker;
     QStringList m_extraRepos;
     int m_allReposPolicy = 0;
     bool m_isUpgradeEnabled = false;
@@ -99,4 +166,9 @@ private:
     qint64 m_pid = -1;
     bool m_forcedMode = false;
     int m_currentError = -1;
+    Controller *m_controller = nullptr;
+    QThread *m_imitationThread = nullptr;
+    // Set while the immediate re-check of a Reset runs: a Reset asked for
+    // from inside it leaves the next check to m_checkUpdatesTimer.
+    bool m_resetRecheckRunning = false;
 };

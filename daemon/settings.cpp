@@ -164,8 +164,10 @@ void Daemon::reloadSettings()
         m_logger.debug(where, QStringLiteral("Config has changed, need to imitate again"));
         m_firstBlockPassed = false;
     }
-    loadSettings(true);
+    // Watch the file as it is now before reading it, so that an edit landing
+    // while it is read is still noticed.
     rewatchConfigFile();
+    loadSettings(true);
 }
 
 void Daemon::rewatchConfigFile()

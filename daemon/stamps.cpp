@@ -1,7 +1,10 @@
 #include "constants.h"
 #include "daemon.h"
 
+#include "script.h"
+
 #include <QFile>
+#include <QSettings>
 
 void Daemon::actualizeSnapshotStamp(bool state)
 {
@@ -24,4 +27,107 @@ void Daemon::actualizeSnapshotStamp(bool state)
             stampFile.close();
         }
     }
+}
+
+void Daemon::manageStatusFile()
+{
+    const QString where = QStringLiteral("void Daemon::manageStatusFile()");
+    m_logger.debug(where);
+    QFile statusFile(STATUS_FILE_PATH);
+    if (m_task != toInt(CurrentTask::DownloadCompleted)) {
+        m_logger.debug(where, QStringLiteral("m_task != CurrentTask::DownloadCompleted"));
+        if (statusFile.exists()) {
+            m_logger.debug(where, QStringLiteral("statusFile.exists() return true"));
+            statusFile.remove();
+        }
+        return;
+    }
+    m_logger.debug(where, QStringLiteral("m_task == CurrentTask::DownloadCompleted"));
+    if (!statusFile.exists()) {
+        m_logger.debug(where, QStringLiteral("!statusFile.exists()"));
+        if (statusFile.open(QIODevice::ReadWrite)) {
+            m_logger.debug(where, QStringLiteral("! statusFile.open(QIODevice::ReadWrite) return true"));
+            statusFile.close();
+        }
+    }
+    QString value;
+    if (m_isUpgradeEnabled) {
+        m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = true"));
+        value = QStringLiteral("activated");
+    } else {
+        m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = false"));
+        value = QStringLiteral("ready");
+    }
+    QSettings status(STATUS_FILE_PATH, QSettings::NativeFormat);
+    status.setValue(STATUS_KEY, value);
+    if (!m_availUpdateVersion.isEmpty()) {
+        m_logger.debug(where, QStringLiteral("m_availUpdateVersion.isEmpty() return false"));
+        status.setValue(TARGET_RELEASE_KEY, m_availUpdateVersion);
+    } else {
+        m_logger.debug(where, QStringLiteral("m_availUpdateVersion.isEmpty() return true"));
+    }
+}
+
+int Daemon::getFsType()
+{
+    return Script(SERVICE_SCRIPT_PATH, &m_logger).getFsType();
+}
+
+void Daemon::areWeAfterMinorUpgrade()
+{
+    const QString where = QStringLiteral("void Daemon::areWeAfterMinorUpgrade()");
+    m_logger.debug(where);
+    if (!QFile::exists(SNAPSHOT_STAMP_PATH))
+        return;
+    m_logger.debug(where, QStringLiteral("snapStampFile.exists() return true"));
+    QString stage;
+    if (QFile::exists(MINOR_FAIL_STAMP_PATH)) {
+        m_logger.debug(where, QStringLiteral("failureStamp.exists() return true"));
+        stage = STAGE_ROLLBACK;
+    } else if (QFile::exists(MINOR_SUCCESS_STAMP_PATH)) {
+        m_logger.debug(where, QStringLiteral("successStamp.exists() return true"));
+        if (getFsType() == 1) {
+            m_triggerChecker.startTriggerCheck();
+            return;
+        }
+        stage = STAGE_RM_SNAPSHOT;
+    } else {
+        return;
+    }
+    m_runStage({stage}, -1);
+}
+
+int Daemon::removeUpgradeResultStamp(int type) const
+{
+    const QString where = QStringLiteral("int Daemon::removeUpgradeResultStamp(int) const");
+    m_logger.debug(where, QStringLiteral("type"), type);
+    QString path;
+    switch (type) {
+    case 0:
+        path = MINOR_FAIL_STAMP_PATH;
+        break;
+    case 1:
+        path = MINOR_SUCCESS_STAMP_PATH;
+        break;
+    case 2:
+        path = MAJOR_ABORT_STAMP_PATH;
+        break;
+    case 3:
+        path = MAJOR_SUCCESS_STAMP_PATH;
+        break;
+    default:
+        break;
+    }
+    QFile resultStamp(path);
+    if (path.isEmpty() || !resultStamp.exists()) {
+        m_logger.debug(where, QStringLiteral("resultStamp.exists() return false"));
+        return 1;
+    }
+    m_logger.debug(where, QStringLiteral("resultStamp.exists() return true"));
+    if (resultStamp.remove()) {
+        m_logger.debug(where, QStringLiteral("resultStamp.remove() return true"));
+        return 0;
+    }
+    m_logger.debug(where, QStringLiteral("resultStamp.remove() return false"));
+    return 2;
 }

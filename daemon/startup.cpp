@@ -6,18 +6,24 @@
 #include <QFile>
 #include <QFileSystemWatcher>
 #include <QProcess>
+#include <QThread>
 #include <QTimer>
 
 Daemon::Daemon(QObject *parent)
     : QObject(parent)
     , m_logger(LOG_FILE_PATH, Logger::Debug)
+    , m_settingsController(new SettingsController(SETTINGS_PATH))
+    , m_triggerChecker(SERVICE_SCRIPT_PATH, &m_logger, nullptr)
 {
-    m_settingsController = new SettingsController(SETTINGS_PATH);
     m_settingsController->setLogger(&m_logger);
     m_commonProcess = new QProcess(this);
     m_commonProcess->setProgram(SERVICE_SCRIPT_PATH);
+    // The stage program's own words end up in the daemon's journal.
+    m_commonProcess->setProcessChannelMode(QProcess::ForwardedChannels);
     m_checkUpdatesTimer = new QTimer(this);
+    connect(m_checkUpdatesTimer, &QTimer::timeout, this, &Daemon::checkUpdates);
     m_waitDownloadProcTimer = new QTimer(this);
+    connect(m_waitDownloadProcTimer, &QTimer::timeout, this, &Daemon::checkDownloadIsFinished);
     m_waitDownloadProcTimer->setInterval(5000);
     m_psProcess = new QProcess(this);
     m_psProcess->setProgram(PS_PROGRAM);
@@ -26,14 +32,24 @@ Daemon::Daemon(QObject *parent)
 Daemon::~Daemon()
 {
     delete m_settingsController;
+    // A running imitation thread must end before QObject deletes it; its
+    // worker gives up within its own bound.
+    for (QThread *thread : findChildren<QThread *>(QString(), Qt::FindDirectChildrenOnly)) {
+        thread->quit();
+        thread->wait();
+    }
 }
 
 void Daemon::start()
 {
     m_logger.debug(QStringLiteral("void Daemon::start()"));
     tryToCreateAppDirs();
-
+    if (isUpgradeStampPresent()) {
+        m_logger.info(QStringLiteral("Copy config must be removed"));
+        removeConfigCopyAndOverriteOriginal();
+    }
     const QString settingsPath = loadSettings(false);
+    areWeAfterMinorUpgrade();
 
     m_configWatcher = new QFileSystemWatcher(this);
     m_configWatcher->addPath(settingsPath);
@@ -41,6 +57,7 @@ void Daemon::start()
 
     setTimerMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second,
                     KEY_T_CHECK);
+    QTimer::singleShot(100, this, &Daemon::checkUpdates);
 }
 
 void Daemon::tryToCreateAppDirs()

@@ -37,6 +37,19 @@ void Daemon::setDownloadTimerInterval()
     m_logger.info(QStringLiteral("Generated value for download delay, minutes = %1").arg(delay));
 }
 
+void Daemon::startDownloadTimer()
+{
+    const QString where = QStringLiteral("void Daemon::startDownloadTimer()");
+    m_logger.debug(where);
+    if (!m_downloadUpdatesTimer) {
+        m_logger.debug(where, QStringLiteral("m_downloadUpdatesTimer == nullptr"));
+        m_downloadUpdatesTimer = new QTimer(this);
+        connect(m_downloadUpdatesTimer, &QTimer::timeout, this, &Daemon::downloadUpdatesByScript);
+    }
+    setDownloadTimerInterval();
+    m_downloadUpdatesTimer->start();
+}
+
 void Daemon::startTEndTimer()
 {
     const QString where = QStringLiteral("void Daemon::startTEndTimer()");
@@ -46,6 +59,7 @@ void Daemon::startTEndTimer()
         m_checkTEndTimer = new QTimer(this);
         setTimerMinutes(m_checkTEndTimer, m_settingsController->params().t_end_check.second,
                         KEY_T_END_CHECK);
+        connect(m_checkTEndTimer, &QTimer::timeout, this, &Daemon::checkTimeEnd);
     }
     m_checkTEndTimer->start();
 }
@@ -59,6 +73,7 @@ void Daemon::startEndRetryTimer()
         m_checkRetryTimeStampTimer = new QTimer(this);
         setTimerMinutes(m_checkRetryTimeStampTimer,
                         m_settingsController->params().t_end_check.second, KEY_T_END_CHECK);
+        connect(m_checkRetryTimeStampTimer, &QTimer::timeout, this, &Daemon::checkRetryTimeStamp);
     }
     m_checkRetryTimeStampTimer->start();
 }
@@ -78,4 +93,86 @@ bool Daemon::isRetryTimeStampSetAndPassed() const
 {
     m_logger.debug(QStringLiteral("bool Daemon::isRetryTimeStampSetAndPassed() const"));
     return isSetAndPassed(m_settingsController->params().retry_time_stamp.second);
+}
+
+int Daemon::isUpgradeCanBeDisabled()
+{
+    m_logger.debug(QStringLiteral("int Daemon::isUpgradeCanBeDisabled()"));
+    if (m_isUpgradeEnabled && m_forcedMode) {
+        m_logger.warning(QStringLiteral("FORCED: UPDATE CANNOT BE DISABLED"));
+        return 89;
+    }
+    if (isTEndSetAndPassed()) {
+        m_logger.warning(QStringLiteral("TIME PASSED: UPDATE CANNOT BE DISABLED"));
+        return 99;
+    }
+    return 0;
+}
+
+void Daemon::checkTimeEnd()
+{
+    const QString where = QStringLiteral("void Daemon::checkTimeEnd()");
+    m_logger.debug(where);
+    if (m_isUpgradeEnabled)
+        return;
+    m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = false"));
+    if (isTEndSetAndPassed()) {
+        m_logger.debug(where, QStringLiteral("isTEndSetAndPassed() = true"));
+        enableUpgradeOnReboot();
+    }
+}
+
+void Daemon::checkRetryTimeStamp()
+{
+    const QString where = QStringLiteral("void Daemon::checkRetryTimeStamp()");
+    m_logger.debug(where);
+    if (isRetryTimeStampSetAndPassed()) {
+        m_logger.debug(where, QStringLiteral("isRetryTimeStampSetAndPassed() = true"));
+        tryToPassFirstBlock();
+    }
+}
+
+int Daemon::setForcedMode()
+{
+    const QString where = QStringLiteral("int Daemon::setForcedMode()");
+    m_logger.debug(where);
+    m_forcedMode = true;
+    Params params = m_settingsController->params();
+    QDateTime timeStamp = params.upgrade_time_stamp.second;
+    const QDateTime now = QDateTime::currentDateTime();
+    if (timeStamp.isValid() && now < timeStamp) {
+        m_logger.debug(where,
+                       QStringLiteral("timeStamp.isValid() && QDateTime::currentDateTime() < timeStamp"));
+        timeStamp = now;
+    }
+    if (!timeStamp.isValid()) {
+        m_logger.debug(where, QStringLiteral("!timeStamp.isValid()"));
+        timeStamp = now;
+    }
+    params.upgrade_time_stamp = {true, timeStamp};
+    m_settingsController->setParams(params);
+    m_settingsController->sync();
+
+    m_logger.debug(where, QStringLiteral("m_task"), m_task);
+    switch (CurrentTask(m_task)) {
+    case CurrentTask::WaitingForDownload:
+        downloadUpdatesByScript();
+        break;
+    case CurrentTask::DownloadCompleted:
+        if (!m_isUpgradeEnabled) {
+            m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = false"));
+            enableUpgradeOnReboot();
+        }
+        break;
+    case CurrentTask::WaitingForUpdates:
+        if (m_checkUpdatesTimer) {
+            m_logger.debug(where, QStringLiteral("m_checkUpdatesTimer != nullptr"));
+            m_checkUpdatesTimer->stop();
+        }
+        checkUpdates();
+        break;
+    default:
+        break;
+    }
+    return 0;
 }

@@ -26,6 +26,15 @@ public:
     QTimer *checkTEndTimer() const { return d.m_checkTEndTimer; }
     QTimer *checkRetryTimeStampTimer() const { return d.m_checkRetryTimeStampTimer; }
     QFileSystemWatcher *configWatcher() const { return d.m_configWatcher; }
+    QTimer *checkConnectionTimer() const { return d.m_checkConnectionTimer; }
+    QTimer *downloadUpdatesTimer() const { return d.m_downloadUpdatesTimer; }
+    QTimer *waitDownloadProcTimer() const { return d.m_waitDownloadProcTimer; }
+    bool &upgradeMustBeEnabled() { return d.upgradeMustBeEnabled; }
+    qint64 &pid() { return d.m_pid; }
+    int &logicalTask() { return d.m_logicalTask; }
+    QStringList &upgradableList() { return d.m_upgradableList; }
+    TriggerChecker &triggerChecker() { return d.m_triggerChecker; }
+    QThread *imitationThread() const { return d.m_imitationThread; }
 
 private:
     Daemon &d;

@@ -1,0 +1,135 @@
+#include "constants.h"
+#include "daemon.h"
+#include "settingscontroller.h"
+
+#include <QProcess>
+#include <QTimer>
+
+int Daemon::downloadUpdatesByScript()
+{
+    const QString where = QStringLiteral("int Daemon::downloadUpdatesByScript()");
+    m_logger.debug(where);
+    if (m_task != toInt(CurrentTask::WaitingForDownload) && !m_forcedMode) {
+        m_logger.debug(where, QStringLiteral("return 1"));
+        return 1;
+    }
+    m_logger.debug(where, QStringLiteral("try to download"));
+    if (!checkConnection()) {
+        m_logger.debug(where, QStringLiteral("checkConnection() return false"));
+        m_logicalTask = toInt(CurrentTask::WaitingForDownload);
+        m_logger.debug(where, QStringLiteral("return 1"));
+        return 1;
+    }
+    m_logger.debug(where, QStringLiteral("checkConnection() return true"));
+    if (m_downloadUpdatesTimer) {
+        m_logger.debug(where, QStringLiteral("m_downloadUpdatesTimer != nullptr"));
+        m_downloadUpdatesTimer->stop();
+    }
+    m_logger.debug(where, QStringLiteral("Downloading"));
+    m_task = toInt(CurrentTask::Downloading);
+    m_waitDownloadProcTimer->start();
+
+    // A process of its own: the stage runner may still hold a run that
+    // outlived its wait, and a running QProcess keeps its old arguments.
+    QProcess download;
+    download.setProgram(m_commonProcess->program());
+    download.setArguments({STAGE_DOWNLOAD, QString::number(m_allReposPolicy)});
+    if (download.startDetached(&m_pid)) {
+        m_logger.debug(where, QStringLiteral("m_commonProcess->startDetached(&m_pid) return true"));
+        return 0;
+    }
+    m_logger.debug(where, QStringLiteral("m_commonProcess->startDetached(&m_pid) return false"));
+    m_downloadFailed();
+    return 1;
+}
+
+void Daemon::m_downloadFailed()
+{
+    // Polling an earlier run's process id would end in "downresult" judging
+    // that earlier run: a download that never started is a failed one.
+    m_pid = -1;
+    m_waitDownloadProcTimer->stop();
+    m_logger.warning(QStringLiteral("restart downloading  due apt-get error"));
+    if (m_forcedMode) {
+        // Not at once: a stage program that cannot start would loop here.
+        QTimer::singleShot(m_waitDownloadProcTimer->interval(), this,
+                           &Daemon::downloadUpdatesByScript);
+        return;
+    }
+    m_task = toInt(CurrentTask::WaitingForDownload);
+    startDownloadTimer();
+}
+
+void Daemon::checkDownloadIsFinished()
+{
+    const QString where = QStringLiteral("void Daemon::checkDownloadIsFinished()");
+    m_logger.debug(where, QStringLiteral("m_task = %1").arg(m_task));
+    if (m_task == toInt(CurrentTask::Stopped) || m_task == toInt(CurrentTask::StoppedForMajor)) {
+        m_logger.debug(where, QStringLiteral("service is stopped"));
+        return;
+    }
+    if (!m_waitDownloadProcTimer || !m_psProcess) {
+        m_logger.debug(where, QStringLiteral("!m_waitDownloadProcTimer || !m_psProcess"));
+        return;
+    }
+    if (m_pid <= 0) {
+        m_logger.debug(where, QStringLiteral("m_pid <= 0"));
+        m_waitDownloadProcTimer->stop();
+        return;
+    }
+    m_psProcess->setArguments({QStringLiteral("--no-headers"), QStringLiteral("-p"),
+                               QString::number(m_pid)});
+    m_psProcess->start(QIODevice::ReadWrite);
+    m_psProcess->waitForFinished(30000);
+    QByteArray output = m_psProcess->readAllStandardOutput();
+    if (m_psProcess->state() != QProcess::NotRunning) {
+        m_psProcess->kill();
+        m_psProcess->waitForFinished(1000);
+    }
+    const int nul = output.indexOf('\0');
+    if (nul >= 0)
+        output.truncate(nul);
+    const QString rep = QString::fromLocal8Bit(output);
+    if (rep.contains(QLatin1String("kirta-update-se")))
+        return;
+
+    m_logger.debug(where, QStringLiteral("!rep.contains(QLatin1String(\"kirta-update-se\"))"));
+    m_waitDownloadProcTimer->stop();
+    if (getDownloadResult() != 0) {
+        m_logger.warning(QStringLiteral("restart downloading  due apt-get error"));
+        if (m_forcedMode) {
+            m_logger.debug(where, QStringLiteral("m_forcedMode = true"));
+            downloadUpdatesByScript();
+        } else {
+            m_logger.debug(where, QStringLiteral("m_forcedMode = false"));
+            m_task = toInt(CurrentTask::WaitingForDownload);
+            startDownloadTimer();
+        }
+        return;
+    }
+
+    m_checkUpdatesTimer->start();
+    Params params = m_settingsController->params();
+    if (!params.upgrade_time_stamp.first || !params.upgrade_time_stamp.second.isValid()) {
+        m_logger.debug(where, QStringLiteral("!params.upgrade_time_stamp.first"));
+        params.upgrade_time_stamp = {
+                true, QDateTime::currentDateTime().addDays(params.t_delay.second)};
+        m_settingsController->setParams(params);
+        m_settingsController->sync();
+        startTEndTimer();
+    }
+    m_logger.info(QStringLiteral("END OF DOWNLOADING, timestamp: ")
+                  + params.upgrade_time_stamp.second.toString(DATE_TIME_FORMAT));
+    m_task = toInt(CurrentTask::DownloadCompleted);
+    fillMinorUpdateVersion();
+    m_isUpgradeEnabled = isUpgradeAlreadySet();
+    if (isTEndSetAndPassed())
+        upgradeMustBeEnabled = true;
+    if (upgradeMustBeEnabled || m_forcedMode) {
+        m_logger.debug(where, QStringLiteral("(upgradeMustBeEnabled || m_forcedMode) = true"));
+        enableUpgradeOnReboot();
+    } else {
+        m_logger.debug(where, QStringLiteral("(upgradeMustBeEnabled || m_forcedMode) = false"));
+        manageStatusFile();
+    }
+}

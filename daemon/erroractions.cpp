@@ -1,0 +1,63 @@
+#include "constants.h"
+#include "daemon.h"
+#include "settingscontroller.h"
+
+void Daemon::doActionOnError()
+{
+    const QString where = QStringLiteral("void Daemon::doActionOnError()");
+    const int action = m_settingsController->params().action_on_error.second;
+    m_logger.debug(where, QStringLiteral("actionOnError"), action);
+    switch (action) {
+    case 1:
+        m_logger.debug(where, QStringLiteral("Error action: STOP"));
+        doStopAction();
+        break;
+    case 2:
+        m_logger.debug(where, QStringLiteral("Error action: RESET"));
+        doResetAction();
+        break;
+    case 0:
+        m_logger.debug(where, QStringLiteral("Error action: RETRY"));
+        doRetryAction();
+        break;
+    default:
+        break;
+    }
+}
+
+void Daemon::doStopAction()
+{
+    m_logger.debug(QStringLiteral("void Daemon::doStopAction()"));
+    setNoUpdates(false, true, false);
+}
+
+void Daemon::doResetAction()
+{
+    m_logger.debug(QStringLiteral("void Daemon::doResetAction()"));
+    // A Reset asked for by the re-check of an earlier Reset (validators
+    // refusing again) would nest without end: the clean-up still runs, the
+    // next check is left to the timer.
+    if (m_resetRecheckRunning) {
+        m_logger.warning(QStringLiteral("Reset again during its own re-check; next check on the timer"));
+        setNoUpdates(false, false, false);
+        return;
+    }
+    m_resetRecheckRunning = true;
+    setNoUpdates(true, false, false);
+    m_resetRecheckRunning = false;
+}
+
+void Daemon::doRetryAction()
+{
+    m_logger.debug(QStringLiteral("void Daemon::doRetryAction()"));
+    Params params = m_settingsController->params();
+    params.retry_time_stamp = {true,
+                               QDateTime::currentDateTime().addMSecs(
+                                       qint64(params.t_retry.second) * 3600000)};
+    m_logger.debug(QStringLiteral("void Daemon::doRetryAction()"),
+                   QStringLiteral("generated retry_time_stamp = %1")
+                           .arg(params.retry_time_stamp.second.toString(DATE_TIME_FORMAT)));
+    m_settingsController->setParams(params);
+    m_settingsController->sync();
+    startEndRetryTimer();
+}

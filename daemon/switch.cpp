@@ -1,0 +1,205 @@
+#include "constants.h"
+#include "daemon.h"
+#include "systemdservice.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+int Daemon::enableUpgradeOnReboot()
+{
+    const QString where = QStringLiteral("int Daemon::enableUpgradeOnReboot()");
+    m_logger.info(QStringLiteral("Trying to enable update"));
+    if (m_task != toInt(CurrentTask::DownloadCompleted)) {
+        upgradeMustBeEnabled = true;
+        m_logger.debug(where, QStringLiteral("m_task != CurrentTask::DownloadCompleted, "
+                                             "upgradeMustBeEnabled, -10"));
+        return -10;
+    }
+    if (!m_firstBlockPassed) {
+        m_logger.debug(where, QStringLiteral("first block not passed, -5"));
+        QTimer::singleShot(10, this, &Daemon::tryToPassFirstBlock);
+        return -5;
+    }
+    execScriptsByScript(Stage::SecondBlock, SubStage::Before, Stage::FakeStage);
+    if (m_downloadUpdatesTimer)
+        m_downloadUpdatesTimer->stop();
+    m_checkUpdatesTimer->stop();
+
+    int linkCode;
+    const QFileInfo symFile(SYS_UPDATE_SYMLINK);
+    if (!symFile.exists()) {
+        m_logger.debug(where, QStringLiteral("symFile.exists() return false"));
+        if (QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK)) {
+            m_logger.debug(where, QStringLiteral("QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return true"));
+            linkCode = 0;
+        } else {
+            m_logger.debug(where, QStringLiteral("QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return false"));
+            linkCode = 5;
+        }
+    } else {
+        m_logger.debug(where, QStringLiteral("symFile.exists() return true"));
+        if (symFile.isSymLink()) {
+            m_logger.debug(where, QStringLiteral("symFile.isSymbolicLink() return true"));
+            linkCode = 1;
+        } else {
+            m_logger.debug(where, QStringLiteral("symFile.isSymbolicLink() return false"));
+            QDir dir;
+            if (!dir.remove(symFile.absoluteFilePath())) {
+                m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return false"));
+                linkCode = 4;
+            } else {
+                m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return true"));
+                if (QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK)) {
+                    m_logger.debug(where, QStringLiteral("File::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return true"));
+                    linkCode = 2;
+                } else {
+                    m_logger.debug(where, QStringLiteral("File::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return false"));
+                    linkCode = 3;
+                }
+            }
+        }
+    }
+    m_logger.debug(where, QStringLiteral("current return code = %1").arg(linkCode));
+
+    int stampCode;
+    QFile stampFile(UPGRADE_STAMP_PATH);
+    if (stampFile.exists()) {
+        m_logger.debug(where, QStringLiteral("stampFile.exists() return true"));
+        stampCode = 10;
+    } else {
+        m_logger.debug(where, QStringLiteral("stampFile.exists() return false"));
+        if (stampFile.open(QIODevice::ReadWrite)) {
+            stampFile.close();
+            m_logger.debug(where, QStringLiteral("sstampFile.open(QIODevice::ReadWrite) return true"));
+            stampCode = 0;
+        } else {
+            m_logger.debug(where, QStringLiteral("sstampFile.open(QIODevice::ReadWrite) return false"));
+            stampCode = 20;
+        }
+    }
+    const int result = linkCode + stampCode;
+    m_logger.debug(where, QStringLiteral("After stamp file: current return code = %1").arg(result));
+
+    // Without the link the boot does no upgrade: never report one as armed.
+    const bool linkInPlace = linkCode <= 2;
+    if (linkInPlace) {
+        m_isUpgradeEnabled = true;
+    } else {
+        m_logger.error(QStringLiteral("The upgrade could not be armed: %1 is not a link to %2 (code %3)")
+                               .arg(SYS_UPDATE_SYMLINK, APTCACHE_POINT)
+                               .arg(result));
+    }
+    manageStatusFile();
+    if (linkInPlace)
+        execScriptsByScript(Stage::SecondBlock, SubStage::After, Stage::FakeStage);
+    m_logger.debug(where, QStringLiteral("Final returncode = %1").arg(result));
+    return result;
+}
+
+int Daemon::disableUpgradeOnReboot(bool suppressForce)
+{
+    const QString where = QStringLiteral("int Daemon::disableUpgradeOnReboot(bool)");
+    m_logger.debug(where);
+    if (!suppressForce) {
+        m_logger.debug(where, QStringLiteral("!suppressForce"));
+        if (isUpgradeCanBeDisabled() == 89) {
+            m_logger.debug(where, QStringLiteral("res != 0"));
+            return 89;
+        }
+    }
+    if (m_isUpgradeEnabled) {
+        m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled"));
+        execScriptsByScript(Stage::FirstBlock, SubStage::Before, Stage::SecondBlock);
+    }
+
+    int linkCode;
+    const QFileInfo symFile(SYS_UPDATE_SYMLINK);
+    if (symFile.exists()) {
+        m_logger.debug(where, QStringLiteral("symFile.exists() return true"));
+        QDir dir;
+        if (dir.remove(symFile.absoluteFilePath())) {
+            m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return true"));
+            linkCode = 0;
+        } else {
+            m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return false"));
+            linkCode = 2;
+        }
+    } else {
+        m_logger.debug(where, QStringLiteral("symFile.exists() return false"));
+        linkCode = 1;
+    }
+
+    QFile stampFile(UPGRADE_STAMP_PATH);
+    if (linkCode == 2) {
+        // The link stays, so the boot will still upgrade: the upgrade stays
+        // armed, with its stamp and frozen configuration.
+        m_logger.error(QStringLiteral("%1 could not be removed, the upgrade stays armed")
+                               .arg(SYS_UPDATE_SYMLINK));
+        manageStatusFile();
+        return linkCode + (stampFile.exists() ? 20 : 10);
+    }
+
+    removeConfigCopyAndCheckOriginal();
+    int stampCode = 0;
+    if (stampFile.exists()) {
+        m_logger.debug(where, QStringLiteral("stampFile.exists() return true"));
+        if (!stampFile.remove()) {
+            m_logger.debug(where, QStringLiteral("stampFile.remove() return false"));
+            stampCode = 20;
+        }
+    } else {
+        m_logger.debug(where, QStringLiteral("stampFile.exists() return false"));
+        stampCode = 10;
+    }
+    m_isUpgradeEnabled = false;
+    manageStatusFile();
+    m_checkUpdatesTimer->start();
+    return linkCode + stampCode;
+}
+
+bool Daemon::isUpgradeOnRebootEnabled() const
+{
+    m_logger.debug(QStringLiteral("bool Daemon::isUpgradeOnRebootEnabled() const"),
+                   QStringLiteral("%1 = %2")
+                           .arg(QStringLiteral("m_isUpgradeEnabled"))
+                           .arg(m_isUpgradeEnabled ? 1 : 0));
+    return m_isUpgradeEnabled;
+}
+
+bool Daemon::isUpgradeAlreadySet() const
+{
+    const QString where = QStringLiteral("bool Daemon::isUpgradeAlreadySet() const");
+    const QFileInfo symFile(SYS_UPDATE_SYMLINK);
+    if (!symFile.exists()) {
+        m_logger.debug(where, QStringLiteral("!symFile.exists()"));
+        return false;
+    }
+    if (!symFile.isSymLink()) {
+        m_logger.debug(where, QStringLiteral("!symFile.isSymbolicLink()"));
+        return false;
+    }
+    if (QFile::exists(UPGRADE_STAMP_PATH)) {
+        m_logger.debug(where, QStringLiteral("true"));
+        return true;
+    }
+    m_logger.debug(where, QStringLiteral("!stampFile.exists() "));
+    return false;
+}
+
+int Daemon::setUpdateSet()
+{
+    const int result = enableUpgradeOnReboot();
+    m_logger.debug(QStringLiteral("int Daemon::setUpdateSet()"),
+                   QStringLiteral("enableUpgradeOnReboot"), result);
+    return result;
+}
+
+void Daemon::enableAndStartActivatingService() const
+{
+    m_logger.debug(QStringLiteral("void Daemon::enableAndStartActivatingService() const"));
+    ZunAdmin::SystemdService service(QStringLiteral("kirta-activate-update"), &m_logger);
+    service.enable();
+    service.start();
+}

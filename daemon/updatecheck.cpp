@@ -1,0 +1,192 @@
+#include "aptkiller.h"
+#include "constants.h"
+#include "daemon.h"
+#include "packagemanager.h"
+#include "settingscontroller.h"
+#include "updatevalidatormanager.h"
+
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTimer>
+
+#include <memory>
+
+void Daemon::checkUpdates()
+{
+    const QString where = QStringLiteral("void Daemon::checkUpdates()");
+    m_logger.debug(where, QStringLiteral("now we will check updates, state = %1").arg(m_task));
+    switch (CurrentTask(m_task)) {
+    case CurrentTask::Unknown:
+    case CurrentTask::WaitingForConnection:
+    case CurrentTask::WaitingForUpdates:
+    case CurrentTask::DownloadCompleted:
+        break;
+    default:
+        return;
+    }
+
+    m_checkUpdatesTimer->blockSignals(true);
+    const auto unblock = qScopeGuard([this] { m_checkUpdatesTimer->blockSignals(false); });
+    m_logger.debug(where, QStringLiteral("now we really start checking updates"));
+
+    if (!checkConnection()) {
+        m_logicalTask = toInt(CurrentTask::WaitingForUpdates);
+        m_logger.debug(where, QStringLiteral("m_logicalTask = CurrentTask::WaitingForUpdates"));
+        return;
+    }
+    m_logger.debug(where, QStringLiteral("connection checked"));
+    const int result = checkUpdatesByScript();
+    m_logger.debug(where, QStringLiteral("checkeng result = %1").arg(result));
+
+    {
+        const UpdateValidatorManager validators(std::make_shared<Logger>(m_logger),
+                                                getArgsForRepos(m_allReposPolicy));
+        if (!validators.check()) {
+            m_currentError = 4;
+            doActionOnError();
+            return;
+        }
+    }
+
+    if (result == 0) {
+        m_logger.debug(where, QStringLiteral("NO PACKAGES"));
+        if (!(m_task == toInt(CurrentTask::DownloadCompleted) && m_isUpgradeEnabled)) {
+            m_task = toInt(CurrentTask::WaitingForUpdates);
+            m_upgradableList.clear();
+        }
+        if (!m_checkUpdatesTimer->isActive()) {
+            m_logger.debug(where, QStringLiteral("m_checkUpdatesTimer is not active"));
+            m_checkUpdatesTimer->start();
+        }
+    } else {
+        m_logger.debug(where, QStringLiteral("ELSE"));
+        if (areThereNewPackages()) {
+            m_logger.debug(where, QStringLiteral("areThereNewPackages"));
+            if (m_settingsController->params().always_new_update.second) {
+                m_logger.debug(where, QStringLiteral("always_new_update = true"));
+                cleanCacheByScript();
+            }
+            if (m_forcedMode) {
+                m_logger.debug(where, QStringLiteral("m_forcedMode = true"));
+                downloadUpdatesByScript();
+            } else {
+                m_logger.debug(where, QStringLiteral("m_forcedMode = false"));
+                m_task = toInt(CurrentTask::WaitingForDownload);
+                startDownloadTimer();
+            }
+        }
+    }
+    manageStatusFile();
+}
+
+const QStringList Daemon::getUpgradableList()
+{
+    m_logger.debug(QStringLiteral("const QStringList Daemon::getUpgradableList()"));
+    QProcess process;
+    process.setProgram(APT_PATH);
+    process.setArguments(QStringList {QStringLiteral("list"), QStringLiteral("--upgradable")}
+                         + getArgsForRepos(m_allReposPolicy));
+    process.start(QIODevice::ReadWrite);
+    process.waitForFinished(30000);
+    QByteArray output = process.readAllStandardOutput();
+    const int nul = output.indexOf('\0');
+    if (nul >= 0)
+        output.truncate(nul);
+    return QString::fromUtf8(output).split(QLatin1Char('\n'));
+}
+
+bool Daemon::areThereNewPackages()
+{
+    const QString where = QStringLiteral("bool Daemon::areThereNewPackages()");
+    const QStringList packages = getUpgradableList();
+    bool result = false;
+    if (!packages.isEmpty()) {
+        m_logger.debug(where, QStringLiteral("!tmp.isEmpty()"));
+        if (m_upgradableList != packages) {
+            m_logger.debug(where, QStringLiteral("m_upgradableList != tmp"));
+            m_upgradableList = packages;
+            result = true;
+        }
+    }
+    m_logger.debug(where, QStringLiteral("result = %1").arg(result ? 1 : 0));
+    return result;
+}
+
+int Daemon::fillMinorUpdateVersion()
+{
+    const QString where = QStringLiteral("int Daemon::fillMinorUpdateVersion()");
+    m_availUpdateVersion = ZunAdmin::PackageManager(&m_logger).getCandidatePackageVersion(
+            QStringLiteral("kirta-version"), getArgsForRepos(m_allReposPolicy));
+    m_logger.debug(where, QStringLiteral("m_availUpdateVersion = ") + m_availUpdateVersion);
+    if (m_availUpdateVersion.split(QLatin1Char('.')).size() >= 4
+        && !m_availUpdateVersion.contains(QLatin1String("hotfix")))
+        m_availUpdateVersion.truncate(m_availUpdateVersion.lastIndexOf(QLatin1Char('.')));
+    m_logger.debug(where, QStringLiteral("m_availUpdateVersion = ") + m_availUpdateVersion);
+    return 0;
+}
+
+void Daemon::setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce)
+{
+    const QString where = QStringLiteral("void Daemon::setNoUpdates(bool, bool, bool)");
+    m_logger.debug(where);
+    if (!suppressForce) {
+        m_logger.debug(where, QStringLiteral("suppressForce = false"));
+        if (isUpgradeCanBeDisabled() == 89) {
+            m_logger.debug(where, QStringLiteral("res != 0"));
+            return;
+        }
+    }
+    if (m_checkTEndTimer) {
+        m_logger.debug(where, QStringLiteral("m_checkTEndTimer != nullptr"));
+        m_checkTEndTimer->stop();
+    }
+    if (m_checkRetryTimeStampTimer) {
+        m_logger.debug(where, QStringLiteral("m_checkRetryTimeStampTimer != nullptr"));
+        m_checkRetryTimeStampTimer->stop();
+    }
+    m_upgradableList.clear();
+    disableUpgradeOnReboot(suppressForce);
+    if (suppressForce) {
+        Params params = m_settingsController->params();
+        params.upgrade_time_stamp.second = QDateTime();
+        params.retry_time_stamp.second = QDateTime();
+        m_settingsController->setParams(params);
+        m_settingsController->sync();
+    }
+
+    if (cleanCacheByScript() != 0) {
+        m_logger.debug(where, QStringLiteral("cleanCacheByScript() != 0"));
+        m_task = toInt(CurrentTask::Error);
+    } else {
+        m_logger.debug(where, QStringLiteral("cleanCacheByScript() == 0"));
+        m_task = toInt(CurrentTask::WaitingForUpdates);
+    }
+
+    if (stopChecking) {
+        m_logger.debug(where, QStringLiteral("stopChecking = true"));
+        m_checkUpdatesTimer->stop();
+        if (m_task == toInt(CurrentTask::Error)) {
+            AptKiller aptKiller(&m_logger);
+            connect(&aptKiller, &AptKiller::cleanCache, this, &Daemon::cleanCacheByScript);
+            aptKiller.killApt();
+        }
+        if (m_currentError > 0) {
+            m_logger.debug(where, QStringLiteral("m_currentError > 0"));
+            m_task = toInt(CurrentTask::Stopped);
+        } else {
+            m_logger.debug(where, QStringLiteral("m_currentError <= 0"));
+            m_task = toInt(CurrentTask::StoppedForMajor);
+        }
+    } else {
+        m_logger.debug(where, QStringLiteral("stopChecking = false"));
+        if (checkNow) {
+            m_logger.debug(where, QStringLiteral("checkNow = true"));
+            m_checkUpdatesTimer->stop();
+            checkUpdates();
+        } else {
+            m_logger.debug(where, QStringLiteral("checkNow = false"));
+            m_checkUpdatesTimer->start();
+        }
+    }
+    manageStatusFile();
+}

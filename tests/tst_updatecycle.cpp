@@ -1,0 +1,309 @@
+#include "constants.h"
+#include "daemontestpeer.h"
+#include "sandbox.h"
+#include "waituntil.h"
+
+#include <QtTest>
+
+#include <cstdio>
+
+namespace {
+const QString CONFIG = QStringLiteral("/etc/kirta-update-service/kirta-update-daemon.conf");
+const QString STAGE = QStringLiteral("kirta-update-service");
+const QString LOG = QStringLiteral("/var/log/kirta-update-service/service.log");
+} // namespace
+
+// The update cycle from the first check to an armed upgrade, with stand-ins
+// for every outside program.
+class TestUpdateCycle : public QObject
+{
+    Q_OBJECT
+
+    SandboxTree tree;
+
+    void answer(const QString &program, const QString &word, int code)
+    {
+        QVERIFY(tree.writeFile(QStringLiteral("/standin/%1.%2.exit").arg(program, word),
+                               QString::number(code)));
+    }
+    void writeConfig(const QString &text) { QVERIFY(tree.writeFile(CONFIG, text)); }
+    QStringList calls() const
+    {
+        return tree.readFile(QStringLiteral("/standin/all.calls")).split('\n', Qt::SkipEmptyParts);
+    }
+    QStringList stageCalls() const { return tree.standInCalls(STAGE); }
+    QString log() const { return tree.readFile(LOG); }
+
+    // The stage program says there is something to upgrade, the download
+    // works and every question is answered with yes.
+    void happyPath()
+    {
+        answer(STAGE, QStringLiteral("update"), 1);
+        answer(STAGE, QStringLiteral("is_enough_free_space"), 1);
+        tree.setStandInOutput(QStringLiteral("apt"),
+                              QStringLiteral("Listing...\nhello/stable 2.0 amd64 [upgradable from: 1.0]\n"));
+        tree.setStandInOutput(QStringLiteral("apt-cache"),
+                              QStringLiteral("kirta-version:\n  Installed: 12.4.0\n  Candidate: 12.4.1.7\n"));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        QVERIFY(tree.reset());
+        QVERIFY(tree.installDaemonStandIns());
+        QVERIFY(tree.installStandIn(QStringLiteral("/usr/bin/apt-cache")));
+        QVERIFY(tree.mkpath(QStringLiteral("/var/cache/apt/archives")));
+        QVERIFY(tree.mkpath(QStringLiteral("/var/log/kirta-update-service")));
+        QVERIFY(tree.mkpath(QStringLiteral("/var/cache/kirta-update-service")));
+    }
+
+    void downloadToReady()
+    {
+        happyPath();
+        // Seen still running by one poll, gone at the next.
+        QVERIFY(tree.writeFile(QStringLiteral("/standin/kirta-update-service.download.delay"),
+                               QStringLiteral("6")));
+        writeConfig(QStringLiteral("# administrator's note\nT_check=60\nT_download_min=0\n"
+                                   "T_download_max=1\nT_delay=3\nUse_sources_list_d=1\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        KIRTA_WAIT_VERIFY(peer.task() == int(CurrentTask::WaitingForDownload)
+                                  || peer.task() == int(CurrentTask::Downloading),
+                          3000);
+        QVERIFY(log().contains(QStringLiteral("Generated value for download delay, minutes = 0")));
+        KIRTA_WAIT_VERIFY(peer.task() == int(CurrentTask::DownloadCompleted), 20000);
+
+        QCOMPARE(stageCalls(), (QStringList {"update 1", "download 1", "downresult"}));
+        QCOMPARE(log().count(QStringLiteral("checkDownloadIsFinished(): m_task = 4")), 2);
+        QCOMPARE(daemon.getCurrentStateAsInt(), 4);
+        QSettings status(STATUS_FILE_PATH, QSettings::IniFormat);
+        QCOMPARE(status.value(STATUS_KEY).toString(), QStringLiteral("ready"));
+        QCOMPARE(status.value(TARGET_RELEASE_KEY).toString(), QStringLiteral("12.4.1"));
+        const QString config = tree.readFile(CONFIG);
+        QVERIFY(config.startsWith(QStringLiteral("# administrator's note\n")));
+        QVERIFY(config.contains(QStringLiteral("T_end=")));
+        QVERIFY(peer.checkTEndTimer() && peer.checkTEndTimer()->isActive());
+        QVERIFY(peer.checkUpdatesTimer()->isActive());
+
+        // The same list again is nothing new.
+        peer.task() = int(CurrentTask::WaitingForUpdates);
+        daemon.checkUpdates();
+        QCOMPARE(peer.task(), int(CurrentTask::WaitingForUpdates));
+    }
+
+    void connectionWaitAndResume()
+    {
+        tree.setStandInExitCode(QStringLiteral("ping"), 1);
+        writeConfig(QStringLiteral("T_check=60\nHost_to_ping=192.0.2.7\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        KIRTA_WAIT_VERIFY(peer.task() == int(CurrentTask::WaitingForConnection), 3000);
+        QCOMPARE(daemon.getCurrentStateAsString(), QStringLiteral("wait-for-connection"));
+        QCOMPARE(tree.standInCalls(QStringLiteral("ping")).first(),
+                 QStringLiteral("192.0.2.7 -c3 -i0.1 -W0.1"));
+        QVERIFY(stageCalls().isEmpty());
+
+        tree.setStandInExitCode(QStringLiteral("ping"), 0);
+        KIRTA_WAIT_VERIFY(!stageCalls().isEmpty(), 8000);
+        QCOMPARE(stageCalls(), QStringList {"update 1"});
+        QCOMPARE(peer.task(), int(CurrentTask::WaitingForUpdates));
+        QVERIFY(!peer.checkConnectionTimer()->isActive());
+        QCOMPARE(log().count(QStringLiteral("m_logicalTask == CurrentTask::WaitingForUpdates")), 1);
+    }
+
+    void passedDeadlineArmsInOrder()
+    {
+        happyPath();
+        const QString past = QDateTime::currentDateTime().addDays(-1).toString(DATE_TIME_FORMAT);
+        writeConfig("T_check=60\nT_download_min=0\nT_download_max=1\nT_end=" + past + "\n");
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        KIRTA_WAIT_VERIFY(daemon.isUpgradeOnRebootEnabled(), 20000);
+        KIRTA_WAIT_VERIFY(QFile::exists(SETTINGS_COPY_PATH), 2000);
+
+        const QStringList expected {
+                "kirta-update-service update 1",
+                "apt list --upgradable",
+                "kirta-update-service download 1",
+                "kirta-update-service downresult",
+                "apt-cache policy kirta-version",
+                "kirta-update-service exec_scripts 0 1",
+                "kirta-update-service is_enough_free_space 1",
+                "kirta-update-modern -n -A -T -r",
+                "kirta-update-service exec_scripts 0 0",
+                "kirta-update-service exec_scripts 1 1",
+                "kirta-update-service exec_scripts 1 0",
+        };
+        QStringList seen;
+        for (const QString &line : calls()) {
+            if (!line.startsWith(QLatin1String("ping")))
+                seen << line.simplified();
+        }
+        QCOMPARE(seen, expected);
+        QCOMPARE(QFileInfo(SYS_UPDATE_SYMLINK).symLinkTarget(), APTCACHE_POINT);
+        QVERIFY(QFile::exists(UPGRADE_STAMP_PATH));
+        QCOMPARE(QSettings(STATUS_FILE_PATH, QSettings::IniFormat).value(STATUS_KEY).toString(),
+                 QStringLiteral("activated"));
+        QCOMPARE(daemon.getCurrentStateAsString(), QStringLiteral("forced"));
+        QCOMPARE(tree.readFile(CONFIG), tree.readFile(SETTINGS_COPY_PATH.mid(tree.root().size())));
+        QVERIFY(!peer.configWatcher()->files().contains(SETTINGS_PATH));
+    }
+
+    // The deadline timer keeps running through the daemon's own write of the
+    // deadline and an administrator's edit, and arms once the deadline passes.
+    void runningDaemonArmsWhenDeadlinePasses()
+    {
+        happyPath();
+        writeConfig(QStringLiteral("T_check=60\nT_download_min=0\nT_download_max=1\nT_delay=2\n"
+                                   "T_end_check=1\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        KIRTA_WAIT_VERIFY(peer.task() == int(CurrentTask::DownloadCompleted), 20000);
+        KIRTA_WAIT_VERIFY(log().count(QStringLiteral("Loading settings, reload = 1")) >= 1, 3000);
+        QVERIFY(peer.checkTEndTimer()->isActive());
+        peer.checkTEndTimer()->setInterval(200);
+        QVERIFY(!daemon.isUpgradeOnRebootEnabled());
+
+        QString edited = tree.readFile(CONFIG);
+        edited.replace(QRegularExpression(QStringLiteral("T_end=[^\n]*")),
+                       "T_end=" + QDateTime::currentDateTime().addSecs(-120).toString(DATE_TIME_FORMAT));
+        const QString temp = tree.path(CONFIG) + QStringLiteral(".edit");
+        QVERIFY(tree.writeFile(CONFIG + QStringLiteral(".edit"), edited));
+        QCOMPARE(std::rename(QFile::encodeName(temp).constData(),
+                             QFile::encodeName(tree.path(CONFIG)).constData()),
+                 0);
+        KIRTA_WAIT_VERIFY(daemon.isUpgradeOnRebootEnabled(), 10000);
+        QCOMPARE(daemon.getCurrentStateAsInt(), 6);
+    }
+
+    void errorActions_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("state");
+        QTest::newRow("Stop") << "Stop" << "stopped";
+        QTest::newRow("Reset") << "Reset" << "no-updates";
+        QTest::newRow("Retry") << "Retry" << "ready";
+    }
+
+    void errorActions()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, state);
+        tree.setStandInExitCode(QStringLiteral("kirta-update-modern"), 3);
+        answer(STAGE, QStringLiteral("is_enough_free_space"), 1);
+        writeConfig("T_check=60\nT_retry=0\nT_end_check=1\nAction_on_error=" + action + "\n");
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        peer.task() = int(CurrentTask::DownloadCompleted);
+        QCOMPARE(daemon.enableUpgradeOnReboot(), -5);
+        KIRTA_WAIT_VERIFY(daemon.getCurrentErrorAsInt() == 2, 5000);
+        QCOMPARE(daemon.getCurrentStateAsString(), state);
+
+        if (action == QLatin1String("Reset")) {
+            QCOMPARE(stageCalls().filter(QRegularExpression("^update ")).size(), 1);
+            QVERIFY(stageCalls().contains(QStringLiteral("clean")));
+        } else if (action == QLatin1String("Stop")) {
+            QVERIFY(stageCalls().contains(QStringLiteral("clean")));
+            QVERIFY(!peer.checkUpdatesTimer()->isActive());
+        } else {
+            SettingsController reread(SETTINGS_PATH);
+            reread.load();
+            QVERIFY(reread.params().retry_time_stamp.first);
+            QVERIFY(peer.checkRetryTimeStampTimer()->isActive());
+            // Once the retry time has come the first block runs again.
+            tree.setStandInExitCode(QStringLiteral("kirta-update-modern"), 0);
+            peer.checkRetryTimeStampTimer()->setInterval(100);
+            KIRTA_WAIT_VERIFY(daemon.isUpgradeOnRebootEnabled(), 5000);
+            QCOMPARE(tree.standInCalls(QStringLiteral("kirta-update-modern")).size(), 2);
+            KIRTA_WAIT_VERIFY(!peer.settings()->params().retry_time_stamp.first, 2000);
+        }
+    }
+
+    // Validators that keep refusing under Reset: one immediate re-check,
+    // then the timer takes over.
+    void resetIsBounded()
+    {
+        QVERIFY(tree.writeFile(QStringLiteral("/etc/kirta-update-service/validators.d/10-refuse"),
+                               QStringLiteral("#!/bin/sh\nexit 1\n")));
+        QVERIFY(QFile::setPermissions(
+                tree.path(QStringLiteral("/etc/kirta-update-service/validators.d/10-refuse")),
+                QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        writeConfig(QStringLiteral("T_check=60\nAction_on_error=Reset\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        daemon.checkUpdates();
+        QCOMPARE(stageCalls().filter(QRegularExpression("^update ")).size(), 2);
+        QCOMPARE(daemon.getCurrentErrorAsInt(), 4);
+        QVERIFY(peer.checkUpdatesTimer()->isActive());
+        QVERIFY(!peer.checkUpdatesTimer()->signalsBlocked());
+    }
+
+    // A blocking stage that gives no answer never reads as success.
+    void stageWithoutAnswer()
+    {
+        QVERIFY(QFile::remove(tree.path(QStringLiteral("/usr/sbin/kirta-update-service"))));
+        writeConfig(QStringLiteral("T_check=60\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        QCOMPARE(daemon.checkUpdatesByScript(), 0);
+        QVERIFY(daemon.getDownloadResult() != 0);
+        QVERIFY(daemon.cleanCacheByScript() != 0);
+        QVERIFY(log().contains(QStringLiteral("could not be started")));
+
+        // A download that cannot start goes back to waiting for it.
+        peer.task() = int(CurrentTask::WaitingForDownload);
+        QCOMPARE(daemon.downloadUpdatesByScript(), 1);
+        QCOMPARE(peer.task(), int(CurrentTask::WaitingForDownload));
+        QVERIFY(peer.downloadUpdatesTimer()->isActive());
+        QVERIFY(!peer.waitDownloadProcTimer()->isActive());
+    }
+
+    void afterUpgradeAtReboot_data()
+    {
+        QTest::addColumn<QStringList>("stamps");
+        QTest::addColumn<int>("fsType");
+        QTest::addColumn<QString>("stageRun");
+        QTest::addColumn<bool>("triggerWatch");
+        const QString snapshot = QStringLiteral("snapshot");
+        QTest::newRow("failed upgrade rolls back")
+                << QStringList {snapshot, "unsuccessful", "successful"} << 0 << "rollback" << false;
+        QTest::newRow("success drops the snapshot")
+                << QStringList {snapshot, "successful"} << 0 << "rm_snapshot" << false;
+        QTest::newRow("success on LVM hands over to the trigger")
+                << QStringList {snapshot, "successful"} << 1 << "" << true;
+        QTest::newRow("no snapshot stamp") << QStringList {"successful"} << 1 << "" << false;
+    }
+
+    void afterUpgradeAtReboot()
+    {
+        QFETCH(QStringList, stamps);
+        QFETCH(int, fsType);
+        QFETCH(QString, stageRun);
+        QFETCH(bool, triggerWatch);
+        for (const QString &stamp : stamps)
+            QVERIFY(tree.writeFile("/var/cache/kirta-update-service/" + stamp, QByteArray()));
+        answer(STAGE, QStringLiteral("get_fs_type"), fsType);
+        answer(STAGE, QStringLiteral("snapshot_manager_installed"), 1);
+        QVERIFY(tree.writeFile(QStringLiteral("/var/cache/kirta-update-service/automatization_trigger"),
+                               QStringLiteral("10:00 01.01.2099\n")));
+        writeConfig(QStringLiteral("T_check=60\nSnapshot=%1\n")
+                            .arg(stamps.contains(QStringLiteral("snapshot")) ? "true" : "false"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        daemon.areWeAfterMinorUpgrade();
+        const QStringList runs = stageCalls().filter(QRegularExpression("^(rollback|rm_snapshot)$"));
+        QCOMPARE(runs, stageRun.isEmpty() ? QStringList() : QStringList {stageRun});
+        QCOMPARE(peer.triggerChecker().isChecking(), triggerWatch);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUpdateCycle)
+#include "tst_updatecycle.moc"

@@ -89,6 +89,11 @@ public:
     bool isUpgradeAlreadySet() const;
     int setUpdateSet();
 
+    // Major-release upgrade
+    int getMajorReportMode() const;
+    void tryToRestartMinorUpdate();
+    int setReady();
+
     // Stamps and status file
     void manageStatusFile();
     void actualizeSnapshotStamp(bool state);
@@ -111,6 +116,7 @@ public Q_SLOTS:
     int getCurrentErrorAsInt() const;
     int enableUpgradeOnReboot();
     int disableUpgradeOnReboot(bool suppressForce = false);
+    int setStateFromOutside(int stateAsInt);
     bool isUpgradeOnRebootEnabled() const;
     int removeUpgradeResultStamp(int type) const;
     void enableAndStartActivatingService() const;
@@ -123,6 +129,8 @@ public Q_SLOTS:
     void checkRetryTimeStamp();
     int getImitationResult(int res);
     int cleanCacheByScript();
+    void checkisMajorUpdateInstalled();
+    void checkMajorReport();
 
 private:
     int completedStateNumber(const QString &where) const;
@@ -134,6 +142,9 @@ private:
     void m_stopStaleStage();
     // A download that could not even start counts as a failed download.
     void m_downloadFailed();
+    // setNoUpdates; `breakLock` false never terminates the holder of the
+    // package lock when the clean fails.
+    void m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce, bool breakLock);
     // Interval of `timer` set from minutes, warning when clamped.
     void setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what);
     // Keeps the configuration file watched after a replace-by-rename.

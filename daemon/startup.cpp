@@ -55,6 +55,13 @@ void Daemon::start()
     m_configWatcher->addPath(settingsPath);
     connect(m_configWatcher, &QFileSystemWatcher::fileChanged, this, &Daemon::reloadSettings);
 
+    checkisMajorUpdateInstalled();
+    // A child like the other timers, so that no timer outlives the daemon.
+    m_checkMajorInstalledTimer = new QTimer(this);
+    m_checkMajorInstalledTimer->setInterval(60000);
+    connect(m_checkMajorInstalledTimer, &QTimer::timeout, this, &Daemon::checkisMajorUpdateInstalled);
+    m_checkMajorInstalledTimer->start();
+
     setTimerMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second,
                     KEY_T_CHECK);
     QTimer::singleShot(100, this, &Daemon::checkUpdates);

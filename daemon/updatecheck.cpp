@@ -127,6 +127,11 @@ int Daemon::fillMinorUpdateVersion()
 
 void Daemon::setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce)
 {
+    m_setNoUpdates(checkNow, stopChecking, suppressForce, true);
+}
+
+void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce, bool breakLock)
+{
     const QString where = QStringLiteral("void Daemon::setNoUpdates(bool, bool, bool)");
     m_logger.debug(where);
     if (!suppressForce) {
@@ -165,7 +170,7 @@ void Daemon::setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce)
     if (stopChecking) {
         m_logger.debug(where, QStringLiteral("stopChecking = true"));
         m_checkUpdatesTimer->stop();
-        if (m_task == toInt(CurrentTask::Error)) {
+        if (m_task == toInt(CurrentTask::Error) && breakLock) {
             AptKiller aptKiller(&m_logger);
             connect(&aptKiller, &AptKiller::cleanCache, this, &Daemon::cleanCacheByScript);
             aptKiller.killApt();

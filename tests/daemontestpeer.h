@@ -26,6 +26,7 @@ public:
     QTimer *checkTEndTimer() const { return d.m_checkTEndTimer; }
     QTimer *checkRetryTimeStampTimer() const { return d.m_checkRetryTimeStampTimer; }
     QFileSystemWatcher *configWatcher() const { return d.m_configWatcher; }
+    QTimer *checkMajorReportTimer() const { return d.m_checkMajorReportTimer; }
     QTimer *checkConnectionTimer() const { return d.m_checkConnectionTimer; }
     QTimer *downloadUpdatesTimer() const { return d.m_downloadUpdatesTimer; }
     QTimer *waitDownloadProcTimer() const { return d.m_waitDownloadProcTimer; }

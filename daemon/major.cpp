@@ -1,0 +1,124 @@
+#include "constants.h"
+#include "daemon.h"
+#include "packagemanager.h"
+#include "updatestate.h"
+
+#include <QFile>
+#include <QTimer>
+
+using KirtaUpdateState::UpdateState;
+
+int Daemon::getMajorReportMode() const
+{
+    if (!QFile::exists(MAJOR_REPORT_PATH))
+        return -1;
+    const int state = UpdateState::checkMajorUpdateState();
+    if (!UpdateState::isMajorUpdateStateDefined()) {
+        m_logger.debug(QStringLiteral("int Daemon::getMajorReportMode() const"),
+                       QStringLiteral("key 'upgrade_mode' is not found"));
+        return -1;
+    }
+    if (state == 3)
+        return 1;
+    if (UpdateState::isMajorUpdateForced())
+        return 3;
+    if (state == 4)
+        return 2;
+    return 0;
+}
+
+void Daemon::checkisMajorUpdateInstalled()
+{
+    const QString where = QStringLiteral("void Daemon::checkisMajorUpdateInstalled()");
+    m_logger.debug(where);
+    if (ZunAdmin::PackageManager(&m_logger)
+                .isPackageInstalled(MAJOR_UPGRADE_PACKAGE, QStringLiteral("ii\\s%1"))) {
+        m_logger.debug(where, QStringLiteral("kirta-upgrade is installed"));
+        if (!m_checkMajorReportTimer) {
+            m_checkMajorReportTimer = new QTimer(this);
+            connect(m_checkMajorReportTimer, &QTimer::timeout, this, &Daemon::checkMajorReport);
+            m_checkMajorReportTimer->setInterval(10000);
+        }
+        if (!m_checkMajorReportTimer->isActive())
+            m_checkMajorReportTimer->start();
+        return;
+    }
+    m_logger.debug(where, QStringLiteral("kirta-upgrade is not installed"));
+    if (m_checkMajorReportTimer) {
+        m_logger.debug(where, QStringLiteral("m_checkMajorReportTimer != nullptr"));
+        m_checkMajorReportTimer->stop();
+    }
+    if (m_task == toInt(CurrentTask::StoppedForMajor) && m_currentError < 0) {
+        m_logger.debug(where, QStringLiteral("(m_task == CurrentTask::StoppedForMajor && "
+                                             "m_currentError < 0) = true"));
+        tryToRestartMinorUpdate();
+    }
+}
+
+void Daemon::checkMajorReport()
+{
+    const QString where = QStringLiteral("void Daemon::checkMajorReport()");
+    m_logger.debug(where);
+    if (!QFile::exists(MAJOR_REPORT_PATH)) {
+        m_logger.debug(where, QStringLiteral("RESTARTED"));
+        tryToRestartMinorUpdate();
+        return;
+    }
+    if (getMajorReportMode() == 0) {
+        m_logger.debug(where, QStringLiteral("RESTARTED 2"));
+        tryToRestartMinorUpdate();
+        return;
+    }
+    // Stopped already (also with an error set): stopping again every 10 s
+    // would clean the cache each time under the upgrade tool's feet.
+    if (m_task == toInt(CurrentTask::StoppedForMajor) || m_task == toInt(CurrentTask::Stopped))
+        return;
+    // The package lock most likely belongs to the upgrade tool itself: it is
+    // never broken for it.
+    m_setNoUpdates(false, true, false, false);
+    m_logger.info(QStringLiteral("STOPPED FOR MAJOR"));
+}
+
+void Daemon::tryToRestartMinorUpdate()
+{
+    const QString where = QStringLiteral("void Daemon::tryToRestartMinorUpdate()");
+    m_logger.debug(where);
+    if (m_task == toInt(CurrentTask::StoppedForMajor) && m_currentError < 0) {
+        m_logger.debug(where, QStringLiteral("(m_task == CurrentTask::StoppedForMajor && "
+                                             "m_currentError < 0) = true"));
+        setNoUpdates(false, false, false);
+    }
+}
+
+int Daemon::setReady()
+{
+    const int result = disableUpgradeOnReboot(false);
+    m_logger.debug(QStringLiteral("int Daemon::setReady()"),
+                   QStringLiteral("disableUpgradeOnReboot"), result);
+    return result;
+}
+
+int Daemon::setStateFromOutside(int stateAsInt)
+{
+    m_logger.debug(QStringLiteral("int Daemon::setStateFromOutside(int)"),
+                   QStringLiteral("stateAsInt"), stateAsInt);
+    switch (stateAsInt) {
+    case 0:
+        setNoUpdates(false, false, false);
+        return 0;
+    case 1:
+        return setReady();
+    case 2:
+        return setUpdateSet();
+    case 3:
+        setNoUpdates(false, true, false);
+        return 0;
+    case 4:
+        return setForcedMode();
+    case 5:
+        setNoUpdates(false, true, true);
+        return 0;
+    default:
+        return -1;
+    }
+}

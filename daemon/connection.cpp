@@ -13,8 +13,8 @@ bool Daemon::ping()
 
     QProcess process;
     process.setProgram(PING_PATH);
-    process.setArguments({host, QStringLiteral("-c3"), QStringLiteral("-i0.1"),
-                          QStringLiteral("-W0.1")});
+    process.setArguments(
+            {host, QStringLiteral("-c3"), QStringLiteral("-i0.1"), QStringLiteral("-W0.1")});
     process.start(QIODevice::ReadWrite);
     const bool finished = process.waitForFinished(2000);
     if (!finished || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {

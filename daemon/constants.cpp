@@ -10,14 +10,14 @@ const QString APP_LOG_DIR = KIRTA_PATH("/var/log/kirta-update-service");
 const QString LOG_FILE_PATH = KIRTA_PATH("/var/log/kirta-update-service/service.log");
 const QString APP_CACHE_DIR = KIRTA_PATH("/var/cache/kirta-update-service");
 const QString SETTINGS_PATH = KIRTA_PATH("/etc/kirta-update-service/kirta-update-daemon.conf");
-const QString SETTINGS_COPY_PATH =
-        KIRTA_PATH("/var/cache/kirta-update-service/kirta-update-daemon.conf");
+const QString SETTINGS_COPY_PATH
+        = KIRTA_PATH("/var/cache/kirta-update-service/kirta-update-daemon.conf");
 const QString SETTINGS_TEMP_PATH = KIRTA_PATH("/tmp/kirta-update-daemon.conf");
 const QString SOURCES_DIR = KIRTA_PATH("/var/cache/kirta-update-service/sources");
 const QString REPOS_POLICY_PATH = KIRTA_PATH("/var/cache/kirta-update-service/repos_policy");
 const QString STATUS_FILE_PATH = KIRTA_PATH("/var/cache/kirta-update-service/status");
-const QString TRIGGER_FILE_PATH =
-        KIRTA_PATH("/var/cache/kirta-update-service/automatization_trigger");
+const QString TRIGGER_FILE_PATH
+        = KIRTA_PATH("/var/cache/kirta-update-service/automatization_trigger");
 const QString UPGRADE_STAMP_PATH = KIRTA_PATH("/var/cache/kirta-update-service/upgradable");
 const QString SNAPSHOT_STAMP_PATH = KIRTA_PATH("/var/cache/kirta-update-service/snapshot");
 const QString MINOR_SUCCESS_STAMP_PATH = KIRTA_PATH("/var/cache/kirta-update-service/successful");

@@ -77,8 +77,8 @@ void Daemon::checkDownloadIsFinished()
         m_waitDownloadProcTimer->stop();
         return;
     }
-    m_psProcess->setArguments({QStringLiteral("--no-headers"), QStringLiteral("-p"),
-                               QString::number(m_pid)});
+    m_psProcess->setArguments(
+            {QStringLiteral("--no-headers"), QStringLiteral("-p"), QString::number(m_pid)});
     m_psProcess->start(QIODevice::ReadWrite);
     m_psProcess->waitForFinished(30000);
     QByteArray output = m_psProcess->readAllStandardOutput();
@@ -112,8 +112,8 @@ void Daemon::checkDownloadIsFinished()
     Params params = m_settingsController->params();
     if (!params.upgrade_time_stamp.first || !params.upgrade_time_stamp.second.isValid()) {
         m_logger.debug(where, QStringLiteral("!params.upgrade_time_stamp.first"));
-        params.upgrade_time_stamp = {
-                true, QDateTime::currentDateTime().addDays(params.t_delay.second)};
+        params.upgrade_time_stamp
+                = {true, QDateTime::currentDateTime().addDays(params.t_delay.second)};
         m_settingsController->setParams(params);
         m_settingsController->sync();
         startTEndTimer();

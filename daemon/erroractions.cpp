@@ -38,7 +38,8 @@ void Daemon::doResetAction()
     // refusing again) would nest without end: the clean-up still runs, the
     // next check is left to the timer.
     if (m_resetRecheckRunning) {
-        m_logger.warning(QStringLiteral("Reset again during its own re-check; next check on the timer"));
+        m_logger.warning(
+                QStringLiteral("Reset again during its own re-check; next check on the timer"));
         setNoUpdates(false, false, false);
         return;
     }
@@ -51,9 +52,8 @@ void Daemon::doRetryAction()
 {
     m_logger.debug(QStringLiteral("void Daemon::doRetryAction()"));
     Params params = m_settingsController->params();
-    params.retry_time_stamp = {true,
-                               QDateTime::currentDateTime().addMSecs(
-                                       qint64(params.t_retry.second) * 3600000)};
+    params.retry_time_stamp = {
+            true, QDateTime::currentDateTime().addMSecs(qint64(params.t_retry.second) * 3600000)};
     m_logger.debug(QStringLiteral("void Daemon::doRetryAction()"),
                    QStringLiteral("generated retry_time_stamp = %1")
                            .arg(params.retry_time_stamp.second.toString(DATE_TIME_FORMAT)));

@@ -37,7 +37,9 @@ bool copyAcross(const QByteArray &from, const QByteArray &to, QString *error)
     const int in = ::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (in < 0)
         return fail(error, QStringLiteral("cannot open source"));
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(in);
         errno = EINVAL;

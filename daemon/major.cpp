@@ -31,8 +31,8 @@ void Daemon::checkisMajorUpdateInstalled()
 {
     const QString where = QStringLiteral("void Daemon::checkisMajorUpdateInstalled()");
     m_logger.debug(where);
-    if (ZunAdmin::PackageManager(&m_logger)
-                .isPackageInstalled(MAJOR_UPGRADE_PACKAGE, QStringLiteral("ii\\s%1"))) {
+    if (ZunAdmin::PackageManager(&m_logger).isPackageInstalled(MAJOR_UPGRADE_PACKAGE,
+                                                               QStringLiteral("ii\\s%1"))) {
         m_logger.debug(where, QStringLiteral("kirta-upgrade is installed"));
         if (!m_checkMajorReportTimer) {
             m_checkMajorReportTimer = new QTimer(this);

@@ -55,11 +55,13 @@ QString Daemon::loadSettings(bool reload)
         if ((oldSettings.t_download_min.second != newSettings.t_download_min.second
              || oldSettings.t_download_max.second != newSettings.t_download_max.second)
             && m_downloadUpdatesTimer) {
-            m_logger.debug(where, QStringLiteral("downloadIntervalChanged && m_downloadUpdatesTimer"));
+            m_logger.debug(where,
+                           QStringLiteral("downloadIntervalChanged && m_downloadUpdatesTimer"));
             setDownloadTimerInterval();
         }
         if (oldSettings.t_check.second != newSettings.t_check.second && m_checkUpdatesTimer) {
-            m_logger.debug(where, QStringLiteral("timeToCheckUpdatesChanged && m_checkUpdatesTimer"));
+            m_logger.debug(where,
+                           QStringLiteral("timeToCheckUpdatesChanged && m_checkUpdatesTimer"));
             setTimerMinutes(m_checkUpdatesTimer, newSettings.t_check.second, KEY_T_CHECK);
         }
         if (oldSettings.t_end_check.second != newSettings.t_end_check.second && m_checkTEndTimer) {
@@ -69,17 +71,18 @@ QString Daemon::loadSettings(bool reload)
         if (oldSettings.t_retry.second != newSettings.t_retry.second
             && newSettings.retry_time_stamp.first) {
             const qint64 hours = qint64(newSettings.t_retry.second) - oldSettings.t_retry.second;
-            newSettings.retry_time_stamp.second =
-                    newSettings.retry_time_stamp.second.addSecs(hours * 3600);
+            newSettings.retry_time_stamp.second
+                    = newSettings.retry_time_stamp.second.addSecs(hours * 3600);
             m_settingsController->setParams(newSettings);
-            m_logger.debug(where,
-                           QStringLiteral("hoursToRetryChanged && newSettings.retry_time_stamp.first"));
+            m_logger.debug(
+                    where,
+                    QStringLiteral("hoursToRetryChanged && newSettings.retry_time_stamp.first"));
         }
         if (oldSettings.t_delay.second != newSettings.t_delay.second
             && newSettings.upgrade_time_stamp.first) {
             const qint64 days = qint64(newSettings.t_delay.second) - oldSettings.t_delay.second;
-            newSettings.upgrade_time_stamp.second =
-                    newSettings.upgrade_time_stamp.second.addDays(days);
+            newSettings.upgrade_time_stamp.second
+                    = newSettings.upgrade_time_stamp.second.addDays(days);
             m_settingsController->setParams(newSettings);
             m_logger.debug(
                     where,
@@ -96,15 +99,18 @@ QString Daemon::loadSettings(bool reload)
     m_logger.debug(where, QStringLiteral("new t_delay"), newSettings.t_delay.second);
     m_logger.debug(where, QStringLiteral("always_new_update = %1")
                                   .arg(boolText(newSettings.always_new_update.second)));
-    m_logger.debug(where, QStringLiteral("snapshot = %1").arg(boolText(newSettings.snapshot.second)));
+    m_logger.debug(where,
+                   QStringLiteral("snapshot = %1").arg(boolText(newSettings.snapshot.second)));
     m_logger.debug(where, QStringLiteral("%1 = %2").arg(KEY_HOST_TO_PING,
-                                                       newSettings.host_to_ping.second));
+                                                        newSettings.host_to_ping.second));
     m_logger.debug(where, QStringLiteral("action_on_error"), newSettings.action_on_error.second);
     m_logger.debug(where, QStringLiteral("use_sources_list_d"),
                    newSettings.use_sources_list_d.second);
-    m_logger.debug(where, QStringLiteral("free_space_policy"), newSettings.free_space_policy.second);
-    m_logger.debug(where, QStringLiteral("upgrade_time_stamp = ")
-                                  + newSettings.upgrade_time_stamp.second.toString(DATE_TIME_FORMAT));
+    m_logger.debug(where, QStringLiteral("free_space_policy"),
+                   newSettings.free_space_policy.second);
+    m_logger.debug(where,
+                   QStringLiteral("upgrade_time_stamp = ")
+                           + newSettings.upgrade_time_stamp.second.toString(DATE_TIME_FORMAT));
     m_logger.debug(where, QStringLiteral("retry_time_stamp = ")
                                   + newSettings.retry_time_stamp.second.toString(DATE_TIME_FORMAT));
 
@@ -115,8 +121,9 @@ QString Daemon::loadSettings(bool reload)
     // started the timer, and stopping it then would lose the deadline.
     if (newSettings.upgrade_time_stamp.first) {
         if (!m_checkTEndTimer) {
-            m_logger.debug(where,
-                           QStringLiteral("newSettings.upgrade_time_stamp.first && !m_checkTEndTimer"));
+            m_logger.debug(
+                    where,
+                    QStringLiteral("newSettings.upgrade_time_stamp.first && !m_checkTEndTimer"));
             startTEndTimer();
         } else if (!m_checkTEndTimer->isActive()) {
             m_checkTEndTimer->start();

@@ -52,8 +52,8 @@ int Daemon::checkUpdatesByScript()
 {
     // Without a real answer there is nothing known to upgrade.
     const int exitCode = m_runStage({STAGE_UPDATE, QString::number(m_allReposPolicy)}, 0);
-    m_logger.debug(QStringLiteral("int Daemon::checkUpdatesByScript()"),
-                   QStringLiteral("exitCode"), exitCode);
+    m_logger.debug(QStringLiteral("int Daemon::checkUpdatesByScript()"), QStringLiteral("exitCode"),
+                   exitCode);
     return exitCode;
 }
 

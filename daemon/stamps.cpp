@@ -23,7 +23,8 @@ void Daemon::actualizeSnapshotStamp(bool state)
     if (state) {
         m_logger.debug(where, QStringLiteral("state = true"));
         if (stampFile.open(QIODevice::ReadWrite)) {
-            m_logger.debug(where, QStringLiteral("stampFile.open(QIODevice::ReadWrite) return true"));
+            m_logger.debug(where,
+                           QStringLiteral("stampFile.open(QIODevice::ReadWrite) return true"));
             stampFile.close();
         }
     }
@@ -46,7 +47,8 @@ void Daemon::manageStatusFile()
     if (!statusFile.exists()) {
         m_logger.debug(where, QStringLiteral("!statusFile.exists()"));
         if (statusFile.open(QIODevice::ReadWrite)) {
-            m_logger.debug(where, QStringLiteral("! statusFile.open(QIODevice::ReadWrite) return true"));
+            m_logger.debug(where,
+                           QStringLiteral("! statusFile.open(QIODevice::ReadWrite) return true"));
             statusFile.close();
         }
     }

@@ -59,7 +59,8 @@ void Daemon::start()
     // A child like the other timers, so that no timer outlives the daemon.
     m_checkMajorInstalledTimer = new QTimer(this);
     m_checkMajorInstalledTimer->setInterval(60000);
-    connect(m_checkMajorInstalledTimer, &QTimer::timeout, this, &Daemon::checkisMajorUpdateInstalled);
+    connect(m_checkMajorInstalledTimer, &QTimer::timeout, this,
+            &Daemon::checkisMajorUpdateInstalled);
     m_checkMajorInstalledTimer->start();
 
     setTimerMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second,
@@ -82,8 +83,8 @@ void Daemon::tryToCreateAppDirs()
 
 bool Daemon::isUpgradeStampPresent() const
 {
-    for (const QString &stamp : {SNAPSHOT_STAMP_PATH, MINOR_SUCCESS_STAMP_PATH,
-                                 MINOR_FAIL_STAMP_PATH}) {
+    for (const QString &stamp :
+         {SNAPSHOT_STAMP_PATH, MINOR_SUCCESS_STAMP_PATH, MINOR_FAIL_STAMP_PATH}) {
         if (QFile::exists(stamp))
             return true;
     }

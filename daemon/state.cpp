@@ -13,9 +13,15 @@ struct TaskRendering
 
 // Indexed by CurrentTask; DownloadCompleted is rendered from the arming flags.
 constexpr TaskRendering TASK_RENDERINGS[] = {
-        {"unknown", -1},           {"wait-for-connection", 0}, {"no-updates", 1},
-        {"wait-for-download", 2},  {"downloading", 3},         {"ready", 4},
-        {"error", -1},             {"stopped", -2},            {"stopped-for-major", -3},
+        {"unknown", -1},
+        {"wait-for-connection", 0},
+        {"no-updates", 1},
+        {"wait-for-download", 2},
+        {"downloading", 3},
+        {"ready", 4},
+        {"error", -1},
+        {"stopped", -2},
+        {"stopped-for-major", -3},
 };
 constexpr TaskRendering OUT_OF_RANGE = {"error", -1};
 
@@ -51,8 +57,9 @@ const QString Daemon::getStateAsString() const
     m_logger.debug(where, QStringLiteral("m_task"), m_task);
     if (m_task == toInt(CurrentTask::DownloadCompleted)) {
         const int number = completedStateNumber(where);
-        return number == 4 ? QStringLiteral("ready")
-                           : number == 6 ? QStringLiteral("forced") : QStringLiteral("activated");
+        return number == 4   ? QStringLiteral("ready")
+               : number == 6 ? QStringLiteral("forced")
+                             : QStringLiteral("activated");
     }
     return QString::fromLatin1(renderingOf(m_task).word);
 }

@@ -32,10 +32,14 @@ int Daemon::enableUpgradeOnReboot()
     if (!symFile.exists()) {
         m_logger.debug(where, QStringLiteral("symFile.exists() return false"));
         if (QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK)) {
-            m_logger.debug(where, QStringLiteral("QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return true"));
+            m_logger.debug(
+                    where,
+                    QStringLiteral("QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return true"));
             linkCode = 0;
         } else {
-            m_logger.debug(where, QStringLiteral("QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return false"));
+            m_logger.debug(
+                    where,
+                    QStringLiteral("QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return false"));
             linkCode = 5;
         }
     } else {
@@ -47,15 +51,22 @@ int Daemon::enableUpgradeOnReboot()
             m_logger.debug(where, QStringLiteral("symFile.isSymbolicLink() return false"));
             QDir dir;
             if (!dir.remove(symFile.absoluteFilePath())) {
-                m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return false"));
+                m_logger.debug(where,
+                               QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return false"));
                 linkCode = 4;
             } else {
                 m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return true"));
                 if (QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK)) {
-                    m_logger.debug(where, QStringLiteral("File::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return true"));
+                    m_logger.debug(
+                            where,
+                            QStringLiteral(
+                                    "File::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return true"));
                     linkCode = 2;
                 } else {
-                    m_logger.debug(where, QStringLiteral("File::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return false"));
+                    m_logger.debug(
+                            where,
+                            QStringLiteral(
+                                    "File::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return false"));
                     linkCode = 3;
                 }
             }
@@ -72,10 +83,12 @@ int Daemon::enableUpgradeOnReboot()
         m_logger.debug(where, QStringLiteral("stampFile.exists() return false"));
         if (stampFile.open(QIODevice::ReadWrite)) {
             stampFile.close();
-            m_logger.debug(where, QStringLiteral("sstampFile.open(QIODevice::ReadWrite) return true"));
+            m_logger.debug(where,
+                           QStringLiteral("sstampFile.open(QIODevice::ReadWrite) return true"));
             stampCode = 0;
         } else {
-            m_logger.debug(where, QStringLiteral("sstampFile.open(QIODevice::ReadWrite) return false"));
+            m_logger.debug(where,
+                           QStringLiteral("sstampFile.open(QIODevice::ReadWrite) return false"));
             stampCode = 20;
         }
     }
@@ -87,9 +100,10 @@ int Daemon::enableUpgradeOnReboot()
     if (linkInPlace) {
         m_isUpgradeEnabled = true;
     } else {
-        m_logger.error(QStringLiteral("The upgrade could not be armed: %1 is not a link to %2 (code %3)")
-                               .arg(SYS_UPDATE_SYMLINK, APTCACHE_POINT)
-                               .arg(result));
+        m_logger.error(
+                QStringLiteral("The upgrade could not be armed: %1 is not a link to %2 (code %3)")
+                        .arg(SYS_UPDATE_SYMLINK, APTCACHE_POINT)
+                        .arg(result));
     }
     manageStatusFile();
     if (linkInPlace)

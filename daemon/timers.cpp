@@ -141,8 +141,9 @@ int Daemon::setForcedMode()
     QDateTime timeStamp = params.upgrade_time_stamp.second;
     const QDateTime now = QDateTime::currentDateTime();
     if (timeStamp.isValid() && now < timeStamp) {
-        m_logger.debug(where,
-                       QStringLiteral("timeStamp.isValid() && QDateTime::currentDateTime() < timeStamp"));
+        m_logger.debug(
+                where,
+                QStringLiteral("timeStamp.isValid() && QDateTime::currentDateTime() < timeStamp"));
         timeStamp = now;
     }
     if (!timeStamp.isValid()) {

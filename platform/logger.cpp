@@ -15,11 +15,15 @@ QMutex &writeMutex()
 }
 } // namespace
 
-Logger::Logger(const QString &filePath, Level level) : m_filePath(filePath), m_level(level) { }
+Logger::Logger(const QString &filePath, Level level)
+    : m_filePath(filePath)
+    , m_level(level)
+{ }
 
 void Logger::setLevel(const QString &levelName)
 {
-    static const struct {
+    static const struct
+    {
         const char *name;
         Level level;
     } names[] = {{"debug", Debug}, {"info", Info}, {"warning", Warning}, {"error", Error}};

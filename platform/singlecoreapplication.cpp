@@ -6,8 +6,7 @@ SingleCoreApplication::SingleCoreApplication(int &argc, char **argv)
     // Secondaries are allowed so that a second start can ask isRunning()
     // and pass its message instead of being terminated by the guard.
     : m_app(std::make_unique<SingleApplication>(argc, argv, true, SingleApplication::Mode::System))
-{
-}
+{ }
 
 SingleCoreApplication::~SingleCoreApplication() = default;
 

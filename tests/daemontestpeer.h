@@ -10,7 +10,9 @@
 class DaemonTestPeer
 {
 public:
-    explicit DaemonTestPeer(Daemon &daemon) : d(daemon) { }
+    explicit DaemonTestPeer(Daemon &daemon)
+        : d(daemon)
+    { }
 
     int &task() { return d.m_task; }
     bool &upgradeEnabled() { return d.m_isUpgradeEnabled; }

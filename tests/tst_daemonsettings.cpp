@@ -45,7 +45,7 @@ class TestDaemonSettings : public QObject
         file.write(text.toUtf8());
         file.close();
         QVERIFY(std::rename(QFile::encodeName(temp).constData(),
-                         QFile::encodeName(tree.path(CONFIG)).constData())
+                            QFile::encodeName(tree.path(CONFIG)).constData())
                 == 0);
     }
 
@@ -89,8 +89,8 @@ private Q_SLOTS:
         QTest::newRow("neither") << "T_check=5\n" << false << false;
         QTest::newRow("deadline") << "T_end=" + ahead + "\n" << true << false;
         QTest::newRow("retry") << "Retry_time_stamp=" + ahead + "\n" << false << true;
-        QTest::newRow("both") << "T_end=" + ahead + "\nRetry_time_stamp=" + ahead + "\n" << true
-                              << true;
+        QTest::newRow("both") << "T_end=" + ahead + "\nRetry_time_stamp=" + ahead + "\n"
+                              << true << true;
         QTest::newRow("malformed deadline") << "T_end=soon\n" << false << false;
     }
 
@@ -140,13 +140,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("after");
         QTest::addColumn<qint64>("retryShiftSecs");
         QTest::addColumn<qint64>("deadlineShiftSecs");
-        QTest::newRow("retry 2h -> 5h") << "T_retry=2\nT_delay=3\n" << "T_retry=5\nT_delay=3\n"
+        QTest::newRow("retry 2h -> 5h") << "T_retry=2\nT_delay=3\n"
+                                        << "T_retry=5\nT_delay=3\n"
                                         << qint64(3 * 3600) << qint64(0);
-        QTest::newRow("retry 5h -> 1h") << "T_retry=5\n" << "T_retry=1\n" << qint64(-4 * 3600)
-                                        << qint64(0);
-        QTest::newRow("delay 3d -> 1d") << "T_delay=3\n" << "T_delay=1\n" << qint64(0)
-                                        << qint64(-2 * 86400);
-        QTest::newRow("nothing changed") << "T_delay=3\nT_retry=2\n" << "T_delay=3\nT_retry=2\n"
+        QTest::newRow("retry 5h -> 1h") << "T_retry=5\n"
+                                        << "T_retry=1\n"
+                                        << qint64(-4 * 3600) << qint64(0);
+        QTest::newRow("delay 3d -> 1d") << "T_delay=3\n"
+                                        << "T_delay=1\n"
+                                        << qint64(0) << qint64(-2 * 86400);
+        QTest::newRow("nothing changed") << "T_delay=3\nT_retry=2\n"
+                                         << "T_delay=3\nT_retry=2\n"
                                          << qint64(0) << qint64(0);
     }
 
@@ -158,7 +162,8 @@ private Q_SLOTS:
         QFETCH(qint64, deadlineShiftSecs);
         const QDateTime retry = minuteFromNow(3600);
         const QDateTime deadline = minuteFromNow(5 * 86400);
-        const QString stamps = "T_end=" + stamp(deadline) + "\nRetry_time_stamp=" + stamp(retry) + "\n";
+        const QString stamps
+                = "T_end=" + stamp(deadline) + "\nRetry_time_stamp=" + stamp(retry) + "\n";
         writeConfig(before + stamps);
         Daemon daemon;
         DaemonTestPeer peer(daemon);
@@ -210,8 +215,8 @@ private Q_SLOTS:
         QTest::newRow("zero") << qint64(0) << 0 << false;
         QTest::newRow("an hour") << qint64(60) << 3600000 << false;
         QTest::newRow("largest that fits") << qint64(35791) << 2147460000 << false;
-        QTest::newRow("first that overflows 32 bits") << qint64(35792)
-                                                      << std::numeric_limits<int>::max() << true;
+        QTest::newRow("first that overflows 32 bits")
+                << qint64(35792) << std::numeric_limits<int>::max() << true;
         QTest::newRow("int max minutes") << qint64(std::numeric_limits<int>::max())
                                          << std::numeric_limits<int>::max() << true;
         QTest::newRow("negative") << qint64(-5) << 0 << true;
@@ -249,9 +254,9 @@ private Q_SLOTS:
         QTest::newRow("middle") << 30 << 90 << quint32(0x80000000) << 60;
         QTest::newRow("equal bounds") << 45 << 45 << quint32(12345) << 45;
         QTest::newRow("reversed bounds take the upper") << 90 << 30 << quint32(12345) << 30;
-        QTest::newRow("widest span") << std::numeric_limits<int>::min()
-                                     << std::numeric_limits<int>::max() << quint32(0xffffffff)
-                                     << std::numeric_limits<int>::max() - 1;
+        QTest::newRow("widest span")
+                << std::numeric_limits<int>::min() << std::numeric_limits<int>::max()
+                << quint32(0xffffffff) << std::numeric_limits<int>::max() - 1;
     }
 
     void downloadDelay()

@@ -32,22 +32,27 @@ private Q_SLOTS:
         const QString future = QDateTime::currentDateTime().addDays(2).toString(DATE_TIME_FORMAT);
 
         QTest::newRow("unknown") << 0 << false << false << none << "unknown" << -1;
-        QTest::newRow("wait-for-connection") << 1 << false << false << none << "wait-for-connection" << 0;
+        QTest::newRow("wait-for-connection")
+                << 1 << false << false << none << "wait-for-connection" << 0;
         QTest::newRow("no-updates") << 2 << false << false << none << "no-updates" << 1;
-        QTest::newRow("wait-for-download") << 3 << false << false << none << "wait-for-download" << 2;
+        QTest::newRow("wait-for-download")
+                << 3 << false << false << none << "wait-for-download" << 2;
         QTest::newRow("downloading") << 4 << false << false << none << "downloading" << 3;
         QTest::newRow("error") << 6 << false << false << none << "error" << -1;
         QTest::newRow("stopped") << 7 << false << false << none << "stopped" << -2;
-        QTest::newRow("stopped-for-major") << 8 << false << false << none << "stopped-for-major" << -3;
+        QTest::newRow("stopped-for-major")
+                << 8 << false << false << none << "stopped-for-major" << -3;
         QTest::newRow("above range") << 9 << false << false << none << "error" << -1;
         QTest::newRow("far above range") << 1000 << true << true << past << "error" << -1;
         QTest::newRow("negative") << -5 << false << false << none << "error" << -1;
 
         QTest::newRow("ready") << 5 << false << false << none << "ready" << 4;
         QTest::newRow("ready though forced") << 5 << false << true << none << "ready" << 4;
-        QTest::newRow("ready though deadline passed") << 5 << false << false << past << "ready" << 4;
+        QTest::newRow("ready though deadline passed")
+                << 5 << false << false << past << "ready" << 4;
         QTest::newRow("activated") << 5 << true << false << none << "activated" << 5;
-        QTest::newRow("activated, deadline ahead") << 5 << true << false << future << "activated" << 5;
+        QTest::newRow("activated, deadline ahead")
+                << 5 << true << false << future << "activated" << 5;
         QTest::newRow("forced by mode") << 5 << true << true << none << "forced" << 6;
         QTest::newRow("forced by deadline") << 5 << true << false << past << "forced" << 6;
     }
@@ -63,7 +68,8 @@ private Q_SLOTS:
 
         SandboxTree tree;
         QVERIFY(tree.writeFile(QStringLiteral("/etc/kirta-update-service/kirta-update-daemon.conf"),
-                               deadline.isEmpty() ? QString() : QStringLiteral("T_end=") + deadline + '\n'));
+                               deadline.isEmpty() ? QString()
+                                                  : QStringLiteral("T_end=") + deadline + '\n'));
         Daemon daemon;
         DaemonTestPeer peer(daemon);
         daemon.loadSettings(false);
@@ -87,9 +93,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("config");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("set") << "T_end=07:05 09.12.2026\n" << "07:05 09.12.2026";
-        QTest::newRow("absent") << "T_check=5\n" << "Upgrade date not set or not valid";
-        QTest::newRow("malformed") << "T_end=tomorrow\n" << "Upgrade date not set or not valid";
+        QTest::newRow("set") << "T_end=07:05 09.12.2026\n"
+                             << "07:05 09.12.2026";
+        QTest::newRow("absent") << "T_check=5\n"
+                                << "Upgrade date not set or not valid";
+        QTest::newRow("malformed") << "T_end=tomorrow\n"
+                                   << "Upgrade date not set or not valid";
     }
 
     void updateDate()

@@ -1,4 +1,5 @@
 #include "constants.h"
+#include "updatestate.h"
 
 #include <QtTest>
 
@@ -28,6 +29,10 @@ private Q_SLOTS:
         QTest::newRow("ps") << PS_PROGRAM << "ps";
         QTest::newRow("bus name") << DBUS_SERVICE_NAME << "os.kirtalinux.zun.kirtaupdateservice";
         QTest::newRow("object") << DBUS_OBJECT_PATH << "/os/kirtalinux/zun/kirtaupdateservice";
+        QTest::newRow("status file shared with the update state")
+                << KirtaUpdateState::UpdateState::MINOR_FILE << STATUS_FILE_PATH;
+        QTest::newRow("report shared with the update state")
+                << KirtaUpdateState::UpdateState::MAJOR_FILE << MAJOR_REPORT_PATH;
         QTest::newRow("date format") << DATE_TIME_FORMAT << "hh:mm dd.MM.yyyy";
     }
 

@@ -54,27 +54,38 @@ private Q_SLOTS:
         const QString otherOne = list("b/one.list");
         const QStringList none;
 
-        QTest::newRow("no extras, own parts off") << "" << "0" << "0" << 0 << none << none;
-        QTest::newRow("no extras, own parts on") << "" << "1" << "1" << 1 << none << none;
-        QTest::newRow("only commas") << ",,," << "0" << "1" << 1 << none << none;
+        QTest::newRow("no extras, own parts off") << ""
+                                                  << "0"
+                                                  << "0" << 0 << none << none;
+        QTest::newRow("no extras, own parts on") << ""
+                                                 << "1"
+                                                 << "1" << 1 << none << none;
+        QTest::newRow("only commas") << ",,,"
+                                     << "0"
+                                     << "1" << 1 << none << none;
         QTest::newRow("extras instead of system lists")
-                << one << "0" << "1" << 2 << QStringList {one} << QStringList {"one.list"};
+                << one << "0"
+                << "1" << 2 << QStringList {one} << QStringList {"one.list"};
         QTest::newRow("extras beside the main list")
-                << one << "1" << "0" << 3 << QStringList {one} << QStringList {"one.list"};
+                << one << "1"
+                << "0" << 3 << QStringList {one} << QStringList {"one.list"};
         QTest::newRow("unknown extra policy keeps the previous value")
-                << one << "7" << "1" << 0 << QStringList {one} << QStringList {"one.list"};
+                << one << "7"
+                << "1" << 0 << QStringList {one} << QStringList {"one.list"};
         QTest::newRow("all extras missing fall back")
-                << list("a/missing.list") + "," + list("nowhere/x.list") << "0" << "1" << 1
-                << none << none;
+                << list("a/missing.list") + "," + list("nowhere/x.list") << "0"
+                << "1" << 1 << none << none;
         QTest::newRow("duplicates, blanks, empty pieces, missing files")
                 << " " + one + " ,," + one + "," + list("a/missing.list") + "," + two << "0"
                 << "0" << 2 << QStringList {one, two} << QStringList {"one.list", "two.list"};
         QTest::newRow("same file name: first one wins")
-                << one + "," + otherOne << "1" << "1" << 3 << QStringList {one, otherOne}
-                << QStringList {"one.list"};
-        QTest::newRow("a directory is not a list file")
-                << list("dir.list") << "0" << "1" << 1 << none << none;
-        QTest::newRow("own parts value passed through") << "" << "0" << "5" << 5 << none << none;
+                << one + "," + otherOne << "1"
+                << "1" << 3 << QStringList {one, otherOne} << QStringList {"one.list"};
+        QTest::newRow("a directory is not a list file") << list("dir.list") << "0"
+                                                        << "1" << 1 << none << none;
+        QTest::newRow("own parts value passed through") << ""
+                                                        << "0"
+                                                        << "5" << 5 << none << none;
     }
 
     void policy()

@@ -40,10 +40,12 @@ class TestUpdateCycle : public QObject
     {
         answer(STAGE, QStringLiteral("update"), 1);
         answer(STAGE, QStringLiteral("is_enough_free_space"), 1);
-        tree.setStandInOutput(QStringLiteral("apt"),
-                              QStringLiteral("Listing...\nhello/stable 2.0 amd64 [upgradable from: 1.0]\n"));
-        tree.setStandInOutput(QStringLiteral("apt-cache"),
-                              QStringLiteral("kirta-version:\n  Installed: 12.4.0\n  Candidate: 12.4.1.7\n"));
+        tree.setStandInOutput(
+                QStringLiteral("apt"),
+                QStringLiteral("Listing...\nhello/stable 2.0 amd64 [upgradable from: 1.0]\n"));
+        tree.setStandInOutput(
+                QStringLiteral("apt-cache"),
+                QStringLiteral("kirta-version:\n  Installed: 12.4.0\n  Candidate: 12.4.1.7\n"));
     }
 
 private Q_SLOTS:
@@ -169,8 +171,9 @@ private Q_SLOTS:
         QVERIFY(!daemon.isUpgradeOnRebootEnabled());
 
         QString edited = tree.readFile(CONFIG);
-        edited.replace(QRegularExpression(QStringLiteral("T_end=[^\n]*")),
-                       "T_end=" + QDateTime::currentDateTime().addSecs(-120).toString(DATE_TIME_FORMAT));
+        edited.replace(
+                QRegularExpression(QStringLiteral("T_end=[^\n]*")),
+                "T_end=" + QDateTime::currentDateTime().addSecs(-120).toString(DATE_TIME_FORMAT));
         const QString temp = tree.path(CONFIG) + QStringLiteral(".edit");
         QVERIFY(tree.writeFile(CONFIG + QStringLiteral(".edit"), edited));
         QCOMPARE(std::rename(QFile::encodeName(temp).constData(),
@@ -184,9 +187,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("state");
-        QTest::newRow("Stop") << "Stop" << "stopped";
-        QTest::newRow("Reset") << "Reset" << "no-updates";
-        QTest::newRow("Retry") << "Retry" << "ready";
+        QTest::newRow("Stop") << "Stop"
+                              << "stopped";
+        QTest::newRow("Reset") << "Reset"
+                               << "no-updates";
+        QTest::newRow("Retry") << "Retry"
+                               << "ready";
     }
 
     void errorActions()
@@ -291,15 +297,17 @@ private Q_SLOTS:
             QVERIFY(tree.writeFile("/var/cache/kirta-update-service/" + stamp, QByteArray()));
         answer(STAGE, QStringLiteral("get_fs_type"), fsType);
         answer(STAGE, QStringLiteral("snapshot_manager_installed"), 1);
-        QVERIFY(tree.writeFile(QStringLiteral("/var/cache/kirta-update-service/automatization_trigger"),
-                               QStringLiteral("10:00 01.01.2099\n")));
+        QVERIFY(tree.writeFile(
+                QStringLiteral("/var/cache/kirta-update-service/automatization_trigger"),
+                QStringLiteral("10:00 01.01.2099\n")));
         writeConfig(QStringLiteral("T_check=60\nSnapshot=%1\n")
                             .arg(stamps.contains(QStringLiteral("snapshot")) ? "true" : "false"));
         Daemon daemon;
         DaemonTestPeer peer(daemon);
         daemon.loadSettings(false);
         daemon.areWeAfterMinorUpgrade();
-        const QStringList runs = stageCalls().filter(QRegularExpression("^(rollback|rm_snapshot)$"));
+        const QStringList runs
+                = stageCalls().filter(QRegularExpression("^(rollback|rm_snapshot)$"));
         QCOMPARE(runs, stageRun.isEmpty() ? QStringList() : QStringList {stageRun});
         QCOMPARE(peer.triggerChecker().isChecking(), triggerWatch);
     }

@@ -1,0 +1,256 @@
+#include "constants.h"
+#include "daemontestpeer.h"
+#include "filemove.h"
+#include "sandbox.h"
+
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+const QString CONFIG = QStringLiteral("/etc/kirta-update-service/kirta-update-daemon.conf");
+const QString COPY = QStringLiteral("/var/cache/kirta-update-service/kirta-update-daemon.conf");
+const QString PARKING = QStringLiteral("/tmp/kirta-update-daemon.conf");
+const QString LINK = QStringLiteral("/system-update");
+const QString STAMP = QStringLiteral("/var/cache/kirta-update-service/upgradable");
+} // namespace
+
+// Arming and disarming the offline upgrade, and the configuration frozen
+// meanwhile and put back after the upgrade at reboot.
+class TestArming : public QObject
+{
+    Q_OBJECT
+
+    SandboxTree tree;
+
+    QString status() const
+    {
+        return QSettings(STATUS_FILE_PATH, QSettings::IniFormat).value(STATUS_KEY).toString();
+    }
+
+    // A daemon whose download is complete and whose first block has passed.
+    void makeReady(Daemon &daemon)
+    {
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        peer.task() = int(CurrentTask::DownloadCompleted);
+        peer.firstBlockPassed() = true;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        QVERIFY(tree.reset());
+        QVERIFY(tree.installDaemonStandIns());
+        for (const char *dir : {"/var/log/kirta-update-service", "/var/cache/kirta-update-service",
+                                "/var/cache/apt/archives", "/tmp"})
+            QVERIFY(tree.mkpath(QLatin1String(dir)));
+        QVERIFY(tree.writeFile(CONFIG, QStringLiteral("# kept\nT_check=60\n")));
+    }
+
+    void enable_data()
+    {
+        QTest::addColumn<QString>("atLink"); // none, link, file, dangling, dir
+        QTest::addColumn<bool>("stampThere");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("armed");
+        QTest::newRow("nothing there") << "none" << false << 0 << true;
+        QTest::newRow("link and stamp already there") << "link" << true << 11 << true;
+        QTest::newRow("plain file replaced") << "file" << false << 2 << true;
+        QTest::newRow("plain file replaced, stamp there") << "file" << true << 12 << true;
+        QTest::newRow("dangling link") << "dangling" << false << 5 << false;
+        QTest::newRow("directory stays") << "dir" << false << 4 << false;
+    }
+
+    void enable()
+    {
+        QFETCH(QString, atLink);
+        QFETCH(bool, stampThere);
+        QFETCH(int, code);
+        QFETCH(bool, armed);
+        const QString link = tree.path(LINK);
+        if (atLink == QLatin1String("link"))
+            QVERIFY(QFile::link(APTCACHE_POINT, link));
+        else if (atLink == QLatin1String("file"))
+            QVERIFY(tree.writeFile(LINK, QByteArray("x")));
+        else if (atLink == QLatin1String("dangling"))
+            QVERIFY(QFile::link(tree.path(QStringLiteral("/nowhere")), link));
+        else if (atLink == QLatin1String("dir"))
+            QVERIFY(tree.mkpath(LINK));
+        if (stampThere)
+            QVERIFY(tree.writeFile(STAMP, QByteArray()));
+
+        Daemon daemon;
+        makeReady(daemon);
+        QCOMPARE(daemon.enableUpgradeOnReboot(), code);
+        QCOMPARE(daemon.isUpgradeOnRebootEnabled(), armed);
+        QCOMPARE(status(), armed ? QStringLiteral("activated") : QStringLiteral("ready"));
+        QCOMPARE(daemon.getCurrentStateAsInt(), armed ? 5 : 4);
+        if (armed) {
+            QCOMPARE(QFileInfo(link).symLinkTarget(), APTCACHE_POINT);
+            QVERIFY(daemon.isUpgradeAlreadySet());
+        }
+        const QStringList hooks = tree.standInCalls(QStringLiteral("kirta-update-service"));
+        QCOMPARE(hooks.contains(QStringLiteral("exec_scripts 1 0")), armed);
+    }
+
+    void enableBeforeTheDownloadOnlyRecordsIt()
+    {
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        peer.task() = int(CurrentTask::Downloading);
+        QCOMPARE(daemon.enableUpgradeOnReboot(), -10);
+        QVERIFY(peer.upgradeMustBeEnabled());
+        QVERIFY(!QFileInfo(tree.path(LINK)).isSymLink());
+        QVERIFY(tree.standInCalls(QStringLiteral("kirta-update-service")).isEmpty());
+    }
+
+    void disable_data()
+    {
+        QTest::addColumn<bool>("armedBefore");
+        QTest::addColumn<bool>("directoryAtLink");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("armedAfter");
+        QTest::newRow("armed") << true << false << 0 << false;
+        QTest::newRow("nothing armed") << false << false << 11 << false;
+        QTest::newRow("link cannot be removed: stays armed") << true << true << 22 << true;
+    }
+
+    void disable()
+    {
+        QFETCH(bool, armedBefore);
+        QFETCH(bool, directoryAtLink);
+        QFETCH(int, code);
+        QFETCH(bool, armedAfter);
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        makeReady(daemon);
+        if (armedBefore)
+            QCOMPARE(daemon.enableUpgradeOnReboot(), 0);
+        if (directoryAtLink) {
+            QVERIFY(QFile::remove(tree.path(LINK)));
+            QVERIFY(tree.mkpath(LINK));
+        }
+        QCOMPARE(daemon.disableUpgradeOnReboot(), code);
+        QCOMPARE(daemon.isUpgradeOnRebootEnabled(), armedAfter);
+        QCOMPARE(status(), armedAfter ? QStringLiteral("activated") : QStringLiteral("ready"));
+        QCOMPARE(tree.exists(STAMP), armedAfter);
+        QCOMPARE(peer.checkUpdatesTimer()->isActive(), !armedAfter);
+    }
+
+    void forcedUpgradeCannotBeDisarmed()
+    {
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        makeReady(daemon);
+        QCOMPARE(daemon.enableUpgradeOnReboot(), 0);
+        peer.forcedMode() = true;
+        QCOMPARE(daemon.disableUpgradeOnReboot(), 89);
+        QVERIFY(QFileInfo(tree.path(LINK)).isSymLink());
+        QCOMPARE(daemon.setStateFromOutside(5), 0);
+        QVERIFY(!QFileInfo(tree.path(LINK)).isSymLink());
+    }
+
+    void disarmAfterEditResetsImitation_data()
+    {
+        QTest::addColumn<bool>("edited");
+        QTest::newRow("edited") << true;
+        QTest::newRow("unchanged") << false;
+    }
+
+    void disarmAfterEditResetsImitation()
+    {
+        QFETCH(bool, edited);
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        peer.task() = int(CurrentTask::DownloadCompleted);
+        peer.firstBlockPassed() = true;
+        QVERIFY(daemon.enableUpgradeOnReboot() >= 0);
+        daemon.makeConfigCopy();
+        QVERIFY(tree.exists(COPY));
+        QVERIFY(!peer.configWatcher()->files().contains(SETTINGS_PATH));
+        if (edited)
+            QVERIFY(tree.writeFile(CONFIG, QStringLiteral("# kept\nT_check=30\n")));
+        daemon.disableUpgradeOnReboot();
+        QVERIFY(!tree.exists(COPY));
+        QCOMPARE(peer.firstBlockPassed(), !edited);
+        QVERIFY(peer.configWatcher()->files().contains(SETTINGS_PATH));
+        QCOMPARE(peer.settings()->params().t_check.second, edited ? 30 : 60);
+    }
+
+    void restoreAfterReboot_data()
+    {
+        QTest::addColumn<QString>("config"); // empty: missing
+        QTest::addColumn<QString>("parking"); // "", "file" or "link"
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("copyLeft");
+        QTest::newRow("copy moved back") << "T_check=5\n" << "" << "T_check=60\n" << false;
+        QTest::newRow("left-over parking file") << "T_check=5\n" << "file" << "T_check=5\n" << true;
+        QTest::newRow("link at the parking place") << "T_check=5\n" << "link" << "T_check=5\n"
+                                                   << true;
+        QTest::newRow("configuration lost by a crash") << "" << "" << "T_check=60\n" << false;
+    }
+
+    void restoreAfterReboot()
+    {
+        QFETCH(QString, config);
+        QFETCH(QString, parking);
+        QFETCH(QString, expected);
+        QFETCH(bool, copyLeft);
+        QVERIFY(tree.writeFile(COPY, QStringLiteral("T_check=60\n")));
+        if (config.isEmpty())
+            QVERIFY(QFile::remove(tree.path(CONFIG)));
+        else
+            QVERIFY(tree.writeFile(CONFIG, config));
+        // A link prepared at the parking place, pointing where nothing is yet:
+        // following it would create a file of root's choosing there.
+        const QString victim = tree.path(QStringLiteral("/etc/victim"));
+        if (parking == QLatin1String("file"))
+            QVERIFY(tree.writeFile(PARKING, QByteArray("stale")));
+        else if (parking == QLatin1String("link"))
+            QVERIFY(QFile::link(victim, tree.path(PARKING)));
+        QVERIFY(tree.writeFile(QStringLiteral("/var/cache/kirta-update-service/successful"),
+                               QByteArray()));
+
+        Daemon daemon;
+        daemon.start();
+        QCOMPARE(tree.readFile(CONFIG), expected);
+        QCOMPARE(tree.exists(COPY), copyLeft);
+        QVERIFY(!QFileInfo::exists(victim));
+        if (parking.isEmpty())
+            QVERIFY(!QFileInfo(tree.path(PARKING)).exists());
+        QVERIFY(DaemonTestPeer(daemon).configWatcher()->files().contains(SETTINGS_PATH));
+    }
+
+    // Between file systems the move is a copy into a new file, then a delete.
+    void moveAcrossFileSystems()
+    {
+        if (!QFileInfo(QStringLiteral("/dev/shm")).isDir())
+            QSKIP("no /dev/shm to move to");
+        QTemporaryDir other(QStringLiteral("/dev/shm/kirta-move-XXXXXX"));
+        QVERIFY(other.isValid());
+        const QString source = tree.path(QStringLiteral("/tmp/source.conf"));
+        QVERIFY(tree.writeFile(QStringLiteral("/tmp/source.conf"), QByteArray("T_check=5\n")));
+        QVERIFY(QFile::setPermissions(source, QFile::ReadOwner | QFile::WriteOwner));
+
+        QString error;
+        const QString taken = other.filePath(QStringLiteral("taken"));
+        QVERIFY(QFile::link(other.filePath(QStringLiteral("target")), taken));
+        QVERIFY(!moveFileNoReplace(source, taken, &error));
+        QVERIFY(!QFile::exists(other.filePath(QStringLiteral("target"))));
+        QVERIFY(QFile::exists(source));
+
+        const QString destination = other.filePath(QStringLiteral("moved.conf"));
+        QVERIFY2(moveFileNoReplace(source, destination, &error), qPrintable(error));
+        QVERIFY(!QFile::exists(source));
+        QFile moved(destination);
+        QVERIFY(moved.open(QIODevice::ReadOnly));
+        QCOMPARE(moved.readAll(), QByteArray("T_check=5\n"));
+        QCOMPARE(moved.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestArming)
+#include "tst_arming.moc"

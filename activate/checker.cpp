@@ -1,0 +1,152 @@
+#include "checker.h"
+
+#include "daemonbus.h"
+#include "updatestate.h"
+
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QThread>
+#include <QVariant>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+const char *const ARM_METHOD = "enableUpgradeOnReboot";
+const char *const STATE_METHOD = "getCurrentStateAsInt";
+// Daemon state numbers that mean armed: "activated" and "forced".
+const int STATE_ACTIVATED = 5;
+const int STATE_FORCED = 6;
+const int MAJOR_ARMED = 4;
+
+// Errors meaning that nobody serves the daemon's object: the daemon is not
+// (or no longer, or not yet fully) on the bus.
+bool daemonAbsent(const QDBusError &error)
+{
+    switch (error.type()) {
+    case QDBusError::ServiceUnknown:
+    case QDBusError::UnknownObject:
+    case QDBusError::UnknownInterface:
+    case QDBusError::UnknownMethod:
+    case QDBusError::Disconnected:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+Checker::Checker(QObject *parent)
+    : QObject(parent)
+    , m_dbusService(nullptr)
+{
+    buildInterface();
+}
+
+Checker::~Checker() = default;
+
+void Checker::buildInterface()
+{
+    m_interface = std::make_unique<QDBusInterface>(
+            QLatin1String(DaemonBus::SERVICE), QLatin1String(DaemonBus::PATH),
+            QLatin1String(DaemonBus::INTERFACE), QDBusConnection::systemBus());
+    m_interfaceStale = false;
+}
+
+bool Checker::interfaceUsable() const
+{
+    return !m_interfaceStale && m_interface->isValid();
+}
+
+void Checker::requestMinorActivation()
+{
+    m_armingWanted = true;
+    sendArmingRequest();
+}
+
+void Checker::sendArmingRequest()
+{
+    // The reply is not waited for: arming takes longer than a call may.
+    const QDBusPendingCall call = m_interface->asyncCall(QLatin1String(ARM_METHOD));
+    m_armingDelivered = !call.isError();
+    if (!m_armingDelivered)
+        m_interfaceStale = true;
+}
+
+int Checker::checkDaemonState()
+{
+    if (!interfaceUsable())
+        buildInterface();
+
+    QDBusPendingCall call = m_interface->asyncCall(QLatin1String(STATE_METHOD));
+    if (call.isError()) {
+        m_interfaceStale = true;
+        m_armingDelivered = false;
+        return CallFailed;
+    }
+    call.waitForFinished();
+    const QDBusMessage reply = call.reply();
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        if (daemonAbsent(call.error())) {
+            // Whatever was asked of an earlier daemon may be gone with it.
+            m_interfaceStale = true;
+            m_armingDelivered = false;
+        }
+        return NotArmed;
+    }
+
+    const QVariant first = reply.arguments().value(0);
+    const int state = first.userType() == QMetaType::Int ? first.toInt() : 0;
+    if (state == STATE_ACTIVATED || state == STATE_FORCED)
+        return Armed;
+    // The daemon answers now; a request it never got is made again.
+    if (m_armingWanted && !m_armingDelivered)
+        sendArmingRequest();
+    return NotArmed;
+}
+
+int Checker::waitForMinorActivation()
+{
+    while (m_tryNumber < MAX_TRIES) {
+        ++m_tryNumber;
+        const unsigned left = pause();
+        std::fprintf(stderr, "try number: %d sleep returned: %u\n", m_tryNumber, left);
+        if (checkDaemonState() == Armed)
+            return Done;
+    }
+    return TimedOut;
+}
+
+void Checker::requestMajorActivation()
+{
+    m_dbusService.changeUpgradeState(true);
+}
+
+int Checker::waitForMajorActivation()
+{
+    while (m_tryNumber < MAX_TRIES) {
+        ++m_tryNumber;
+        pause();
+        std::fprintf(stdout, "try number:%d\n", m_tryNumber);
+        std::fflush(stdout);
+        if (KirtaUpdateState::UpdateState::checkMajorUpdateState() == MAJOR_ARMED)
+            return Done;
+    }
+    return TimedOut;
+}
+
+unsigned Checker::pause() const
+{
+#ifdef KIRTA_SANDBOX
+    bool ok = false;
+    const int milliseconds = qEnvironmentVariableIntValue(PAUSE_ENV, &ok);
+    if (ok && milliseconds >= 0) {
+        QThread::msleep(static_cast<unsigned long>(milliseconds));
+        return 0;
+    }
+#endif
+    return ::sleep(PAUSE_SECONDS);
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+// Where the update daemon answers on the system bus. The tool shares no code
+// with the daemon, only these names.
+namespace DaemonBus {
+
+constexpr const char *SERVICE = "os.kirtalinux.zun.kirtaupdateservice";
+constexpr const char *PATH = "/os/kirtalinux/zun/kirtaupdateservice";
+constexpr const char *INTERFACE = "os.kirtalinux.zun.kirtaupdateservice";
+
+} // namespace DaemonBus

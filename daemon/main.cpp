@@ -2,6 +2,7 @@
 #include "daemon.h"
 #include "singlecoreapplication.h"
 #include "sysroot.h"
+#include "updatedbusservice.h"
 
 #include <cstdio>
 #include <exception>
@@ -23,8 +24,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(APPLICATION_NAME);
 
     Daemon daemon;
+    UpdateDBusService service(&daemon);
     try {
         daemon.start();
+        service.registerOnBus();
     } catch (const std::exception &) {
         return 1;
     }

@@ -1,0 +1,336 @@
+// The daemon's program on a private system bus: the interface it exports,
+// what each method answers after the first check, calls with the wrong
+// argument types, and the end of the program when it cannot register.
+
+#include "daemonprocess.h"
+#include "privatebus.h"
+#include "sandbox.h"
+#include "waituntil.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+namespace {
+const QString SERVICE = QStringLiteral("os.kirtalinux.zun.kirtaupdateservice");
+const QString OBJECT_PATH = QStringLiteral("/os/kirtalinux/zun/kirtaupdateservice");
+const QString INTERFACE = QStringLiteral("os.kirtalinux.zun.kirtaupdateservice");
+const QString CONFIG_PATH = QStringLiteral("/etc/kirta-update-service/kirta-update-daemon.conf");
+const QString START_LINE = QStringLiteral("void Daemon::start()");
+const QString LOAD_LINE = QStringLiteral("Loading settings, reload = 0");
+const QString CHECK_LINE = QStringLiteral("void Daemon::checkUpdates()");
+const QString FIRST_CHECK_DONE = QStringLiteral("NO PACKAGES");
+const int START_TIMEOUT_MS = 15000;
+const int CALL_TIMEOUT_MS = 10000;
+
+const QString CONFIG = QStringLiteral("T_check=60\n"
+                                      "T_download_min=10\n"
+                                      "T_download_max=120\n"
+                                      "T_retry=2\n"
+                                      "T_end_check=10\n"
+                                      "T_delay=3\n"
+                                      "Action_on_error=Stop\n"
+                                      "Snapshot=false\n"
+                                      "Always_new_update=false\n"
+                                      "Free_space_policy=2\n"
+                                      "Use_sources_list_d=1\n"
+                                      "Host_to_ping=127.0.0.1\n"
+                                      "Log_level=debug\n");
+
+QDBusMessage callDaemon(const QString &method, const QVariantList &arguments = {})
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(SERVICE, OBJECT_PATH, INTERFACE, method);
+    call.setArguments(arguments);
+    return QDBusConnection::systemBus().call(call, QDBus::Block, CALL_TIMEOUT_MS);
+}
+
+QString describe(const QDBusMessage &reply)
+{
+    if (reply.type() == QDBusMessage::ErrorMessage)
+        return reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
+    QStringList parts;
+    for (const QVariant &value : reply.arguments())
+        parts << value.toString();
+    return reply.signature() + QStringLiteral(" ") + parts.join(QLatin1Char(','));
+}
+
+// "name(in i, out i)" per method of `interfaceName` in the output of
+// "gdbus introspect" (argument names left out), and one more line when
+// the interface has signals or properties.
+QStringList methodsFromGdbus(const QString &output, const QString &interfaceName)
+{
+    const int start = output.indexOf(QStringLiteral("interface %1 {").arg(interfaceName));
+    if (start < 0)
+        return {QStringLiteral("interface missing")};
+    const int end = output.indexOf(QRegularExpression(QStringLiteral("\\n  };")), start);
+    QString block = output.mid(start, end - start);
+    block.replace(QRegularExpression(QStringLiteral("\\s+")), QStringLiteral(" "));
+
+    QStringList members;
+    // gdbus prints the headings even when a section is empty.
+    const int signalsAt = block.indexOf(QLatin1String("signals:"));
+    if (signalsAt >= 0) {
+        QString rest = block.mid(signalsAt);
+        rest.remove(QLatin1String("signals:")).remove(QLatin1String("properties:"));
+        if (!rest.trimmed().isEmpty())
+            members << QStringLiteral("signals or properties: ") + rest.trimmed();
+        block.truncate(signalsAt);
+    }
+    const QRegularExpression method(QStringLiteral("(\\w+)\\(([^)]*)\\);"));
+    auto it = method.globalMatch(block);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch match = it.next();
+        QStringList arguments;
+        for (const QString &argument : match.captured(2).split(QLatin1Char(','))) {
+            const QStringList words = argument.simplified().split(QLatin1Char(' '));
+            if (words.size() >= 2)
+                arguments << words.at(0) + QLatin1Char(' ') + words.at(1);
+        }
+        members << QStringLiteral("%1(%2)").arg(match.captured(1),
+                                                arguments.join(QLatin1String(", ")));
+    }
+    return members;
+}
+} // namespace
+
+class TestDbusServiceDaemon : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void introspectionShowsTheMethods();
+    void methodsAnswerOnFreshDaemon_data();
+    void methodsAnswerOnFreshDaemon();
+    void otherArgumentTypesAreUnknown_data();
+    void otherArgumentTypesAreUnknown();
+    void registrationFailureEndsWithOne_data();
+    void registrationFailureEndsWithOne();
+
+private:
+    // Starts the daemon and waits until it owns the name and has finished
+    // its first update check, so the state it renders stays put.
+    bool startFreshDaemon(DaemonProcess &daemon);
+
+    PrivateBus m_bus;
+    SandboxTree m_tree;
+};
+
+void TestDbusServiceDaemon::initTestCase()
+{
+    QVERIFY2(m_tree.isValid(), "KIRTA_SYSROOT must name an absolute directory");
+    QVERIFY2(QFileInfo(DaemonProcess::defaultProgram()).isExecutable(),
+             qPrintable(DaemonProcess::defaultProgram()));
+    QVERIFY2(m_bus.start(), qPrintable(m_bus.errorString()));
+    QVERIFY(QDBusConnection::systemBus().isConnected());
+}
+
+void TestDbusServiceDaemon::init()
+{
+    QVERIFY2(m_tree.reset(), qPrintable(m_tree.root()));
+    QVERIFY(m_tree.installDaemonStandIns());
+    QVERIFY(m_tree.writeFile(CONFIG_PATH, CONFIG));
+}
+
+bool TestDbusServiceDaemon::startFreshDaemon(DaemonProcess &daemon)
+{
+    if (!daemon.start())
+        return false;
+    QDBusConnectionInterface *bus = QDBusConnection::systemBus().interface();
+    const bool ready = waitUntil(
+            [&] {
+                return !daemon.isRunning()
+                       || (bus->isServiceRegistered(SERVICE)
+                           && DaemonProcess::logText().contains(FIRST_CHECK_DONE));
+            },
+            START_TIMEOUT_MS);
+    return ready && daemon.isRunning() && bus->servicePid(SERVICE).value() == uint(daemon.pid());
+}
+
+void TestDbusServiceDaemon::introspectionShowsTheMethods()
+{
+    DaemonProcess daemon;
+    QVERIFY(startFreshDaemon(daemon));
+
+    QProcess gdbus;
+    gdbus.start(QStringLiteral("gdbus"),
+                {QStringLiteral("introspect"), QStringLiteral("--system"), QStringLiteral("--dest"),
+                 SERVICE, QStringLiteral("--object-path"), OBJECT_PATH});
+    QVERIFY(gdbus.waitForFinished(CALL_TIMEOUT_MS));
+    const QString output = QString::fromUtf8(gdbus.readAllStandardOutput());
+    QVERIFY2(gdbus.exitCode() == 0, qPrintable(gdbus.readAllStandardError()));
+
+    QStringList methods = methodsFromGdbus(output, INTERFACE);
+    methods.sort();
+    QStringList expected {QStringLiteral("getUpdateDateAsString(out s)"),
+                          QStringLiteral("getCurrentStateAsString(out s)"),
+                          QStringLiteral("getCurrentStateAsInt(out i)"),
+                          QStringLiteral("getCurrentErrorAsInt(out i)"),
+                          QStringLiteral("enableUpgradeOnReboot(out i)"),
+                          QStringLiteral("disableUpgradeOnReboot(out i)"),
+                          QStringLiteral("setStateFromOutside(in i, out i)"),
+                          QStringLiteral("isUpgradeOnRebootEnabled(out b)"),
+                          QStringLiteral("removeUpgradeResultStamp(in i, out i)"),
+                          QStringLiteral("getMinorUpdateVersion(out s)"),
+                          QStringLiteral("enableAndStartActivatingService(out i)")};
+    expected.sort();
+    QVERIFY2(methods == expected, qPrintable(output));
+    QVERIFY(daemon.isRunning());
+}
+
+void TestDbusServiceDaemon::methodsAnswerOnFreshDaemon_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QVariantList>("arguments");
+    QTest::addColumn<QString>("signature");
+    QTest::addColumn<QVariant>("answer");
+    // A file laid down before the start that the call must remove.
+    QTest::addColumn<QString>("removedFile");
+
+    const QVariantList none;
+    QTest::newRow("getUpdateDateAsString")
+            << "getUpdateDateAsString" << none << "s"
+            << QVariant(QStringLiteral("Upgrade date not set or not valid")) << QString();
+    QTest::newRow("getCurrentStateAsString") << "getCurrentStateAsString" << none << "s"
+                                             << QVariant(QStringLiteral("no-updates")) << QString();
+    QTest::newRow("getCurrentStateAsInt")
+            << "getCurrentStateAsInt" << none << "i" << QVariant(1) << QString();
+    QTest::newRow("getCurrentErrorAsInt")
+            << "getCurrentErrorAsInt" << none << "i" << QVariant(-1) << QString();
+    // Nothing is downloaded: arming is only noted as owed.
+    QTest::newRow("enableUpgradeOnReboot")
+            << "enableUpgradeOnReboot" << none << "i" << QVariant(-10) << QString();
+    // Neither link nor stamp there.
+    QTest::newRow("disableUpgradeOnReboot")
+            << "disableUpgradeOnReboot" << none << "i" << QVariant(11) << QString();
+    QTest::newRow("setStateFromOutside(2) before download")
+            << "setStateFromOutside" << QVariantList {2} << "i" << QVariant(-10) << QString();
+    QTest::newRow("setStateFromOutside(6)")
+            << "setStateFromOutside" << QVariantList {6} << "i" << QVariant(-1) << QString();
+    QTest::newRow("isUpgradeOnRebootEnabled")
+            << "isUpgradeOnRebootEnabled" << none << "b" << QVariant(false) << QString();
+    QTest::newRow("removeUpgradeResultStamp(7)")
+            << "removeUpgradeResultStamp" << QVariantList {7} << "i" << QVariant(1) << QString();
+    QTest::newRow("removeUpgradeResultStamp(2) present")
+            << "removeUpgradeResultStamp" << QVariantList {2} << "i" << QVariant(0)
+            << QStringLiteral("/var/cache/kirta-upgrade/upgrade_aborted");
+    QTest::newRow("getMinorUpdateVersion")
+            << "getMinorUpdateVersion" << none << "s" << QVariant(QStringLiteral("Version unknown"))
+            << QString();
+    QTest::newRow("enableAndStartActivatingService")
+            << "enableAndStartActivatingService" << none << "i" << QVariant(0) << QString();
+}
+
+void TestDbusServiceDaemon::methodsAnswerOnFreshDaemon()
+{
+    QFETCH(QString, method);
+    QFETCH(QVariantList, arguments);
+    QFETCH(QString, signature);
+    QFETCH(QVariant, answer);
+    QFETCH(QString, removedFile);
+    if (!removedFile.isEmpty())
+        QVERIFY(m_tree.writeFile(removedFile, QByteArray()));
+
+    DaemonProcess daemon;
+    QVERIFY(startFreshDaemon(daemon));
+    const QDBusMessage reply = callDaemon(method, arguments);
+    QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(describe(reply)));
+    QCOMPARE(reply.signature(), signature);
+    QCOMPARE(reply.arguments().size(), 1);
+    QCOMPARE(reply.arguments().at(0), answer);
+    if (!removedFile.isEmpty())
+        QVERIFY(!m_tree.exists(removedFile));
+    QVERIFY(daemon.isRunning());
+}
+
+void TestDbusServiceDaemon::otherArgumentTypesAreUnknown_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QVariantList>("arguments");
+
+    QTest::newRow("getter with an int") << "isUpgradeOnRebootEnabled" << QVariantList {1};
+    QTest::newRow("int method with a string")
+            << "setStateFromOutside" << QVariantList {QStringLiteral("2")};
+    QTest::newRow("int method with an unsigned")
+            << "setStateFromOutside" << QVariantList {QVariant::fromValue(2u)};
+    QTest::newRow("int method without argument") << "setStateFromOutside" << QVariantList();
+    QTest::newRow("int method with a boolean") << "removeUpgradeResultStamp" << QVariantList {true};
+    // Clients cannot pass suppressForce.
+    QTest::newRow("disable with a boolean") << "disableUpgradeOnReboot" << QVariantList {true};
+    QTest::newRow("name in other case") << "getcurrentstateasint" << QVariantList();
+}
+
+void TestDbusServiceDaemon::otherArgumentTypesAreUnknown()
+{
+    QFETCH(QString, method);
+    QFETCH(QVariantList, arguments);
+
+    DaemonProcess daemon;
+    QVERIFY(startFreshDaemon(daemon));
+    const int logSize = DaemonProcess::logText().size();
+    const QDBusMessage reply = callDaemon(method, arguments);
+    QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
+    QCOMPARE(reply.errorName(), QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"));
+
+    // Nothing reached the daemon, and it answers on.
+    const QDBusMessage state = callDaemon(QStringLiteral("getCurrentStateAsInt"));
+    QVERIFY2(state.type() == QDBusMessage::ReplyMessage, qPrintable(describe(state)));
+    QCOMPARE(state.arguments(), QVariantList {1});
+    const QString logAfter = DaemonProcess::logText().mid(logSize);
+    QVERIFY2(!logAfter.contains(QLatin1String("Daemon::setStateFromOutside"))
+                     && !logAfter.contains(QLatin1String("Daemon::disableUpgradeOnReboot"))
+                     && !logAfter.contains(QLatin1String("Daemon::removeUpgradeResultStamp"))
+                     && !logAfter.contains(QLatin1String("m_isUpgradeEnabled = ")),
+             qPrintable(logAfter));
+    QVERIFY(daemon.isRunning());
+}
+
+void TestDbusServiceDaemon::registrationFailureEndsWithOne_data()
+{
+    QTest::addColumn<bool>("nameTaken");
+
+    QTest::newRow("name owned by another process") << true;
+    QTest::newRow("no system bus") << false;
+}
+
+void TestDbusServiceDaemon::registrationFailureEndsWithOne()
+{
+    QFETCH(bool, nameTaken);
+    QDBusConnection bus = QDBusConnection::systemBus();
+    DaemonProcess daemon;
+    if (nameTaken) {
+        QVERIFY(bus.registerService(SERVICE));
+    } else {
+        daemon.setEnvironmentValue(
+                QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+                QStringLiteral("unix:path=%1").arg(m_tree.path(QStringLiteral("/no-bus-here"))));
+    }
+
+    QVERIFY(daemon.start());
+    const int status = daemon.waitForExit(START_TIMEOUT_MS);
+    const QString owner = bus.interface()->serviceOwner(SERVICE).value();
+    if (nameTaken)
+        QVERIFY(bus.unregisterService(SERVICE));
+
+    QCOMPARE(status, 1);
+    // The start-up sequence ran in full; the event loop never did.
+    const QString log = QString::fromLocal8Bit(daemon.standardError()) + DaemonProcess::logText();
+    QVERIFY2(log.contains(START_LINE), qPrintable(log));
+    QVERIFY2(log.contains(LOAD_LINE), qPrintable(log));
+    QVERIFY2(!log.contains(CHECK_LINE), qPrintable(log));
+    // Nothing is printed about the failure.
+    QVERIFY2(!daemon.standardError().contains("registered")
+                     && !daemon.standardError().contains("not connected"),
+             daemon.standardError().constData());
+    QCOMPARE(owner, nameTaken ? bus.baseService() : QString());
+}
+
+QTEST_GUILESS_MAIN(TestDbusServiceDaemon)
+#include "tst_dbusservice_daemon.moc"

@@ -1,0 +1,676 @@
+#!/bin/bash
+# Tests of the outside programs (stage program, imitation, offline upgrade)
+# against a real apt state: a private apt configuration, local repositories
+# built here with dpkg-deb, and a sandbox root with its own dpkg database.
+# No network, nothing outside the work directory is touched.
+#
+# Usage: run-tests.sh WORK_DIR
+# Environment: KIRTA_OUTSIDE_DIR (the programs), KIRTA_OUTSIDE_BUILD_DIR
+# (the build directory of outside/, for the install case),
+# KIRTA_INSTALL_PREFIX, KIRTA_INSTALL_SBINDIR, KIRTA_INSTALL_BINDIR,
+# KIRTA_INSTALL_LIBEXECDIR.
+
+set -u
+
+WORK=${1:?work directory}
+OUTSIDE=${KIRTA_OUTSIDE_DIR:?}
+SERVICE=$OUTSIDE/kirta-update-service
+MODERN=$OUTSIDE/kirta-update-modern
+OFFLINE=$OUTSIDE/kirta-offline-upgrade
+
+export LC_ALL=C
+unset KIRTA_SYSROOT APT_CONFIG KIRTA_REBOOT_COMMAND
+
+rm -rf "$WORK"
+mkdir -p "$WORK"
+REPOS=$WORK/repos
+
+passed=0
+failed=0
+skipped=0
+
+# --- fixtures ---------------------------------------------------------------
+
+# make_package REPO NAME VERSION [CONTROL-LINES]
+make_package() {
+    local repo=$1 name=$2 version=$3 extra=${4:-}
+    local dir=$WORK/pkgbuild/${name}_$version
+    mkdir -p "$dir/DEBIAN" "$dir/usr/share/$name" "$REPOS/$repo"
+    {
+        printf 'Package: %s\nVersion: %s\nArchitecture: all\n' "$name" "$version"
+        printf 'Maintainer: Kirta Tests <tests@example.invalid>\n'
+        [ -n "$extra" ] && printf '%s\n' "$extra"
+        printf 'Description: test package\n'
+    } >"$dir/DEBIAN/control"
+    echo "$version" >"$dir/usr/share/$name/version"
+    if [ "$name" = hello-kirta ]; then
+        mkdir -p "$dir/etc"
+        echo "setting=$version default" >"$dir/etc/hello-kirta.conf"
+        echo /etc/hello-kirta.conf >"$dir/DEBIAN/conffiles"
+    fi
+    dpkg-deb -Zgzip --root-owner-group -b "$dir" "$REPOS/$repo/${name}_${version}_all.deb" >/dev/null
+}
+
+index_repo() {
+    (cd "$REPOS/$1" && dpkg-scanpackages . /dev/null >Packages 2>/dev/null && gzip -kf Packages)
+}
+
+build_repos() {
+    # The upgrade needs about 2 MB once unpacked; the free-space cases rely on it.
+    make_package good hello-kirta 2.0 'Installed-Size: 2000'
+    make_package good kirta-version 12.4.1
+    index_repo good
+    make_package broken kirta-broken 2.0 'Depends: kirta-missing'
+    index_repo broken
+    make_package vanishing hello-kirta 2.0
+    index_repo vanishing
+}
+
+# A status entry of an installed package.
+status_entry() {
+    printf 'Package: %s\nStatus: install ok installed\nPriority: optional\n' "$1"
+    printf 'Maintainer: Kirta Tests <tests@example.invalid>\nArchitecture: all\n'
+    printf 'Version: %s\nInstalled-Size: 1\n' "$2"
+    [ -n "${3:-}" ] && printf '%s\n' "$3"
+    printf 'Description: test package\n\n'
+}
+
+# new_sandbox [HELLO-VERSION]: fresh root with hello-kirta (1.0 by default)
+# and kirta-broken 1.0 installed, and an apt state of its own. Sets S, ROOT
+# and the environment the programs read.
+new_sandbox() {
+    local hello=${1:-1.0}
+    S=$(mktemp -d "$WORK/case.XXXXXX")
+    ROOT=$S/root
+    populate_root "$hello"
+    # The machine's apt.conf.d is kept out (Dir::Etc::parts): its hooks would
+    # run on the real system.
+    mkdir -p "$S/apt/state/lists/partial" "$S/apt/cache" "$S/apt/log" "$S/apt/apt.conf.d" \
+        "$S/apt/sources.list.d" "$S/apt/preferences.d"
+    : >"$S/apt/sources.list"
+    cat >"$S/apt.conf" <<EOF
+Dir::State "$S/apt/state";
+Dir::State::status "$ROOT/var/lib/dpkg/status";
+Dir::Cache "$S/apt/cache";
+Dir::Etc::sourcelist "$S/apt/sources.list";
+Dir::Etc::sourceparts "$S/apt/sources.list.d";
+Dir::Etc::preferences "$S/apt/preferences";
+Dir::Etc::preferencesparts "$S/apt/preferences.d";
+Dir::Log "$S/apt/log";
+Dir::Etc::main "$S/apt/apt.conf";
+Dir::Etc::parts "$S/apt/apt.conf.d";
+Debug::NoLocking "true";
+APT::Sandbox::User "root";
+DPkg::Options { "--log=$S/dpkg.log"; };
+EOF
+    export KIRTA_SYSROOT=$ROOT APT_CONFIG=$S/apt.conf
+}
+
+# The sandbox root; kept apart so that a case can lay it on a small tmpfs.
+populate_root() {
+    local hello=$1
+    local md5
+    md5=$(echo "setting=$hello default" | md5sum | cut -d' ' -f1)
+    mkdir -p "$ROOT/var/lib/dpkg/info" "$ROOT/var/lib/dpkg/updates" \
+        "$ROOT/var/lib/dpkg/triggers" "$ROOT/var/cache/apt/archives/partial" \
+        "$ROOT/var/cache/kirta-update-service/sources" \
+        "$ROOT/etc/kirta-update-service/hooks" "$ROOT/usr/share/hello-kirta"
+    {
+        status_entry hello-kirta "$hello" "Conffiles:
+ /etc/hello-kirta.conf $md5"
+        status_entry kirta-broken 1.0
+    } >"$ROOT/var/lib/dpkg/status"
+    echo "$hello" >"$ROOT/usr/share/hello-kirta/version"
+    # Changed by the administrator: an upgrade must keep it.
+    echo "setting=mine" >"$ROOT/etc/hello-kirta.conf"
+    printf '%s\n' /. /etc /etc/hello-kirta.conf /usr /usr/share /usr/share/hello-kirta \
+        /usr/share/hello-kirta/version >"$ROOT/var/lib/dpkg/info/hello-kirta.list"
+    (cd "$ROOT" && md5sum usr/share/hello-kirta/version) >"$ROOT/var/lib/dpkg/info/hello-kirta.md5sums"
+    : >"$ROOT/var/lib/dpkg/info/kirta-broken.list"
+    : >"$ROOT/var/lib/dpkg/info/kirta-broken.md5sums"
+}
+
+source_line() {
+    echo "deb [trusted=yes] copy:$REPOS/$1 ./"
+}
+
+# Runs a program with its stderr kept in the case's log; sets rc and out.
+run() {
+    out=$("$@" 2>>"$S/stderr")
+    rc=$?
+    printf '$ %s\n%s\n' "$*" "$out" >>"$S/stderr"
+}
+
+# --- assertions -------------------------------------------------------------
+
+fail() {
+    printf '    %s\n' "$*"
+    case_failed=1
+}
+
+expect_rc() {
+    [ "$rc" = "$1" ] || fail "$2: exit code $rc, expected $1"
+}
+
+expect_file() {
+    [ -e "$1" ] || fail "missing: $1"
+}
+
+expect_no_file() {
+    if [ -e "$1" ] || [ -L "$1" ]; then
+        fail "should not exist: $1"
+    fi
+}
+
+expect_text() {
+    case "$2" in
+        *"$1"*) ;;
+        *) fail "output lacks '$1'" ;;
+    esac
+}
+
+run_case() {
+    local name=$1
+    shift
+    local status=0
+    (
+        case_failed=0
+        "$@"
+        exit "$case_failed"
+    ) >"$WORK/case.out" 2>&1 || status=$?
+    if [ "$status" -eq 77 ]; then
+        echo "SKIP  $name: $(tail -n 1 "$WORK/case.out")"
+        skipped=$((skipped + 1))
+    elif [ "$status" -eq 0 ]; then
+        echo "PASS  $name"
+        passed=$((passed + 1))
+    else
+        echo "FAIL  $name"
+        sed 's/^/    /' "$WORK/case.out"
+        local log
+        log=$(sed -n 's/^SANDBOX=//p' "$WORK/case.out" | tail -n 1)
+        if [ -n "$log" ] && [ -f "$log/stderr" ]; then
+            echo "    --- program output (last 40 lines) ---"
+            tail -n 40 "$log/stderr" | sed 's/^/    /'
+        fi
+        failed=$((failed + 1))
+    fi
+}
+
+# Every case starts with its own sandbox and names it for the failure report.
+sandbox() {
+    new_sandbox "$@"
+    echo "SANDBOX=$S"
+}
+
+need_root_mounts() {
+    if [ "$(id -u)" -ne 0 ] || ! unshare -m true 2>/dev/null; then
+        echo "needs root and mount namespaces"
+        exit 77
+    fi
+}
+
+# --- cases: stage program ---------------------------------------------------
+
+# Which lists each repository policy makes apt read, told by the exit code
+# of "update": main list, sources parts directory and the daemon's sources
+# directory each hold the upgrade in one scenario.
+case_update_policies() {
+    local row where policy arg want
+    # where-the-good-repo-is  policy  how-given  expected-exit
+    for row in \
+        "main 0 arg 100" "main 1 arg 100" "main 2 arg 0" "main 3 arg 100" \
+        "parts 0 arg 0" "parts 1 arg 100" "parts 2 arg 0" "parts 3 arg 0" \
+        "extra 0 arg 0" "extra 1 arg 0" "extra 2 arg 100" "extra 3 arg 100" \
+        "extra 2 file 100" "extra 0 file 0" "extra 7 arg 0"; do
+        read -r where policy arg want <<<"$row"
+        sandbox >/dev/null
+        case "$where" in
+            main) source_line good >"$S/apt/sources.list" ;;
+            parts) source_line good >"$S/apt/sources.list.d/good.list" ;;
+            extra) source_line good >"$ROOT/var/cache/kirta-update-service/sources/good.list" ;;
+        esac
+        if [ "$arg" = file ]; then
+            printf '%s' "$policy" >"$ROOT/var/cache/kirta-update-service/repos_policy"
+            run "$SERVICE" update
+        else
+            run "$SERVICE" update "$policy"
+        fi
+        expect_rc "$want" "update, good repository in $where, policy $policy ($arg)"
+    done
+}
+
+case_update_nothing_to_upgrade() {
+    # Installed newer than the repository's: no upgrade, and no downgrade.
+    sandbox 3.0
+    source_line good >"$S/apt/sources.list"
+    source_line broken >"$S/apt/sources.list.d/broken.list"
+    # Only the broken upgrade is offered, and it cannot be made.
+    run "$SERVICE" update 1
+    expect_rc 0 "update with everything up to date"
+}
+
+case_download_downresult_clean() {
+    sandbox
+    source_line good >"$S/apt/sources.list"
+    local archives=$ROOT/var/cache/apt/archives
+    run "$SERVICE" downresult
+    expect_rc 1 "downresult before any download"
+    run "$SERVICE" update 0
+    expect_rc 100 "update"
+    run "$SERVICE" download 0
+    expect_rc 0 "download"
+    expect_file "$archives/hello-kirta_2.0_all.deb"
+    run "$SERVICE" downresult
+    expect_rc 0 "downresult after a good download"
+    run "$SERVICE" clean
+    expect_rc 0 "clean"
+    expect_no_file "$archives/hello-kirta_2.0_all.deb"
+    run "$SERVICE" downresult
+    expect_rc 1 "downresult after clean"
+}
+
+case_download_failure() {
+    sandbox
+    source_line vanishing >"$S/apt/sources.list"
+    run "$SERVICE" update 0
+    expect_rc 100 "update"
+    # The index names a package file that is gone by download time.
+    mv "$REPOS/vanishing/hello-kirta_2.0_all.deb" "$WORK/vanished.deb"
+    run "$SERVICE" download 0
+    mv "$WORK/vanished.deb" "$REPOS/vanishing/hello-kirta_2.0_all.deb"
+    [ "$rc" -ne 0 ] || fail "download of a missing file exited 0"
+    run "$SERVICE" downresult
+    [ "$rc" -ne 0 ] || fail "downresult after a failed download exited 0"
+    # The policy number comes from the repos policy file when not given.
+    printf '0' >"$ROOT/var/cache/kirta-update-service/repos_policy"
+    run "$SERVICE" download
+    expect_rc 0 "download again, policy from the file"
+    run "$SERVICE" downresult
+    expect_rc 0 "downresult after the repeated download"
+}
+
+case_exec_scripts_order() {
+    sandbox
+    local hooks=$ROOT/etc/kirta-update-service/hooks record=$S/record
+    mkdir -p "$hooks/0-1.d" "$hooks/1-0.d"
+    local name
+    for name in 20-b 10-a 30-c 40-fail 50-after 15-not-executable 25-backup~; do
+        printf '#!/bin/sh\necho "%s $*" >>"%s"\n' "$name" "$record" >"$hooks/0-1.d/$name"
+        [ "$name" = 15-not-executable ] || chmod +x "$hooks/0-1.d/$name"
+    done
+    echo 'exit 3' >>"$hooks/0-1.d/40-fail"
+    printf '#!/bin/sh\necho "other $*" >>"%s"\n' "$record" >"$hooks/1-0.d/10-other"
+    chmod +x "$hooks/1-0.d/10-other"
+
+    run "$SERVICE" exec_scripts 0 1
+    expect_rc 1 "exec_scripts with a failing hook"
+    run "$SERVICE" exec_scripts 0 1 1
+    expect_rc 1 "exec_scripts with a previous stage"
+    run "$SERVICE" exec_scripts 1 0
+    expect_rc 0 "exec_scripts 1 0"
+    local want
+    want=$(printf '%s\n' "10-a 0 1" "20-b 0 1" "30-c 0 1" "40-fail 0 1" "50-after 0 1" \
+        "10-a 0 1 1" "20-b 0 1 1" "30-c 0 1 1" "40-fail 0 1 1" "50-after 0 1 1" "other 1 0")
+    [ "$(cat "$record" 2>/dev/null)" = "$want" ] ||
+        fail "hooks ran as: $(tr '\n' ',' <"$record" 2>/dev/null), expected $(tr '\n' ',' <<<"$want")"
+
+    run "$SERVICE" exec_scripts 1 1
+    expect_rc 0 "exec_scripts without a hooks directory"
+    run "$SERVICE" exec_scripts ../.. 1
+    expect_rc 2 "exec_scripts with a path as stage"
+}
+
+# The daemon finds a running stage program with ps under the name cut to
+# 15 characters.
+case_process_name() {
+    sandbox
+    local hooks=$ROOT/etc/kirta-update-service/hooks/0-0.d
+    mkfifo "$S/started" "$S/go"
+    mkdir -p "$hooks"
+    printf '#!/bin/sh\necho started >"%s"\nread -r _ <"%s"\n' "$S/started" "$S/go" >"$hooks/10-wait"
+    chmod +x "$hooks/10-wait"
+    "$SERVICE" exec_scripts 0 0 2>>"$S/stderr" &
+    local pid=$!
+    exec 3<>"$S/started" 4<>"$S/go"
+    if read -r -t 20 _ <&3; then
+        local shown
+        shown=$(ps --no-headers -p "$pid")
+        expect_text kirta-update-se "$shown"
+    else
+        fail "the hook did not start"
+    fi
+    echo go >&4
+    wait "$pid"
+}
+
+case_free_space_enough() {
+    sandbox
+    source_line good >"$S/apt/sources.list"
+    run "$SERVICE" update 0
+    run "$SERVICE" is_enough_free_space 0
+    expect_rc 1 "is_enough_free_space with room"
+    run "$SERVICE" download 0
+    run "$SERVICE" is_enough_free_space 0
+    expect_rc 1 "is_enough_free_space after the download"
+    echo 'this is not a sources line' >"$S/apt/sources.list"
+    run "$SERVICE" is_enough_free_space 0
+    expect_rc 2 "is_enough_free_space when apt fails"
+}
+
+# A tiny archive directory filled to the brim.
+case_free_space_full_archives() {
+    need_root_mounts
+    sandbox
+    source_line good >"$S/apt/sources.list"
+    run "$SERVICE" update 0
+    local archives=$ROOT/var/cache/apt/archives
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    run unshare -m bash -c '
+        mount -t tmpfs -o size=64k tmpfs "$1" || exit 90
+        mkdir -p "$1/partial"
+        dd if=/dev/zero of="$1/filler" bs=4k 2>/dev/null
+        "$2" is_enough_free_space 0' _ "$archives" "$SERVICE"
+    expect_rc 0 "is_enough_free_space with a full archive directory"
+}
+
+# The unpacked upgrade (2 MB) does not fit a 1 MB root that also holds the
+# archive directory.
+case_free_space_small_root() {
+    need_root_mounts
+    sandbox
+    source_line good >"$S/apt/sources.list"
+    run "$SERVICE" update 0
+    local saved=$S/root-saved
+    cp -a "$ROOT" "$saved"
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    run unshare -m bash -c '
+        mount -t tmpfs -o size=1m tmpfs "$1" || exit 90
+        cp -a "$3/." "$1/"
+        "$2" is_enough_free_space 0' _ "$ROOT" "$SERVICE" "$saved"
+    expect_rc 0 "is_enough_free_space with a small root"
+}
+
+case_fs_type() {
+    sandbox
+    local device
+    device=$(stat -c '%Hd:%Ld' "$ROOT/")
+    run "$SERVICE" get_fs_type
+    expect_rc 0 "get_fs_type without device-mapper information"
+    mkdir -p "$ROOT/sys/dev/block/$device/dm"
+    echo "LVM-Kx1Tz5rW3bq0uNcvqnAmo2y8Fc2sPlQg" >"$ROOT/sys/dev/block/$device/dm/uuid"
+    run "$SERVICE" get_fs_type
+    expect_rc 1 "get_fs_type on an LVM volume"
+    echo "CRYPT-LUKS2-0a1b2c-root" >"$ROOT/sys/dev/block/$device/dm/uuid"
+    run "$SERVICE" get_fs_type
+    expect_rc 0 "get_fs_type on another device-mapper target"
+}
+
+install_snapshot_manager() {
+    local manager=$ROOT/usr/sbin/kirta-snapshots-manager
+    mkdir -p "${manager%/*}"
+    # shellcheck disable=SC2016 # the manager's own expansions
+    printf '#!/bin/sh\necho "$*" >>"%s"\nexit $(cat "%s" 2>/dev/null || echo 0)\n' \
+        "$S/manager.calls" "$S/manager.exit" >"$manager"
+    chmod +x "$manager"
+}
+
+case_snapshot_without_manager() {
+    sandbox
+    local word
+    for word in snapshot_manager_installed automatization_enabled rollback rm_snapshot; do
+        run "$SERVICE" "$word"
+        expect_rc 0 "$word without the snapshot manager"
+    done
+    expect_text "is not installed" "$(cat "$S/stderr")"
+}
+
+case_snapshot_with_manager() {
+    sandbox
+    install_snapshot_manager
+    local state=$ROOT/var/cache/kirta-update-service
+    run "$SERVICE" snapshot_manager_installed
+    expect_rc 1 "snapshot_manager_installed"
+    run "$SERVICE" automatization_enabled
+    expect_rc 1 "automatization_enabled, manager says on"
+    echo 1 >"$S/manager.exit"
+    run "$SERVICE" automatization_enabled
+    expect_rc 0 "automatization_enabled, manager says off"
+
+    : >"$state/unsuccessful"
+    echo 3 >"$S/manager.exit"
+    run "$SERVICE" rollback
+    expect_rc 3 "rollback, manager fails"
+    echo 0 >"$S/manager.exit"
+    run "$SERVICE" rollback
+    expect_rc 0 "rollback, retried"
+    run "$SERVICE" rollback
+    expect_rc 0 "rollback, once more"
+
+    rm -f "$state/unsuccessful"
+    : >"$state/successful"
+    run "$SERVICE" rm_snapshot
+    expect_rc 0 "rm_snapshot"
+    run "$SERVICE" rm_snapshot
+    expect_rc 0 "rm_snapshot, once more"
+    local want
+    want=$(printf '%s\n' -s -s -b -b -d)
+    [ "$(cat "$S/manager.calls")" = "$want" ] ||
+        fail "manager calls: $(tr '\n' ' ' <"$S/manager.calls"), expected $(tr '\n' ' ' <<<"$want")"
+}
+
+case_unknown_word() {
+    sandbox
+    run "$SERVICE" frobnicate
+    expect_rc 2 "unknown stage word"
+    run "$SERVICE"
+    expect_rc 2 "no stage word"
+}
+
+# --- cases: imitation -------------------------------------------------------
+
+# The main list offers a good upgrade, the sources parts directory one with a
+# dependency that no repository has.
+imitation_sandbox() {
+    sandbox
+    source_line good >"$S/apt/sources.list"
+    source_line broken >"$S/apt/sources.list.d/broken.list"
+    run "$SERVICE" update 1
+}
+
+case_imitation() {
+    imitation_sandbox
+    run "$MODERN" -n -A -o "Dir::Etc::sourceparts=''"
+    expect_rc 0 "imitation without the broken repository"
+    run "$MODERN" -n -A -o "Dir::Etc::sourceparts=''" -S
+    expect_rc 0 "imitation with -S"
+    run "$MODERN" -n -A -T -r
+    expect_rc 1 "imitation with the broken repository"
+    expect_text "kirta-missing" "$out"
+    run "$MODERN" -n -A -T -r -S
+    expect_rc 1 "imitation with the broken repository and -S"
+    run "$MODERN" -n -A -o "Dir::Etc::sourceparts=$S/apt/sources.list.d" -o "Dir::Etc::sourcelist=''"
+    expect_rc 1 "imitation with the broken repository only"
+    run "$MODERN" -n -A -x
+    expect_rc 2 "imitation with an unknown option"
+}
+
+case_imitation_held_package() {
+    imitation_sandbox
+    # Held on purpose: kept back without blame.
+    sed -i '/^Package: kirta-broken$/{n;s/^Status: install /Status: hold /}' "$ROOT/var/lib/dpkg/status"
+    grep -q '^Status: hold ' "$ROOT/var/lib/dpkg/status" || fail "fixture: no package held"
+    run "$MODERN" -n -A -T -r
+    expect_rc 0 "imitation with the broken package held"
+    expect_text "Inst hello-kirta" "$out"
+}
+
+case_imitation_full_archives() {
+    need_root_mounts
+    imitation_sandbox
+    local archives=$ROOT/var/cache/apt/archives opts="Dir::Etc::sourceparts=''"
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    run unshare -m bash -c '
+        mount -t tmpfs -o size=64k tmpfs "$1" || exit 90
+        mkdir -p "$1/partial"
+        dd if=/dev/zero of="$1/filler" bs=4k 2>/dev/null
+        "$2" -n -A -o "$3"; echo "exit $?"
+        "$2" -n -A -o "$3" -S; echo "exit $?"' _ "$archives" "$MODERN" "$opts"
+    expect_rc 0 "imitations in a mount namespace"
+    expect_text "not enough free space" "$out"
+    [ "$(grep '^exit ' <<<"$out" | tr '\n' ' ')" = "exit 1 exit 0 " ] ||
+        fail "imitation exits with a full archive directory: $(grep '^exit ' <<<"$out" | tr '\n' ' '), expected 1 then 0 (-S)"
+}
+
+# --- cases: offline upgrade -------------------------------------------------
+
+offline_env() {
+    export KIRTA_REBOOT_COMMAND="echo reboot >>'$S/reboots'"
+}
+
+installed_version() {
+    dpkg-query --admindir="$ROOT/var/lib/dpkg" -W -f='${Version}' "$1" 2>/dev/null
+}
+
+case_offline_nothing_to_do() {
+    sandbox
+    offline_env
+    local state=$ROOT/var/cache/kirta-update-service
+    run "$OFFLINE"
+    expect_rc 0 "offline upgrade without a link"
+    mkdir -p "$S/elsewhere"
+    ln -s "$S/elsewhere" "$ROOT/system-update"
+    run "$OFFLINE"
+    expect_rc 0 "offline upgrade with another updater's link"
+    [ -L "$ROOT/system-update" ] || fail "another updater's link was removed"
+    expect_no_file "$state/unsuccessful"
+    expect_no_file "$state/successful"
+    expect_no_file "$S/reboots"
+}
+
+case_offline_success() {
+    sandbox
+    offline_env
+    source_line good >"$S/apt/sources.list"
+    local state=$ROOT/var/cache/kirta-update-service
+    printf '0' >"$state/repos_policy"
+    run "$SERVICE" update
+    run "$SERVICE" download
+    expect_rc 0 "download"
+    ln -s "$ROOT/var/cache/apt/archives" "$ROOT/system-update"
+    : >"$state/upgradable"
+    : >"$state/successful"
+    # Takes the network away: the upgrade must use the downloaded files.
+    mv "$REPOS/good/hello-kirta_2.0_all.deb" "$WORK/hidden.deb"
+    run "$OFFLINE"
+    mv "$WORK/hidden.deb" "$REPOS/good/hello-kirta_2.0_all.deb"
+    expect_rc 0 "offline upgrade"
+    expect_no_file "$ROOT/system-update"
+    expect_no_file "$state/upgradable"
+    expect_no_file "$state/unsuccessful"
+    expect_file "$state/successful"
+    [ "$(installed_version hello-kirta)" = 2.0 ] ||
+        fail "hello-kirta is at '$(installed_version hello-kirta)', expected 2.0"
+    [ "$(cat "$ROOT/usr/share/hello-kirta/version")" = 2.0 ] || fail "files of 2.0 not unpacked"
+    [ "$(cat "$ROOT/etc/hello-kirta.conf")" = "setting=mine" ] ||
+        fail "the administrator's configuration was replaced"
+    [ "$(cat "$S/reboots" 2>/dev/null)" = reboot ] || fail "reboot not called exactly once"
+}
+
+case_offline_failure() {
+    sandbox
+    offline_env
+    source_line good >"$S/apt/sources.list"
+    local state=$ROOT/var/cache/kirta-update-service
+    run "$SERVICE" update 0
+    # Armed, but nothing was downloaded: the upgrade cannot be made.
+    ln -s "$ROOT/var/cache/apt/archives" "$ROOT/system-update"
+    : >"$state/successful"
+    run "$OFFLINE"
+    [ "$rc" -ne 0 ] || fail "failed offline upgrade exited 0"
+    expect_no_file "$ROOT/system-update"
+    expect_file "$state/unsuccessful"
+    expect_no_file "$state/successful"
+    [ "$(installed_version hello-kirta)" = 1.0 ] || fail "hello-kirta changed"
+    [ "$(cat "$S/reboots" 2>/dev/null)" = reboot ] || fail "reboot not called exactly once"
+}
+
+# A crash of apt itself: the link is already gone, the failure stamp stays.
+case_offline_crash() {
+    sandbox
+    offline_env
+    local state=$ROOT/var/cache/kirta-update-service
+    ln -s "$ROOT/var/cache/apt/archives" "$ROOT/system-update"
+    mkdir -p "$S/bin"
+    printf '#!/bin/sh\nkill -SEGV $$\n' >"$S/bin/apt-get"
+    chmod +x "$S/bin/apt-get"
+    PATH=$S/bin:$PATH run "$OFFLINE"
+    [ "$rc" -ne 0 ] || fail "offline upgrade with a crashing apt exited 0"
+    expect_no_file "$ROOT/system-update"
+    expect_file "$state/unsuccessful"
+    expect_no_file "$state/successful"
+    [ "$(cat "$S/reboots" 2>/dev/null)" = reboot ] || fail "reboot not called exactly once"
+}
+
+# --- case: installation -----------------------------------------------------
+
+case_install() {
+    local build=${KIRTA_OUTSIDE_BUILD_DIR:-}
+    if [ -z "$build" ] || [ ! -f "$build/cmake_install.cmake" ]; then
+        echo "no build directory of outside/"
+        exit 77
+    fi
+    sandbox
+    local dest=$S/dest prefix=$KIRTA_INSTALL_PREFIX
+    local i
+    for i in 1 2; do
+        DESTDIR=$dest cmake -P "$build/cmake_install.cmake" >>"$S/stderr" 2>&1 ||
+            fail "install run $i failed"
+    done
+    local program
+    for program in "$KIRTA_INSTALL_SBINDIR/kirta-update-service" \
+        "$KIRTA_INSTALL_BINDIR/kirta-update-modern" \
+        "$KIRTA_INSTALL_LIBEXECDIR/kirta-offline-upgrade"; do
+        [ -x "$dest$prefix/$program" ] || fail "not installed as a program: $prefix/$program"
+    done
+    local unit=$dest$prefix/lib/systemd/system/kirta-offline-upgrade.service
+    local wants=$dest$prefix/lib/systemd/system/system-update.target.wants/kirta-offline-upgrade.service
+    expect_file "$unit"
+    grep -qx "ExecStart=$prefix/$KIRTA_INSTALL_LIBEXECDIR/kirta-offline-upgrade" "$unit" 2>/dev/null ||
+        fail "ExecStart does not name the installed program"
+    if [ ! -L "$wants" ] || [ "$(readlink -f "$wants")" != "$(readlink -f "$unit")" ]; then
+        fail "system-update.target.wants link missing or wrong"
+    fi
+}
+
+# --- main -------------------------------------------------------------------
+
+build_repos || {
+    echo "cannot build the test repositories"
+    exit 1
+}
+
+run_case update_policies case_update_policies
+run_case update_nothing_to_upgrade case_update_nothing_to_upgrade
+run_case download_downresult_clean case_download_downresult_clean
+run_case download_failure case_download_failure
+run_case exec_scripts_order case_exec_scripts_order
+run_case process_name case_process_name
+run_case free_space_enough case_free_space_enough
+run_case free_space_full_archives case_free_space_full_archives
+run_case free_space_small_root case_free_space_small_root
+run_case fs_type case_fs_type
+run_case snapshot_without_manager case_snapshot_without_manager
+run_case snapshot_with_manager case_snapshot_with_manager
+run_case unknown_word case_unknown_word
+run_case imitation case_imitation
+run_case imitation_held_package case_imitation_held_package
+run_case imitation_full_archives case_imitation_full_archives
+run_case offline_nothing_to_do case_offline_nothing_to_do
+run_case offline_success case_offline_success
+run_case offline_failure case_offline_failure
+run_case offline_crash case_offline_crash
+run_case install case_install
+
+echo "$passed passed, $failed failed, $skipped skipped"
+[ "$failed" -eq 0 ]

@@ -142,6 +142,11 @@ private:
     void m_stopStaleStage();
     // A download that could not even start counts as a failed download.
     void m_downloadFailed();
+    // Forced mode downloads at once; otherwise after a new random delay.
+    void m_downloadNowOrLater(const QString &where);
+    // Creates (interval "T_end_check") and (re)starts a stamp timer.
+    void m_startStampTimer(QTimer *&timer, const QString &where, const QString &timerName,
+                           void (Daemon::*slot)());
     // setNoUpdates; `breakLock` false never terminates the holder of the
     // package lock when the clean fails.
     void m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce, bool breakLock);

@@ -97,14 +97,7 @@ void Daemon::checkDownloadIsFinished()
     m_waitDownloadProcTimer->stop();
     if (getDownloadResult() != 0) {
         m_logger.warning(QStringLiteral("restart downloading  due apt-get error"));
-        if (m_forcedMode) {
-            m_logger.debug(where, QStringLiteral("m_forcedMode = true"));
-            downloadUpdatesByScript();
-        } else {
-            m_logger.debug(where, QStringLiteral("m_forcedMode = false"));
-            m_task = toInt(CurrentTask::WaitingForDownload);
-            startDownloadTimer();
-        }
+        m_downloadNowOrLater(where);
         return;
     }
 
@@ -131,5 +124,17 @@ void Daemon::checkDownloadIsFinished()
     } else {
         m_logger.debug(where, QStringLiteral("(upgradeMustBeEnabled || m_forcedMode) = false"));
         manageStatusFile();
+    }
+}
+
+void Daemon::m_downloadNowOrLater(const QString &where)
+{
+    if (m_forcedMode) {
+        m_logger.debug(where, QStringLiteral("m_forcedMode = true"));
+        downloadUpdatesByScript();
+    } else {
+        m_logger.debug(where, QStringLiteral("m_forcedMode = false"));
+        m_task = toInt(CurrentTask::WaitingForDownload);
+        startDownloadTimer();
     }
 }

@@ -50,32 +50,31 @@ void Daemon::startDownloadTimer()
     m_downloadUpdatesTimer->start();
 }
 
+void Daemon::m_startStampTimer(QTimer *&timer, const QString &where, const QString &timerName,
+                               void (Daemon::*slot)())
+{
+    m_logger.debug(where);
+    if (!timer) {
+        m_logger.debug(where, timerName + QStringLiteral(" == nullptr"));
+        timer = new QTimer(this);
+        // The interval is set only here; a reload retunes the deadline timer.
+        setTimerMinutes(timer, m_settingsController->params().t_end_check.second, KEY_T_END_CHECK);
+        connect(timer, &QTimer::timeout, this, slot);
+    }
+    timer->start();
+}
+
 void Daemon::startTEndTimer()
 {
-    const QString where = QStringLiteral("void Daemon::startTEndTimer()");
-    m_logger.debug(where);
-    if (!m_checkTEndTimer) {
-        m_logger.debug(where, QStringLiteral("m_checkTEndTimer == nullptr"));
-        m_checkTEndTimer = new QTimer(this);
-        setTimerMinutes(m_checkTEndTimer, m_settingsController->params().t_end_check.second,
-                        KEY_T_END_CHECK);
-        connect(m_checkTEndTimer, &QTimer::timeout, this, &Daemon::checkTimeEnd);
-    }
-    m_checkTEndTimer->start();
+    m_startStampTimer(m_checkTEndTimer, QStringLiteral("void Daemon::startTEndTimer()"),
+                      QStringLiteral("m_checkTEndTimer"), &Daemon::checkTimeEnd);
 }
 
 void Daemon::startEndRetryTimer()
 {
-    const QString where = QStringLiteral("void Daemon::startEndRetryTimer()");
-    m_logger.debug(where);
-    if (!m_checkRetryTimeStampTimer) {
-        m_logger.debug(where, QStringLiteral("m_checkRetryTimeStampTimer == nullptr"));
-        m_checkRetryTimeStampTimer = new QTimer(this);
-        setTimerMinutes(m_checkRetryTimeStampTimer,
-                        m_settingsController->params().t_end_check.second, KEY_T_END_CHECK);
-        connect(m_checkRetryTimeStampTimer, &QTimer::timeout, this, &Daemon::checkRetryTimeStamp);
-    }
-    m_checkRetryTimeStampTimer->start();
+    m_startStampTimer(m_checkRetryTimeStampTimer,
+                      QStringLiteral("void Daemon::startEndRetryTimer()"),
+                      QStringLiteral("m_checkRetryTimeStampTimer"), &Daemon::checkRetryTimeStamp);
 }
 
 static bool isSetAndPassed(const QDateTime &timeStamp)

@@ -66,14 +66,7 @@ void Daemon::checkUpdates()
                 m_logger.debug(where, QStringLiteral("always_new_update = true"));
                 cleanCacheByScript();
             }
-            if (m_forcedMode) {
-                m_logger.debug(where, QStringLiteral("m_forcedMode = true"));
-                downloadUpdatesByScript();
-            } else {
-                m_logger.debug(where, QStringLiteral("m_forcedMode = false"));
-                m_task = toInt(CurrentTask::WaitingForDownload);
-                startDownloadTimer();
-            }
+            m_downloadNowOrLater(where);
         }
     }
     manageStatusFile();

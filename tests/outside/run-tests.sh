@@ -12,6 +12,10 @@
 
 set -u
 
+# Followed with shellcheck -x, and checked on its own otherwise.
+# shellcheck source-path=SCRIPTDIR source=../../scripts/lib/aptsandbox.sh disable=SC1091
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/aptsandbox.sh"
+
 WORK=${1:?work directory}
 OUTSIDE=${KIRTA_OUTSIDE_DIR:?}
 SERVICE=$OUTSIDE/kirta-update-service
@@ -31,28 +35,16 @@ skipped=0
 
 # --- fixtures ---------------------------------------------------------------
 
-# make_package REPO NAME VERSION [CONTROL-LINES]
+# make_package REPO NAME VERSION [CONTROL-LINES]; hello-kirta ships a
+# configuration file.
 make_package() {
-    local repo=$1 name=$2 version=$3 extra=${4:-}
-    local dir=$WORK/pkgbuild/${name}_$version
-    mkdir -p "$dir/DEBIAN" "$dir/usr/share/$name" "$REPOS/$repo"
-    {
-        printf 'Package: %s\nVersion: %s\nArchitecture: all\n' "$name" "$version"
-        printf 'Maintainer: Kirta Tests <tests@example.invalid>\n'
-        [ -n "$extra" ] && printf '%s\n' "$extra"
-        printf 'Description: test package\n'
-    } >"$dir/DEBIAN/control"
-    echo "$version" >"$dir/usr/share/$name/version"
-    if [ "$name" = hello-kirta ]; then
-        mkdir -p "$dir/etc"
-        echo "setting=$version default" >"$dir/etc/hello-kirta.conf"
-        echo /etc/hello-kirta.conf >"$dir/DEBIAN/conffiles"
-    fi
-    dpkg-deb -Zgzip --root-owner-group -b "$dir" "$REPOS/$repo/${name}_${version}_all.deb" >/dev/null
+    local conffile=no
+    [ "$2" = hello-kirta ] && conffile=yes
+    aptsandbox_make_package "$WORK/pkgbuild" "$REPOS/$1" "$2" "$3" "$conffile" "${4:-}"
 }
 
 index_repo() {
-    (cd "$REPOS/$1" && dpkg-scanpackages . /dev/null >Packages 2>/dev/null && gzip -kf Packages)
+    aptsandbox_index_repo "$REPOS/$1"
 }
 
 build_repos() {
@@ -66,15 +58,6 @@ build_repos() {
     index_repo vanishing
 }
 
-# A status entry of an installed package.
-status_entry() {
-    printf 'Package: %s\nStatus: install ok installed\nPriority: optional\n' "$1"
-    printf 'Maintainer: Kirta Tests <tests@example.invalid>\nArchitecture: all\n'
-    printf 'Version: %s\nInstalled-Size: 1\n' "$2"
-    [ -n "${3:-}" ] && printf '%s\n' "$3"
-    printf 'Description: test package\n\n'
-}
-
 # new_sandbox [HELLO-VERSION]: fresh root with hello-kirta (1.0 by default)
 # and kirta-broken 1.0 installed, and an apt state of its own. Sets S, ROOT
 # and the environment the programs read.
@@ -83,55 +66,20 @@ new_sandbox() {
     S=$(mktemp -d "$WORK/case.XXXXXX")
     ROOT=$S/root
     populate_root "$hello"
-    # The machine's apt.conf.d is kept out (Dir::Etc::parts): its hooks would
-    # run on the real system.
-    mkdir -p "$S/apt/state/lists/partial" "$S/apt/cache" "$S/apt/log" "$S/apt/apt.conf.d" \
-        "$S/apt/sources.list.d" "$S/apt/preferences.d"
-    : >"$S/apt/sources.list"
-    cat >"$S/apt.conf" <<EOF
-Dir::State "$S/apt/state";
-Dir::State::status "$ROOT/var/lib/dpkg/status";
-Dir::Cache "$S/apt/cache";
-Dir::Etc::sourcelist "$S/apt/sources.list";
-Dir::Etc::sourceparts "$S/apt/sources.list.d";
-Dir::Etc::preferences "$S/apt/preferences";
-Dir::Etc::preferencesparts "$S/apt/preferences.d";
-Dir::Log "$S/apt/log";
-Dir::Etc::main "$S/apt/apt.conf";
-Dir::Etc::parts "$S/apt/apt.conf.d";
-Debug::NoLocking "true";
-APT::Sandbox::User "root";
-DPkg::Options { "--log=$S/dpkg.log"; };
-EOF
-    export KIRTA_SYSROOT=$ROOT APT_CONFIG=$S/apt.conf
+    aptsandbox_apt_state "$S/apt" "$ROOT"
+    export KIRTA_SYSROOT=$ROOT APT_CONFIG=$S/apt/config
 }
 
 # The sandbox root; kept apart so that a case can lay it on a small tmpfs.
 populate_root() {
-    local hello=$1
-    local md5
-    md5=$(echo "setting=$hello default" | md5sum | cut -d' ' -f1)
-    mkdir -p "$ROOT/var/lib/dpkg/info" "$ROOT/var/lib/dpkg/updates" \
-        "$ROOT/var/lib/dpkg/triggers" "$ROOT/var/cache/apt/archives/partial" \
-        "$ROOT/var/cache/kirta-update-service/sources" \
-        "$ROOT/etc/kirta-update-service/hooks" "$ROOT/usr/share/hello-kirta"
-    {
-        status_entry hello-kirta "$hello" "Conffiles:
- /etc/hello-kirta.conf $md5"
-        status_entry kirta-broken 1.0
-    } >"$ROOT/var/lib/dpkg/status"
-    echo "$hello" >"$ROOT/usr/share/hello-kirta/version"
-    # Changed by the administrator: an upgrade must keep it.
-    echo "setting=mine" >"$ROOT/etc/hello-kirta.conf"
-    printf '%s\n' /. /etc /etc/hello-kirta.conf /usr /usr/share /usr/share/hello-kirta \
-        /usr/share/hello-kirta/version >"$ROOT/var/lib/dpkg/info/hello-kirta.list"
-    (cd "$ROOT" && md5sum usr/share/hello-kirta/version) >"$ROOT/var/lib/dpkg/info/hello-kirta.md5sums"
-    : >"$ROOT/var/lib/dpkg/info/kirta-broken.list"
-    : >"$ROOT/var/lib/dpkg/info/kirta-broken.md5sums"
+    aptsandbox_new_root "$ROOT"
+    mkdir -p "$ROOT/var/cache/kirta-update-service/sources" "$ROOT/etc/kirta-update-service/hooks"
+    aptsandbox_install "$ROOT" hello-kirta "$1" yes
+    aptsandbox_install "$ROOT" kirta-broken 1.0 no no
 }
 
 source_line() {
-    echo "deb [trusted=yes] copy:$REPOS/$1 ./"
+    aptsandbox_source_line "$REPOS/$1"
 }
 
 # Runs a program with its stderr kept in the case's log; sets rc and out.
@@ -529,7 +477,7 @@ offline_env() {
 }
 
 installed_version() {
-    dpkg-query --admindir="$ROOT/var/lib/dpkg" -W -f='${Version}' "$1" 2>/dev/null
+    aptsandbox_installed_version "$ROOT" "$1"
 }
 
 case_offline_nothing_to_do() {

@@ -84,73 +84,62 @@ private Q_SLOTS:
         m_runs.clear();
     }
 
-    void commandLines_data()
+    // Exact command lines, and every way a run can end reaches the main
+    // thread as exactly one result, within the bound, and leaves no worker
+    // or thread behind.
+    void runs_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("defaultMode");
-        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("setup"); // "exit N", "killed", "missing" or "hanging"
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("line"); // empty: not checked
 
+        const QStringList none;
         const QStringList options {QStringLiteral("-o"),
                                    QStringLiteral("Dir::Etc::sourceparts=''")};
-        QTest::newRow("no options, policy 0") << QStringList() << true << "-n -A -T -r";
-        QTest::newRow("no options, other policy") << QStringList() << false << "-n -A -T -r -S";
+        QTest::newRow("no options, policy 0") << none << true << "exit 0" << 0 << "-n -A -T -r";
+        QTest::newRow("no options, other policy, failed")
+                << none << false << "exit 3" << 3 << "-n -A -T -r -S";
         QTest::newRow("options, policy 0")
-                << options << true << "-n -A -o Dir::Etc::sourceparts=''";
+                << options << true << "exit 0" << 0 << "-n -A -o Dir::Etc::sourceparts=''";
         QTest::newRow("options, other policy")
-                << options << false << "-n -A -o Dir::Etc::sourceparts='' -S";
+                << options << false << "exit 0" << 0 << "-n -A -o Dir::Etc::sourceparts='' -S";
+        QTest::newRow("killed by a signal")
+                << none << true << "killed" << int(Controller::RESULT_CRASHED) << "";
+        QTest::newRow("missing program")
+                << none << true << "missing" << int(Controller::RESULT_NOT_FINISHED) << "";
+        QTest::newRow("hanging program")
+                << none << true << "hanging" << int(Controller::RESULT_NOT_FINISHED) << "";
     }
 
-    void commandLines()
+    void runs()
     {
         QFETCH(QStringList, args);
         QFETCH(bool, defaultMode);
-        QFETCH(QString, line);
-
-        QVERIFY(m_tree.installStandIn(IMITATION));
-        Run *run = start(args, defaultMode, BOUND_MS);
-        QVERIFY(finished(run, BOUND_MS));
-        QCOMPARE(run->results, QVector<int> {0});
-        QCOMPARE(m_tree.standInCalls(IMITATION_NAME), QStringList {line});
-    }
-
-    // Every way a run can end reaches the main thread as exactly one result,
-    // within the bound, and leaves no worker or thread behind.
-    void results_data()
-    {
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<int>("result");
-
-        QTest::newRow("passed") << "exit 0" << 0;
-        QTest::newRow("failed") << "exit 3" << 3;
-        QTest::newRow("killed by a signal") << "killed" << int(Controller::RESULT_CRASHED);
-        QTest::newRow("missing program") << "missing" << int(Controller::RESULT_NOT_FINISHED);
-        QTest::newRow("hanging program") << "hanging" << int(Controller::RESULT_NOT_FINISHED);
-    }
-
-    void results()
-    {
         QFETCH(QString, setup);
         QFETCH(int, result);
+        QFETCH(QString, line);
 
-        if (setup == QLatin1String("exit 0")) {
-            QVERIFY(m_tree.installStandIn(IMITATION));
-        } else if (setup == QLatin1String("exit 3")) {
-            QVERIFY(m_tree.installStandIn(IMITATION));
-            QVERIFY(m_tree.setStandInExitCode(IMITATION_NAME, 3));
-        } else if (setup == QLatin1String("killed")) {
+        if (setup == QLatin1String("killed")) {
             installProgram(QStringLiteral("#!/bin/sh\nkill -KILL $$\n"));
-        } else if (setup == QLatin1String("hanging")) {
+        } else if (setup != QLatin1String("missing")) {
             QVERIFY(m_tree.installStandIn(IMITATION));
-            QVERIFY(m_tree.setStandInDelay(IMITATION_NAME, 30));
+            if (setup == QLatin1String("hanging"))
+                QVERIFY(m_tree.setStandInDelay(IMITATION_NAME, 30));
+            else
+                QVERIFY(m_tree.setStandInExitCode(IMITATION_NAME, setup.mid(5).toInt()));
         }
 
         QElapsedTimer elapsed;
         elapsed.start();
-        Run *run = start({}, true, SHORT_TIMEOUT_MS);
+        Run *run = start(args, defaultMode, SHORT_TIMEOUT_MS);
         QVERIFY(finished(run, BOUND_MS));
         QVERIFY2(elapsed.elapsed() < BOUND_MS, qPrintable(QString::number(elapsed.elapsed())));
         QCOMPARE(run->results, QVector<int> {result});
         QVERIFY(run->allOnMainThread);
+        if (!line.isEmpty())
+            QCOMPARE(m_tree.standInCalls(IMITATION_NAME), QStringList {line});
     }
 
     void manyRunsReleaseEverything()

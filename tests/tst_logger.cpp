@@ -37,30 +37,6 @@ QString levelAndText(const QString &line)
     return match.hasMatch() ? match.captured(1) + QLatin1Char(' ') + match.captured(2) : QString();
 }
 
-// Writes from several threads at once.
-class Writer : public QThread
-{
-public:
-    Writer(const Logger &logger, int id, int count)
-        : m_logger(logger)
-        , m_id(id)
-        , m_count(count)
-    { }
-
-protected:
-    void run() override
-    {
-        const QString filler(200, QLatin1Char('x'));
-        for (int i = 0; i < m_count; ++i)
-            m_logger.info(QStringLiteral("writer %1 line %2 %3 end").arg(m_id).arg(i).arg(filler));
-    }
-
-private:
-    Logger m_logger;
-    int m_id;
-    int m_count;
-};
-
 } // namespace
 
 class TestLogger : public QObject
@@ -76,50 +52,6 @@ private:
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-    void lineForms_data()
-    {
-        QTest::addColumn<int>("form");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("debug text") << 0 << "DEBUG void Daemon::cleanSourceDir()";
-        QTest::newRow("debug where") << 1 << "DEBUG void Daemon::start(): starting up";
-        QTest::newRow("debug value") << 2 << "DEBUG void Daemon::start(): m_task = -7";
-        QTest::newRow("info") << 3 << "INFO Loading settings, reload = 1";
-        QTest::newRow("warning") << 4 << "WARNING disk is nearly full";
-        QTest::newRow("error") << 5 << "ERROR cannot start: 100% sure";
-    }
-
-    void lineForms()
-    {
-        QFETCH(int, form);
-        QFETCH(QString, expected);
-        const QString path = newPath();
-        const Logger logger(path, Logger::Debug);
-        const QString where = QStringLiteral("void Daemon::start()");
-        switch (form) {
-        case 0:
-            logger.debug(QStringLiteral("void Daemon::cleanSourceDir()"));
-            break;
-        case 1:
-            logger.debug(where, QStringLiteral("starting up"));
-            break;
-        case 2:
-            logger.debug(where, QStringLiteral("m_task"), -7);
-            break;
-        case 3:
-            logger.info(QStringLiteral("Loading settings, reload = %1").arg(1));
-            break;
-        case 4:
-            logger.warning(QStringLiteral("disk is nearly full"));
-            break;
-        case 5:
-            logger.error(QStringLiteral("cannot start: 100% sure"));
-            break;
-        }
-        const QStringList lines = readLines(path);
-        QCOMPARE(lines.size(), 1);
-        QCOMPARE(levelAndText(lines.first()), expected);
-    }
-
     void timeStampIsNow()
     {
         const QString path = newPath();
@@ -133,36 +65,41 @@ private Q_SLOTS:
         QVERIFY2(stamp >= before && stamp <= after, qPrintable(lines.first()));
     }
 
+    // Every line form, and which of them each level lets through.
     void filtering_data()
     {
         QTest::addColumn<int>("level");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("debug") << int(Logger::Debug)
-                               << QStringList {"DEBUG d", "DEBUG where: d2", "DEBUG where: n = 1",
-                                               "INFO i",  "WARNING w",       "ERROR e"};
-        QTest::newRow("info") << int(Logger::Info)
-                              << QStringList {"INFO i", "WARNING w", "ERROR e"};
-        QTest::newRow("warning") << int(Logger::Warning) << QStringList {"WARNING w", "ERROR e"};
-        QTest::newRow("error") << int(Logger::Error) << QStringList {"ERROR e"};
-        QTest::newRow("between info and warning") << 25 << QStringList {"WARNING w", "ERROR e"};
+        QTest::addColumn<int>("firstKept"); // index into the full list below
+        QTest::newRow("debug") << int(Logger::Debug) << 0;
+        QTest::newRow("info") << int(Logger::Info) << 3;
+        QTest::newRow("warning") << int(Logger::Warning) << 4;
+        QTest::newRow("error") << int(Logger::Error) << 5;
+        QTest::newRow("between info and warning") << 25 << 4;
     }
 
     void filtering()
     {
         QFETCH(int, level);
-        QFETCH(QStringList, expected);
+        QFETCH(int, firstKept);
         const QString path = newPath();
-        Logger logger(path, Logger::Level(level));
-        logger.debug(QStringLiteral("d"));
-        logger.debug(QStringLiteral("where"), QStringLiteral("d2"));
-        logger.debug(QStringLiteral("where"), QStringLiteral("n"), 1);
-        logger.info(QStringLiteral("i"));
-        logger.warning(QStringLiteral("w"));
-        logger.error(QStringLiteral("e"));
+        const Logger logger(path, Logger::Level(level));
+        const QString where = QStringLiteral("void Daemon::start()");
+        logger.debug(QStringLiteral("void Daemon::cleanSourceDir()"));
+        logger.debug(where, QStringLiteral("starting up"));
+        logger.debug(where, QStringLiteral("m_task"), -7);
+        logger.info(QStringLiteral("Loading settings, reload = %1").arg(1));
+        logger.warning(QStringLiteral("disk is nearly full"));
+        logger.error(QStringLiteral("cannot start: 100% sure"));
+        const QStringList all {"DEBUG void Daemon::cleanSourceDir()",
+                               "DEBUG void Daemon::start(): starting up",
+                               "DEBUG void Daemon::start(): m_task = -7",
+                               "INFO Loading settings, reload = 1",
+                               "WARNING disk is nearly full",
+                               "ERROR cannot start: 100% sure"};
         QStringList got;
         for (const QString &line : readLines(path))
             got << levelAndText(line);
-        QCOMPARE(got, expected);
+        QCOMPARE(got, all.mid(firstKept));
     }
 
     void setLevelByName_data()
@@ -188,16 +125,13 @@ private Q_SLOTS:
         Logger logger(path, Logger::Info);
         logger.setLevel(name);
         QCOMPARE(int(logger.level()), expected);
+        // An unknown name: one warning naming it.
         const QStringList lines = readLines(path);
-        if (!warns) {
-            QCOMPARE(lines, QStringList());
-            return;
-        }
-        QCOMPARE(lines.size(), 1);
-        QVERIFY2(levelAndText(lines.first()).startsWith(QStringLiteral("WARNING ")),
-                 qPrintable(lines.first()));
-        QVERIFY2(lines.first().contains(QStringLiteral("\"%1\"").arg(name)),
-                 qPrintable(lines.first()));
+        QCOMPARE(lines.size(), warns ? 1 : 0);
+        if (warns)
+            QVERIFY2(levelAndText(lines.first()).startsWith(QStringLiteral("WARNING "))
+                             && lines.first().contains(QStringLiteral("\"%1\"").arg(name)),
+                     qPrintable(lines.first()));
     }
 
     void copiesShareFileAndLevel()
@@ -205,8 +139,6 @@ private Q_SLOTS:
         const QString path = newPath();
         Logger original(path, Logger::Warning);
         const Logger copy = original;
-        QCOMPARE(copy.filePath(), path);
-        QCOMPARE(copy.level(), Logger::Warning);
         original.setLevel(Logger::Debug); // the copy keeps its own level
         copy.info(QStringLiteral("dropped"));
         copy.error(QStringLiteral("from copy"));
@@ -241,12 +173,17 @@ private Q_SLOTS:
         const QString path = newPath();
         const Logger logger(path, Logger::Debug);
         const int writers = 6;
-        const int perWriter = 400;
-        std::vector<std::unique_ptr<Writer>> threads;
-        for (int id = 0; id < writers; ++id)
-            threads.push_back(std::make_unique<Writer>(logger, id, perWriter));
-        for (auto &thread : threads)
-            thread->start();
+        static const int perWriter = 400;
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (int id = 0; id < writers; ++id) {
+            threads.emplace_back(QThread::create([logger, id] {
+                const QString filler(200, QLatin1Char('x'));
+                for (int i = 0; i < perWriter; ++i)
+                    logger.info(
+                            QStringLiteral("writer %1 line %2 %3 end").arg(id).arg(i).arg(filler));
+            }));
+            threads.back()->start();
+        }
         for (auto &thread : threads)
             QVERIFY(thread->wait(60000));
 

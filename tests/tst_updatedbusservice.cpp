@@ -160,191 +160,179 @@ class TestUpdateDBusService : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase();
-    void cleanupTestCase();
-
-    void registrationRefused_data();
-    void registrationRefused();
-    void exportedInterfaceMatchesFile();
-    void callsReachTheDaemon();
-    void exceptionBecomesFailedReply_data();
-    void exceptionBecomesFailedReply();
-    void exceptionOutsideBusGivesFallback();
-
-private:
     PrivateBus m_bus;
     SandboxTree m_tree;
     Thrower m_thrower;
-};
 
-void TestUpdateDBusService::initTestCase()
-{
-    QVERIFY2(m_tree.reset(), qPrintable(m_tree.root()));
-    QVERIFY2(m_bus.start(), qPrintable(m_bus.errorString()));
-    QVERIFY(QDBusConnection::systemBus().isConnected());
-    QVERIFY(QDBusConnection::connectToBus(m_bus.address(), QLatin1String(CLIENT_CONNECTION))
-                    .isConnected());
+    // Drops the daemon's object and name again.
+    static bool unregisterDaemon()
+    {
+        QDBusConnection::systemBus().unregisterObject(DBUS_OBJECT_PATH);
+        return QDBusConnection::systemBus().unregisterService(DBUS_SERVICE_NAME);
+    }
 
-    new ThrowerAdaptor(&m_thrower);
-    QVERIFY(QDBusConnection::systemBus().registerObject(QLatin1String(THROWER_PATH), &m_thrower,
-                                                        QDBusConnection::ExportAdaptors));
-}
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(m_tree.reset(), qPrintable(m_tree.root()));
+        QVERIFY2(m_bus.start(), qPrintable(m_bus.errorString()));
+        QVERIFY(QDBusConnection::systemBus().isConnected());
+        QVERIFY(QDBusConnection::connectToBus(m_bus.address(), QLatin1String(CLIENT_CONNECTION))
+                        .isConnected());
 
-void TestUpdateDBusService::cleanupTestCase()
-{
-    QDBusConnection::disconnectFromBus(QLatin1String(CLIENT_CONNECTION));
-}
+        new ThrowerAdaptor(&m_thrower);
+        QVERIFY(QDBusConnection::systemBus().registerObject(QLatin1String(THROWER_PATH), &m_thrower,
+                                                            QDBusConnection::ExportAdaptors));
+    }
 
-void TestUpdateDBusService::registrationRefused_data()
-{
-    QTest::addColumn<bool>("nameTaken");
-    QTest::addColumn<QString>("message");
+    void cleanupTestCase() { QDBusConnection::disconnectFromBus(QLatin1String(CLIENT_CONNECTION)); }
 
-    QTest::newRow("name owned by another connection")
-            << true
-            << QStringLiteral("Service 'os.kirtalinux.zun.kirtaupdateservice' was not "
-                              "registered");
-    QTest::newRow("object path taken")
-            << false
-            << QStringLiteral("Path '/os/kirtalinux/zun/kirtaupdateservice' by "
-                              "'os.kirtalinux.zun.kirtaupdateservice' interface was not "
-                              "registered");
-}
+    void registrationRefused_data()
+    {
+        QTest::addColumn<bool>("nameTaken");
+        QTest::addColumn<QString>("message");
 
-void TestUpdateDBusService::registrationRefused()
-{
-    QFETCH(bool, nameTaken);
-    QFETCH(QString, message);
-    QDBusConnection bus = QDBusConnection::systemBus();
-    QObject squatter;
-    if (nameTaken)
-        QVERIFY(client().registerService(DBUS_SERVICE_NAME));
-    else
-        QVERIFY(bus.registerObject(DBUS_OBJECT_PATH, &squatter));
+        QTest::newRow("name owned by another connection")
+                << true
+                << QStringLiteral("Service 'os.kirtalinux.zun.kirtaupdateservice' was not "
+                                  "registered");
+        QTest::newRow("object path taken")
+                << false
+                << QStringLiteral("Path '/os/kirtalinux/zun/kirtaupdateservice' by "
+                                  "'os.kirtalinux.zun.kirtaupdateservice' interface was not "
+                                  "registered");
+    }
 
-    Daemon daemon;
-    UpdateDBusService service(&daemon);
-    QString what;
-    try {
+    void registrationRefused()
+    {
+        QFETCH(bool, nameTaken);
+        QFETCH(QString, message);
+        QDBusConnection bus = QDBusConnection::systemBus();
+        QObject squatter;
+        if (nameTaken)
+            QVERIFY(client().registerService(DBUS_SERVICE_NAME));
+        else
+            QVERIFY(bus.registerObject(DBUS_OBJECT_PATH, &squatter));
+
+        Daemon daemon;
+        UpdateDBusService service(&daemon);
+        QString what;
+        try {
+            service.registerOnBus();
+        } catch (const std::runtime_error &e) {
+            what = QString::fromUtf8(e.what());
+        }
+
+        if (nameTaken) {
+            QVERIFY(client().unregisterService(DBUS_SERVICE_NAME));
+        } else {
+            bus.unregisterObject(DBUS_OBJECT_PATH);
+            // The name taken before the refusal stays with the process.
+            QVERIFY(bus.interface()->isServiceRegistered(DBUS_SERVICE_NAME));
+            QCOMPARE(bus.interface()->serviceOwner(DBUS_SERVICE_NAME).value(), bus.baseService());
+            QVERIFY(bus.unregisterService(DBUS_SERVICE_NAME));
+        }
+        QCOMPARE(what, message);
+    }
+
+    void exportedInterfaceMatchesFile()
+    {
+        QFile file(QString::fromLocal8Bit(qgetenv("KIRTA_SOURCE_DIR"))
+                   + QStringLiteral("/data/os.kirtalinux.zun.kirtaupdateservice.xml"));
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        const QString shipped = QString::fromUtf8(file.readAll());
+        QCOMPARE(interfaceNames(shipped), QStringList {DBUS_INTERFACE_NAME});
+
+        Daemon daemon;
+        UpdateDBusService service(&daemon);
         service.registerOnBus();
-    } catch (const std::runtime_error &e) {
-        what = QString::fromUtf8(e.what());
+
+        const QDBusMessage reply = callFromClient(QDBusMessage::createMethodCall(
+                DBUS_SERVICE_NAME, DBUS_OBJECT_PATH,
+                QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                QStringLiteral("Introspect")));
+        QVERIFY(unregisterDaemon());
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        const QString live = reply.arguments().value(0).toString();
+
+        // The handler's own slots stay unexported: only the adaptor's interface
+        // and the standard ones are there.
+        QStringList interfaces = interfaceNames(live);
+        interfaces.sort();
+        QCOMPARE(interfaces, QStringList({QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                                          QStringLiteral("org.freedesktop.DBus.Peer"),
+                                          QStringLiteral("org.freedesktop.DBus.Properties"),
+                                          DBUS_INTERFACE_NAME}));
+        const QStringList expected = describeInterface(shipped, DBUS_INTERFACE_NAME);
+        QCOMPARE(expected.size(), 11);
+        QCOMPARE(describeInterface(live, DBUS_INTERFACE_NAME), expected);
     }
 
-    if (nameTaken) {
-        QVERIFY(client().unregisterService(DBUS_SERVICE_NAME));
-    } else {
-        bus.unregisterObject(DBUS_OBJECT_PATH);
-        // The name taken before the refusal stays with the process.
-        QVERIFY(bus.interface()->isServiceRegistered(DBUS_SERVICE_NAME));
-        QCOMPARE(bus.interface()->serviceOwner(DBUS_SERVICE_NAME).value(), bus.baseService());
-        QVERIFY(bus.unregisterService(DBUS_SERVICE_NAME));
+    void callsReachTheDaemon()
+    {
+        // A daemon that was never started still renders its state.
+        Daemon daemon;
+        UpdateDBusService service(&daemon);
+        service.registerOnBus();
+
+        const auto call = [](const QString &method, const QVariantList &arguments = {}) {
+            QDBusMessage message = QDBusMessage::createMethodCall(
+                    DBUS_SERVICE_NAME, DBUS_OBJECT_PATH, DBUS_INTERFACE_NAME, method);
+            message.setArguments(arguments);
+            return callFromClient(message);
+        };
+        const QDBusMessage state = call(QStringLiteral("getCurrentStateAsString"));
+        const QDBusMessage number = call(QStringLiteral("getCurrentStateAsInt"));
+        const QDBusMessage stamp = call(QStringLiteral("removeUpgradeResultStamp"), {7});
+        QVERIFY(unregisterDaemon());
+
+        QCOMPARE(state.arguments(), QVariantList {QStringLiteral("unknown")});
+        QCOMPARE(number.arguments(), QVariantList {-1});
+        QCOMPARE(stamp.arguments(), QVariantList {1});
     }
-    QCOMPARE(what, message);
-}
 
-void TestUpdateDBusService::exportedInterfaceMatchesFile()
-{
-    QFile file(QString::fromLocal8Bit(qgetenv("KIRTA_SOURCE_DIR"))
-               + QStringLiteral("/data/os.kirtalinux.zun.kirtaupdateservice.xml"));
-    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
-    const QString shipped = QString::fromUtf8(file.readAll());
-    QCOMPARE(interfaceNames(shipped), QStringList {DBUS_INTERFACE_NAME});
+    void exceptionBecomesFailedReply_data()
+    {
+        QTest::addColumn<int>("what");
+        QTest::addColumn<QString>("errorName");
+        QTest::addColumn<QString>("message");
 
-    Daemon daemon;
-    UpdateDBusService service(&daemon);
-    service.registerOnBus();
+        QTest::newRow("normal answer") << 0 << QString() << QString();
+        QTest::newRow("runtime_error, UTF-8 text")
+                << 1 << QStringLiteral("org.freedesktop.DBus.Error.Failed")
+                << QStringLiteral("disk on fire: \u00fc");
+        QTest::newRow("other std::exception subclass")
+                << 2 << QStringLiteral("org.freedesktop.DBus.Error.Failed")
+                << QStringLiteral("index 12 out of range");
+    }
 
-    const QDBusMessage reply = callFromClient(QDBusMessage::createMethodCall(
-            DBUS_SERVICE_NAME, DBUS_OBJECT_PATH,
-            QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect")));
-    QDBusConnection::systemBus().unregisterObject(DBUS_OBJECT_PATH);
-    QVERIFY(QDBusConnection::systemBus().unregisterService(DBUS_SERVICE_NAME));
-    QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
-    const QString live = reply.arguments().value(0).toString();
+    void exceptionBecomesFailedReply()
+    {
+        QFETCH(int, what);
+        QFETCH(QString, errorName);
+        QFETCH(QString, message);
 
-    // The handler's own slots stay unexported: only the adaptor's interface
-    // and the standard ones are there.
-    QStringList interfaces = interfaceNames(live);
-    interfaces.sort();
-    QCOMPARE(interfaces,
-             QStringList({QStringLiteral("org.freedesktop.DBus.Introspectable"),
-                          QStringLiteral("org.freedesktop.DBus.Peer"),
-                          QStringLiteral("org.freedesktop.DBus.Properties"), DBUS_INTERFACE_NAME}));
-    const QStringList expected = describeInterface(shipped, DBUS_INTERFACE_NAME);
-    QCOMPARE(expected.size(), 11);
-    QCOMPARE(describeInterface(live, DBUS_INTERFACE_NAME), expected);
-}
+        QDBusMessage call = QDBusMessage::createMethodCall(
+                QDBusConnection::systemBus().baseService(), QLatin1String(THROWER_PATH),
+                QLatin1String(THROWER_INTERFACE), QStringLiteral("run"));
+        call << what;
+        const QDBusMessage reply = callFromClient(call);
 
-void TestUpdateDBusService::callsReachTheDaemon()
-{
-    // A daemon that was never started still renders its state.
-    Daemon daemon;
-    UpdateDBusService service(&daemon);
-    service.registerOnBus();
+        // An error carries only its text; the fallback value is not sent.
+        QCOMPARE(reply.type(),
+                 errorName.isEmpty() ? QDBusMessage::ReplyMessage : QDBusMessage::ErrorMessage);
+        QCOMPARE(reply.errorName(), errorName);
+        QCOMPARE(reply.errorMessage(), message);
+        QCOMPARE(reply.arguments(),
+                 errorName.isEmpty() ? QVariantList {42} : QVariantList {message});
+    }
 
-    const auto call = [](const QString &method, const QVariantList &arguments = {}) {
-        QDBusMessage message = QDBusMessage::createMethodCall(DBUS_SERVICE_NAME, DBUS_OBJECT_PATH,
-                                                              DBUS_INTERFACE_NAME, method);
-        message.setArguments(arguments);
-        return callFromClient(message);
-    };
-    const QDBusMessage state = call(QStringLiteral("getCurrentStateAsString"));
-    const QDBusMessage number = call(QStringLiteral("getCurrentStateAsInt"));
-    const QDBusMessage stamp = call(QStringLiteral("removeUpgradeResultStamp"), {7});
-    QDBusConnection::systemBus().unregisterObject(DBUS_OBJECT_PATH);
-    QVERIFY(QDBusConnection::systemBus().unregisterService(DBUS_SERVICE_NAME));
-
-    QCOMPARE(state.arguments(), QVariantList {QStringLiteral("unknown")});
-    QCOMPARE(number.arguments(), QVariantList {-1});
-    QCOMPARE(stamp.arguments(), QVariantList {1});
-}
-
-void TestUpdateDBusService::exceptionBecomesFailedReply_data()
-{
-    QTest::addColumn<int>("what");
-    QTest::addColumn<QString>("errorName");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QVariantList>("arguments");
-
-    QTest::newRow("normal answer") << 0 << QString() << QString() << QVariantList {42};
-    QTest::newRow("runtime_error, UTF-8 text")
-            << 1 << QStringLiteral("org.freedesktop.DBus.Error.Failed")
-            << QStringLiteral("disk on fire: \u00fc")
-            << QVariantList {QStringLiteral("disk on fire: \u00fc")};
-    QTest::newRow("other std::exception subclass")
-            << 2 << QStringLiteral("org.freedesktop.DBus.Error.Failed")
-            << QStringLiteral("index 12 out of range")
-            << QVariantList {QStringLiteral("index 12 out of range")};
-}
-
-void TestUpdateDBusService::exceptionBecomesFailedReply()
-{
-    QFETCH(int, what);
-    QFETCH(QString, errorName);
-    QFETCH(QString, message);
-    QFETCH(QVariantList, arguments);
-
-    QDBusMessage call = QDBusMessage::createMethodCall(
-            QDBusConnection::systemBus().baseService(), QLatin1String(THROWER_PATH),
-            QLatin1String(THROWER_INTERFACE), QStringLiteral("run"));
-    call << what;
-    const QDBusMessage reply = callFromClient(call);
-
-    // An error carries only its text; the fallback value is not sent.
-    QCOMPARE(reply.type(),
-             errorName.isEmpty() ? QDBusMessage::ReplyMessage : QDBusMessage::ErrorMessage);
-    QCOMPARE(reply.errorName(), errorName);
-    QCOMPARE(reply.errorMessage(), message);
-    QCOMPARE(reply.arguments(), arguments);
-}
-
-void TestUpdateDBusService::exceptionOutsideBusGivesFallback()
-{
-    QCOMPARE(m_thrower.run(1), -7);
-    QCOMPARE(m_thrower.run(0), 42);
-}
+    void exceptionOutsideBusGivesFallback()
+    {
+        QCOMPARE(m_thrower.run(1), -7);
+        QCOMPARE(m_thrower.run(0), 42);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestUpdateDBusService)
 #include "tst_updatedbusservice.moc"

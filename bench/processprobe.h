@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <QtGlobal>
+
+// What /proc shows about another process of the same user: its memory, its
+// scheduler counters and whether it is busy.
+class ProcessProbe
+{
+public:
+    struct Memory
+    {
+        bool ok = false;
+        qint64 rssKb = 0;
+        qint64 pssKb = 0;
+        qint64 privateDirtyKb = 0;
+        qint64 privateCleanKb = 0;
+    };
+
+    // Sums over the threads alive at the moment of reading: the kernel keeps
+    // these counters per thread, and a thread that ends takes its counts
+    // along, so the thread set is kept to tell whether two readings compare.
+    struct Activity
+    {
+        bool ok = false;
+        qint64 voluntarySwitches = 0;
+        qint64 involuntarySwitches = 0;
+        // utime + stime of the whole process, ended threads included.
+        qint64 cpuTicks = 0;
+        QSet<qint64> threads;
+    };
+
+    explicit ProcessProbe(qint64 pid);
+
+    qint64 pid() const;
+    bool isAlive() const;
+    // From smaps_rollup.
+    Memory memory() const;
+    Activity activity() const;
+    // Processes started by any thread and not yet reaped.
+    int childCount() const;
+
+    static qint64 ticksPerSecond();
+
+private:
+    QString procPath(const QString &entry) const;
+    qint64 cpuTicks() const;
+
+    qint64 m_pid;
+};

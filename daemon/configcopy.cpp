@@ -32,7 +32,11 @@ void Daemon::makeConfigCopy()
         m_logger.warning(QStringLiteral("Settings copy already exists"));
         return;
     }
-    QFile::copy(SETTINGS_PATH, SETTINGS_COPY_PATH);
+    // Arming goes on without the copy, but the configuration is then not
+    // frozen for the upgrade at boot: say so.
+    if (!QFile::copy(SETTINGS_PATH, SETTINGS_COPY_PATH))
+        m_logger.error(
+                QStringLiteral("Cannot copy %1 to %2").arg(SETTINGS_PATH, SETTINGS_COPY_PATH));
     m_logger.info(QStringLiteral("Create config copy"));
     if (m_configWatcher) {
         m_logger.debug(QStringLiteral("void Daemon::makeConfigCopy()"),

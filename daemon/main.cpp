@@ -1,8 +1,11 @@
 #include "constants.h"
 #include "daemon.h"
+#include "logger.h"
 #include "singlecoreapplication.h"
 #include "sysroot.h"
 #include "updatedbusservice.h"
+
+#include <QDBusConnection>
 
 #include <cstdio>
 #include <exception>
@@ -31,5 +34,18 @@ int main(int argc, char *argv[])
     } catch (const std::exception &) {
         return 1;
     }
-    return app.exec();
+    // Qt never reconnects to the bus: a daemon that lost it would run on
+    // unreachable. Leaving with a failure lets systemd start it afresh,
+    // and the new instance registers again.
+    QDBusConnection::systemBus().connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+                                         QStringLiteral("org.freedesktop.DBus.Local"),
+                                         QStringLiteral("Disconnected"), app.application(),
+                                         SLOT(quit()));
+    const int result = app.exec();
+    if (!QDBusConnection::systemBus().isConnected()) {
+        Logger(LOG_FILE_PATH, Logger::Info)
+                .error(QStringLiteral("Lost the connection to the system bus, exiting"));
+        return 1;
+    }
+    return result;
 }

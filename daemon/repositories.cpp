@@ -63,6 +63,9 @@ void Daemon::manageReposPolicyFile()
 {
     m_logger.debug(QStringLiteral("void Daemon::manageReposPolicyFile()"));
     QFile file(REPOS_POLICY_PATH);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(QByteArray::number(m_allReposPolicy));
+    const QByteArray policy = QByteArray::number(m_allReposPolicy);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || file.write(policy) != policy.size() || !file.flush())
+        m_logger.error(QStringLiteral("Cannot write repos policy file %1: %2")
+                               .arg(REPOS_POLICY_PATH, file.errorString()));
 }

@@ -68,6 +68,12 @@ void Daemon::manageStatusFile()
     } else {
         m_logger.debug(where, QStringLiteral("m_availUpdateVersion.isEmpty() return true"));
     }
+    // A full or read-only state directory must not pass unnoticed: the
+    // activation tool learns of the pending upgrade from this file alone.
+    status.sync();
+    if (status.status() != QSettings::NoError)
+        m_logger.error(QStringLiteral("Cannot write status file %1 (status=%2)")
+                               .arg(STATUS_FILE_PATH, value));
 }
 
 int Daemon::getFsType()

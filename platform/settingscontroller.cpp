@@ -306,6 +306,25 @@ QString quotedText(QString text)
 }
 
 // The value text of the record's field; false when it has no written form.
+// Flag and value of `key` alike in both records.
+bool sameField(const KeyInfo &key, const Params &a, const Params &b)
+{
+    switch (key.kind) {
+    case Kind::Count:
+    case Kind::Integer:
+    case Kind::Action:
+        return a.*key.intField == b.*key.intField;
+    case Kind::Bool:
+        return a.*key.boolField == b.*key.boolField;
+    case Kind::NonEmptyText:
+    case Kind::Text:
+        return a.*key.textField == b.*key.textField;
+    case Kind::Date:
+        return a.*key.dateField == b.*key.dateField;
+    }
+    return false;
+}
+
 bool renderValue(const KeyInfo &key, const Params &params, QString *text)
 {
     switch (key.kind) {
@@ -489,6 +508,8 @@ QString SettingsController::load()
     const Params fallback = defaults();
     m_params = fallback;
 
+    m_fileParams = m_params;
+
     QByteArray content;
     if (readFile(m_filePath, &content) != ReadResult::Ok) {
         warn(QStringLiteral("Settings file %1 is missing or unreadable, using defaults")
@@ -518,6 +539,7 @@ QString SettingsController::load()
                              .arg(shortened(text), key.name, defaultText(key, fallback)));
         }
     }
+    m_fileParams = m_params;
     return m_filePath;
 }
 
@@ -553,6 +575,10 @@ bool SettingsController::sync()
 
     for (int k = 0; k < table.size(); ++k) {
         const KeyInfo &key = table.at(k);
+        // Only what changed since the file was read or written is written:
+        // an edit made to the file meanwhile stays.
+        if (sameField(key, m_params, m_fileParams))
+            continue;
         const KeyLine &where = found.at(k);
         const bool set = isSet(key, m_params);
         QString value;
@@ -588,9 +614,14 @@ bool SettingsController::sync()
     if (finalNewline && !lines.isEmpty())
         content += '\n';
 
-    if (read == ReadResult::Ok && content == current)
+    if (read == ReadResult::Ok && content == current) {
+        m_fileParams = m_params;
         return true;
-    return writeAtomically(content);
+    }
+    if (!writeAtomically(content))
+        return false;
+    m_fileParams = m_params;
+    return true;
 }
 
 QString SettingsController::filePath() const

@@ -46,9 +46,10 @@ class Logger;
 // Integers are 32-bit signed; anything beyond is malformed. An empty
 // Host_to_ping or Log_level counts as missing (no warning).
 //
-// sync() writes the record back only when the file does not already hold it.
-// It then rewrites just the values of keys whose value changed, appends keys
-// that became set, and keeps comments, blank lines, key order, unknown keys
+// sync() writes only the keys whose flag or value changed since the last
+// load() or sync(), and nothing when the file already holds them, so an edit
+// made to the file in between is kept. It rewrites just those values,
+// appends keys that became set, and keeps comments, blank lines, key order, unknown keys
 // and the final-newline style. A key whose flag is false keeps its line; only
 // a date stamp that is cleared (flag false) while the file still holds a
 // valid date gets an empty value, so a cleared stamp stays cleared. The new
@@ -91,6 +92,8 @@ private:
 
     QString m_filePath;
     Params m_params;
+    // The record as the file held it at the last load or sync.
+    Params m_fileParams;
     const Logger *m_logger = nullptr;
     QStringList m_lastWarnings;
 };

@@ -603,6 +603,25 @@ private Q_SLOTS:
         QCOMPARE(readFile(path), after);
     }
 
+    // An administrator's edit that lands between the store's read and its
+    // next write survives: only what the daemon changed is written.
+    void editBetweenLoadAndSyncKept()
+    {
+        const QString path = fileWith("T_check=60\nT_delay=3\n");
+        SettingsController store(path);
+        store.load();
+        QVERIFY(writeFile(path, "T_check=5\nT_delay=3\n"));
+        Params p = store.params();
+        p.upgrade_time_stamp = {true, QDateTime(QDate(2026, 12, 24), QTime(18, 30))};
+        store.setParams(p);
+        QVERIFY(store.sync());
+        QCOMPARE(readFile(path), QByteArray("T_check=5\nT_delay=3\nT_end=18:30 24.12.2026\n"));
+        // Nothing changed since: a second sync leaves the file alone.
+        QVERIFY(writeFile(path, "T_check=7\n"));
+        QVERIFY(store.sync());
+        QCOMPARE(readFile(path), QByteArray("T_check=7\n"));
+    }
+
     void permissionsKept()
     {
         const QString path = fileWith("T_check=1\n");

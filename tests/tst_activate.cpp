@@ -1,6 +1,7 @@
 #include "dbusservice.h"
 #include "privatebus.h"
 #include "sandbox.h"
+#include "unitfilechange.h"
 #include "waituntil.h"
 
 #include <QDBusArgument>
@@ -35,31 +36,6 @@ QString attemptLines(int count, const char *format)
     return lines;
 }
 } // namespace
-
-struct UnitFileChange
-{
-    QString type;
-    QString file;
-    QString destination;
-};
-Q_DECLARE_METATYPE(UnitFileChange)
-Q_DECLARE_METATYPE(QList<UnitFileChange>)
-
-QDBusArgument &operator<<(QDBusArgument &argument, const UnitFileChange &change)
-{
-    argument.beginStructure();
-    argument << change.type << change.file << change.destination;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument &operator>>(const QDBusArgument &argument, UnitFileChange &change)
-{
-    argument.beginStructure();
-    argument >> change.type >> change.file >> change.destination;
-    argument.endStructure();
-    return argument;
-}
 
 // Every call any fake receives, in arrival order.
 using CallLog = QStringList;

@@ -1,5 +1,6 @@
 #include "privatebus.h"
 #include "systemdservice.h"
+#include "unitfilechange.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -24,32 +25,6 @@ const char *const FAKE_CONNECTION = "fake-systemd";
 const int SHORT_TIMEOUT_MS = 1000;
 const int BOUND_MS = 10000;
 } // namespace
-
-// One entry of the a(sss) change lists the manager answers with.
-struct UnitFileChange
-{
-    QString type;
-    QString file;
-    QString destination;
-};
-Q_DECLARE_METATYPE(UnitFileChange)
-Q_DECLARE_METATYPE(QList<UnitFileChange>)
-
-QDBusArgument &operator<<(QDBusArgument &argument, const UnitFileChange &change)
-{
-    argument.beginStructure();
-    argument << change.type << change.file << change.destination;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument &operator>>(const QDBusArgument &argument, UnitFileChange &change)
-{
-    argument.beginStructure();
-    argument >> change.type >> change.file >> change.destination;
-    argument.endStructure();
-    return argument;
-}
 
 // The service manager's methods that SystemdService uses, with their real
 // signatures. Lives in a thread of its own: the client blocks the main

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDBusArgument>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+
+// One entry of the a(sss) change lists that systemd's manager answers
+// EnableUnitFiles and DisableUnitFiles with; for fake managers in tests.
+struct UnitFileChange
+{
+    QString type;
+    QString file;
+    QString destination;
+};
+Q_DECLARE_METATYPE(UnitFileChange)
+Q_DECLARE_METATYPE(QList<UnitFileChange>)
+
+inline QDBusArgument &operator<<(QDBusArgument &argument, const UnitFileChange &change)
+{
+    argument.beginStructure();
+    argument << change.type << change.file << change.destination;
+    argument.endStructure();
+    return argument;
+}
+
+inline const QDBusArgument &operator>>(const QDBusArgument &argument, UnitFileChange &change)
+{
+    argument.beginStructure();
+    argument >> change.type >> change.file >> change.destination;
+    argument.endStructure();
+    return argument;
+}

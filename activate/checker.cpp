@@ -3,6 +3,7 @@
 #include "daemonbus.h"
 #include "updatestate.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusInterface>
@@ -114,7 +115,11 @@ int Checker::waitForMinorActivation()
         ++m_tryNumber;
         const unsigned left = pause();
         std::fprintf(stderr, "try number: %d sleep returned: %u\n", m_tryNumber, left);
-        if (checkDaemonState() == Armed)
+        const int state = checkDaemonState();
+        // No event loop runs: hand over the replies of unanswered calls
+        // (the arming request) so that they do not pile up.
+        QCoreApplication::processEvents();
+        if (state == Armed)
             return Done;
     }
     return TimedOut;

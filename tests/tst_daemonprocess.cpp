@@ -27,25 +27,6 @@ const QString RELOAD_LINE = QStringLiteral("Loading settings, reload = 1");
 const QString UNUSABLE_ROOT = QStringLiteral("/nonexistent-kirta-sysroot");
 const int START_TIMEOUT_MS = 10000;
 
-QString config(int tCheck)
-{
-    return QStringLiteral("# test configuration\n"
-                          "T_check=%1\n"
-                          "T_download_min=10\n"
-                          "T_download_max=120\n"
-                          "T_retry=2\n"
-                          "T_end_check=10\n"
-                          "T_delay=3\n"
-                          "Action_on_error=Stop\n"
-                          "Snapshot=false\n"
-                          "Always_new_update=false\n"
-                          "Free_space_policy=2\n"
-                          "Use_sources_list_d=1\n"
-                          "Host_to_ping=127.0.0.1\n"
-                          "Log_level=debug\n")
-            .arg(tCheck);
-}
-
 int countOf(const QString &haystack, const QString &needle)
 {
     return haystack.count(needle);
@@ -93,7 +74,7 @@ void TestDaemonProcess::init()
 {
     QVERIFY2(m_tree.reset(), qPrintable(m_tree.root()));
     QVERIFY(m_tree.installDaemonStandIns());
-    QVERIFY(m_tree.writeFile(CONFIG_PATH, config(5)));
+    QVERIFY(m_tree.writeFile(CONFIG_PATH, SandboxTree::sampleConfiguration(5)));
 }
 
 bool TestDaemonProcess::startAndWaitForLoad(DaemonProcess &daemon, int loadsBefore)

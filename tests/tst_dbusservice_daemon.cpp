@@ -28,20 +28,6 @@ const QString FIRST_CHECK_DONE = QStringLiteral("NO PACKAGES");
 const int START_TIMEOUT_MS = 15000;
 const int CALL_TIMEOUT_MS = 10000;
 
-const QString CONFIG = QStringLiteral("T_check=60\n"
-                                      "T_download_min=10\n"
-                                      "T_download_max=120\n"
-                                      "T_retry=2\n"
-                                      "T_end_check=10\n"
-                                      "T_delay=3\n"
-                                      "Action_on_error=Stop\n"
-                                      "Snapshot=false\n"
-                                      "Always_new_update=false\n"
-                                      "Free_space_policy=2\n"
-                                      "Use_sources_list_d=1\n"
-                                      "Host_to_ping=127.0.0.1\n"
-                                      "Log_level=debug\n");
-
 QDBusMessage callDaemon(const QString &method, const QVariantList &arguments = {})
 {
     QDBusMessage call = QDBusMessage::createMethodCall(SERVICE, OBJECT_PATH, INTERFACE, method);
@@ -136,7 +122,7 @@ void TestDbusServiceDaemon::init()
 {
     QVERIFY2(m_tree.reset(), qPrintable(m_tree.root()));
     QVERIFY(m_tree.installDaemonStandIns());
-    QVERIFY(m_tree.writeFile(CONFIG_PATH, CONFIG));
+    QVERIFY(m_tree.writeFile(CONFIG_PATH, SandboxTree::sampleConfiguration()));
 }
 
 bool TestDbusServiceDaemon::startFreshDaemon(DaemonProcess &daemon)

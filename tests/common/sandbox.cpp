@@ -184,3 +184,22 @@ bool SandboxTree::clearStandInCalls(const QString &name) const
     const QString file = path(controlFile(name, QStringLiteral("calls")));
     return !QFileInfo::exists(file) || QFile::remove(file);
 }
+
+QString SandboxTree::sampleConfiguration(int tCheck)
+{
+    return QStringLiteral("# test configuration\n"
+                          "T_check=%1\n"
+                          "T_download_min=10\n"
+                          "T_download_max=120\n"
+                          "T_retry=2\n"
+                          "T_end_check=10\n"
+                          "T_delay=3\n"
+                          "Action_on_error=Stop\n"
+                          "Snapshot=false\n"
+                          "Always_new_update=false\n"
+                          "Free_space_policy=2\n"
+                          "Use_sources_list_d=1\n"
+                          "Host_to_ping=127.0.0.1\n"
+                          "Log_level=debug\n")
+            .arg(tCheck);
+}

@@ -59,6 +59,10 @@ public:
     // The generic stand-in script in the source tree.
     static QString standInScript();
 
+    // A complete daemon configuration for process tests: every key set,
+    // no free-space check, the loopback as the host to ping, debug log.
+    static QString sampleConfiguration(int tCheck = 60);
+
 private:
     QString controlFile(const QString &name, const QString &suffix) const;
 

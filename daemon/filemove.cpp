@@ -32,6 +32,18 @@ bool writeAll(int fd, const char *data, ssize_t size)
     return true;
 }
 
+// The second half of a move by copy or link: drops `from`, or takes the new
+// name back when that fails, so the file never ends up under both names.
+bool removeSource(const QByteArray &from, const QByteArray &to, QString *error)
+{
+    if (::unlink(from.constData()) == 0)
+        return true;
+    const int unlinkErrno = errno;
+    ::unlink(to.constData());
+    errno = unlinkErrno;
+    return fail(error, QStringLiteral("cannot remove source"));
+}
+
 bool copyAcross(const QByteArray &from, const QByteArray &to, QString *error)
 {
     const int in = ::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -77,13 +89,7 @@ bool copyAcross(const QByteArray &from, const QByteArray &to, QString *error)
         errno = savedErrno;
         return fail(error, QStringLiteral("cannot copy across file systems"));
     }
-    if (::unlink(from.constData()) != 0) {
-        const int unlinkErrno = errno;
-        ::unlink(to.constData());
-        errno = unlinkErrno;
-        return fail(error, QStringLiteral("cannot remove source"));
-    }
-    return true;
+    return removeSource(from, to, error);
 }
 } // namespace
 
@@ -102,13 +108,7 @@ bool moveFileNoReplace(const QString &from, const QString &to, QString *error)
         if (::link(source.constData(), target.constData()) != 0)
             return errno == EXDEV ? copyAcross(source, target, error)
                                   : fail(error, QStringLiteral("cannot link"));
-        if (::unlink(source.constData()) != 0) {
-            const int unlinkErrno = errno;
-            ::unlink(target.constData());
-            errno = unlinkErrno;
-            return fail(error, QStringLiteral("cannot remove source"));
-        }
-        return true;
+        return removeSource(source, target, error);
     }
     return fail(error, QStringLiteral("cannot rename"));
 }

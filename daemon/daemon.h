@@ -144,6 +144,9 @@ private:
     void m_downloadFailed();
     // Forced mode downloads at once; otherwise after a new random delay.
     void m_downloadNowOrLater(const QString &where);
+    // Keeps a stamp timer running exactly while its stamp is set.
+    void m_followStamp(bool stampSet, QTimer *timer, void (Daemon::*startTheTimer)(),
+                       const QString &timerName, const QString &stampName);
     // Creates (interval "T_end_check") and (re)starts a stamp timer.
     void m_startStampTimer(QTimer *&timer, const QString &where, const QString &timerName,
                            void (Daemon::*slot)());

@@ -116,36 +116,12 @@ QString Daemon::loadSettings(bool reload)
 
     actualizeSnapshotStamp(newSettings.snapshot.second);
 
-    // While a stamp is set its timer runs: the daemon's own writes of the
-    // file (deadline, retry stamp) reload the settings moments after they
-    // started the timer, and stopping it then would lose the deadline.
-    if (newSettings.upgrade_time_stamp.first) {
-        if (!m_checkTEndTimer) {
-            m_logger.debug(
-                    where,
-                    QStringLiteral("newSettings.upgrade_time_stamp.first && !m_checkTEndTimer"));
-            startTEndTimer();
-        } else if (!m_checkTEndTimer->isActive()) {
-            m_checkTEndTimer->start();
-        }
-    } else if (m_checkTEndTimer && m_checkTEndTimer->isActive()) {
-        m_logger.debug(where, QStringLiteral("m_checkTEndTimer && m_checkTEndTimer->isActive()"));
-        m_checkTEndTimer->stop();
-    }
-
-    if (newSettings.retry_time_stamp.first) {
-        if (!m_checkRetryTimeStampTimer) {
-            m_logger.debug(where, QStringLiteral("newSettings.retry_time_stamp.first && "
-                                                 "!m_checkRetryTimeStampTimer"));
-            startEndRetryTimer();
-        } else if (!m_checkRetryTimeStampTimer->isActive()) {
-            m_checkRetryTimeStampTimer->start();
-        }
-    } else if (m_checkRetryTimeStampTimer && m_checkRetryTimeStampTimer->isActive()) {
-        m_logger.debug(where, QStringLiteral("m_checkRetryTimeStampTimer && "
-                                             "m_checkRetryTimeStampTimer->isActive()"));
-        m_checkRetryTimeStampTimer->stop();
-    }
+    m_followStamp(newSettings.upgrade_time_stamp.first, m_checkTEndTimer, &Daemon::startTEndTimer,
+                  QStringLiteral("m_checkTEndTimer"),
+                  QStringLiteral("newSettings.upgrade_time_stamp.first"));
+    m_followStamp(newSettings.retry_time_stamp.first, m_checkRetryTimeStampTimer,
+                  &Daemon::startEndRetryTimer, QStringLiteral("m_checkRetryTimeStampTimer"),
+                  QStringLiteral("newSettings.retry_time_stamp.first"));
 
     parseExtraRepos(newSettings.extra_repos.second);
     m_logger.debug(where, QStringLiteral("extra_repos_policy"),
@@ -161,6 +137,28 @@ QString Daemon::loadSettings(bool reload)
     m_logger.debug(where, QStringLiteral("m_allReposPolicy"), m_allReposPolicy);
     manageReposPolicyFile();
     return result;
+}
+
+// While a stamp is set its timer runs: the daemon's own writes of the file
+// (deadline, retry stamp) reload the settings moments after they started the
+// timer, and stopping it then would lose the deadline. A load stops the timer
+// only when the stamp is not set.
+void Daemon::m_followStamp(bool stampSet, QTimer *timer, void (Daemon::*startTheTimer)(),
+                           const QString &timerName, const QString &stampName)
+{
+    const QString where = QStringLiteral("QString Daemon::loadSettings(bool)");
+    if (stampSet) {
+        if (!timer) {
+            m_logger.debug(where, stampName + QStringLiteral(" && !") + timerName);
+            (this->*startTheTimer)();
+        } else if (!timer->isActive()) {
+            timer->start();
+        }
+    } else if (timer && timer->isActive()) {
+        m_logger.debug(where, timerName + QStringLiteral(" && ") + timerName
+                                      + QStringLiteral("->isActive()"));
+        timer->stop();
+    }
 }
 
 void Daemon::reloadSettings()

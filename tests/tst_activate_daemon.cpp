@@ -1,6 +1,7 @@
 #include "daemonprocess.h"
 #include "privatebus.h"
 #include "sandbox.h"
+#include "toolenvironment.h"
 #include "waituntil.h"
 
 #include <QtDBus>
@@ -32,7 +33,7 @@ class TestActivateDaemon : public QObject
         QProcess tool;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("KIRTA_ACTIVATE_PAUSE_MS"), QStringLiteral("50"));
-        tool.setProcessEnvironment(env);
+        tool.setProcessEnvironment(activationToolEnvironment(env));
         tool.start(qEnvironmentVariable("KIRTA_BIN_DIR") + QStringLiteral("/kirta-activate-update"),
                    QStringList());
         if (!tool.waitForFinished(60000))

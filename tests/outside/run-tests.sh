@@ -23,7 +23,7 @@ MODERN=$OUTSIDE/kirta-update-modern
 OFFLINE=$OUTSIDE/kirta-offline-upgrade
 
 export LC_ALL=C
-unset KIRTA_SYSROOT APT_CONFIG KIRTA_REBOOT_COMMAND
+unset KIRTA_SYSROOT APT_CONFIG KIRTA_REBOOT_COMMAND KIRTA_SYSTEMCTL KIRTA_UPGRADE_TIMEOUT KIRTA_REPAIR_TIMEOUT
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
@@ -56,6 +56,28 @@ build_repos() {
     index_repo broken
     make_package vanishing hello-kirta 2.0
     index_repo vanishing
+    make_package newer hello-kirta 3.0
+    index_repo newer
+    make_fragile_package
+}
+
+# kirta-fragile 2.0: its maintainer script does what the file "fault" in the
+# root asks, once: "fail" or "hang".
+make_fragile_package() {
+    local build=$WORK/pkgbuild-fragile
+    aptsandbox_make_package "$build" "$REPOS/fragile" kirta-fragile 2.0 no || return 1
+    cat >"$build/kirta-fragile_2.0/DEBIAN/postinst" <<'EOF'
+#!/bin/sh
+fault=$DPKG_ROOT/fault
+[ -f "$fault" ] || exit 0
+case $(cat "$fault") in
+    fail) rm -f "$fault"; exit 1 ;;
+    hang) rm -f "$fault"; exec sleep 100 ;;
+esac
+EOF
+    chmod +x "$build/kirta-fragile_2.0/DEBIAN/postinst"
+    dpkg-deb -Zgzip --root-owner-group -b "$build/kirta-fragile_2.0" \
+        "$REPOS/fragile/kirta-fragile_2.0_all.deb" >/dev/null && index_repo fragile
 }
 
 # new_sandbox [HELLO-VERSION]: fresh root with hello-kirta (1.0 by default)
@@ -428,13 +450,17 @@ imitation_sandbox() {
 
 case_imitation() {
     imitation_sandbox
+    local plan=$ROOT/var/cache/kirta-update-service/upgrade.plan
     run "$MODERN" -n -A -o "Dir::Etc::sourceparts=''"
     expect_rc 0 "imitation without the broken repository"
+    [ "$(cat "$plan" 2>/dev/null)" = "hello-kirta 2.0" ] ||
+        fail "plan: '$(cat "$plan" 2>/dev/null)', expected 'hello-kirta 2.0'"
     run "$MODERN" -n -A -o "Dir::Etc::sourceparts=''" -S
     expect_rc 0 "imitation with -S"
     run "$MODERN" -n -A -T -r
     expect_rc 1 "imitation with the broken repository"
     expect_text "kirta-missing" "$out"
+    expect_no_file "$plan"
     run "$MODERN" -n -A -T -r -S
     expect_rc 1 "imitation with the broken repository and -S"
     run "$MODERN" -n -A -o "Dir::Etc::sourceparts=$S/apt/sources.list.d" -o "Dir::Etc::sourcelist=''"
@@ -451,6 +477,21 @@ case_imitation_held_package() {
     run "$MODERN" -n -A -T -r
     expect_rc 0 "imitation with the broken package held"
     expect_text "Inst hello-kirta" "$out"
+}
+
+# Upgrading hello-kirta takes a package away that depends on the old one.
+add_dependent_package() {
+    : >"$ROOT/var/lib/dpkg/info/kirta-legacy.list"
+    aptsandbox_status_entry kirta-legacy 1.0 'Depends: hello-kirta (<< 2.0)' >>"$ROOT/var/lib/dpkg/status"
+}
+
+case_imitation_refuses_removal() {
+    imitation_sandbox
+    add_dependent_package
+    run "$MODERN" -n -A -o "Dir::Etc::sourceparts=''"
+    expect_rc 1 "imitation of an upgrade that removes a package"
+    expect_text "removes packages: kirta-legacy" "$out"
+    expect_no_file "$ROOT/var/cache/kirta-update-service/upgrade.plan"
 }
 
 case_imitation_full_archives() {
@@ -496,7 +537,8 @@ case_offline_nothing_to_do() {
     expect_no_file "$S/reboots"
 }
 
-case_offline_success() {
+# Armed as the daemon arms: downloaded, rehearsed, linked.
+armed_sandbox() {
     sandbox
     offline_env
     source_line good >"$S/apt/sources.list"
@@ -505,8 +547,15 @@ case_offline_success() {
     run "$SERVICE" update
     run "$SERVICE" download
     expect_rc 0 "download"
+    run "$MODERN" -n -A -o "Dir::Etc::sourceparts=''"
+    expect_rc 0 "imitation"
     ln -s "$ROOT/var/cache/apt/archives" "$ROOT/system-update"
     : >"$state/upgradable"
+}
+
+case_offline_success() {
+    armed_sandbox
+    local state=$ROOT/var/cache/kirta-update-service
     : >"$state/successful"
     # Takes the network away: the upgrade must use the downloaded files.
     mv "$REPOS/good/hello-kirta_2.0_all.deb" "$WORK/hidden.deb"
@@ -517,6 +566,7 @@ case_offline_success() {
     expect_no_file "$state/upgradable"
     expect_no_file "$state/unsuccessful"
     expect_file "$state/successful"
+    expect_no_file "$state/upgrade.plan"
     [ "$(installed_version hello-kirta)" = 2.0 ] ||
         fail "hello-kirta is at '$(installed_version hello-kirta)', expected 2.0"
     [ "$(cat "$ROOT/usr/share/hello-kirta/version")" = 2.0 ] || fail "files of 2.0 not unpacked"
@@ -531,11 +581,12 @@ case_offline_failure() {
     source_line good >"$S/apt/sources.list"
     local state=$ROOT/var/cache/kirta-update-service
     run "$SERVICE" update 0
-    # Armed, but nothing was downloaded: the upgrade cannot be made.
+    # Armed, but nothing was downloaded or rehearsed: there is no plan.
     ln -s "$ROOT/var/cache/apt/archives" "$ROOT/system-update"
     : >"$state/successful"
     run "$OFFLINE"
     [ "$rc" -ne 0 ] || fail "failed offline upgrade exited 0"
+    expect_text "no rehearsed plan" "$(cat "$S/stderr")"
     expect_no_file "$ROOT/system-update"
     expect_file "$state/unsuccessful"
     expect_no_file "$state/successful"
@@ -543,17 +594,119 @@ case_offline_failure() {
     [ "$(cat "$S/reboots" 2>/dev/null)" = reboot ] || fail "reboot not called exactly once"
 }
 
-# A crash of apt itself: the link is already gone, the failure stamp stays.
+# Whatever changed after arming, the boot installs exactly the rehearsed
+# plan or nothing at all.
+case_offline_plan_drift() {
+    local row drift want
+    #   drift            expected exit
+    for row in "newer-alongside 0" "newer-only 1" "dependent 1" "archive-gone 1" \
+        "bad-plan 1" "installed-since 1"; do
+        read -r drift want <<<"$row"
+        armed_sandbox >/dev/null
+        local state=$ROOT/var/cache/kirta-update-service
+        case "$drift" in
+            newer-alongside | newer-only)
+                [ "$drift" = newer-only ] && : >"$S/apt/sources.list"
+                source_line newer >"$S/apt/sources.list.d/newer.list"
+                run "$SERVICE" update 1
+                ;;
+            dependent) add_dependent_package ;;
+            archive-gone) rm -f "$ROOT/var/cache/apt/archives/hello-kirta_2.0_all.deb" ;;
+            bad-plan) echo "-oAPT::Get::Remove=true 1" >>"$state/upgrade.plan" ;;
+            # As if the administrator had installed a planned version by hand.
+            installed-since) echo "kirta-broken 1.0" >>"$state/upgrade.plan" ;;
+        esac
+        run "$OFFLINE"
+        expect_rc "$want" "offline upgrade after $drift"
+        local version=1.0 stamp=unsuccessful
+        [ "$want" -eq 0 ] && version=2.0 stamp=successful
+        [ "$(installed_version hello-kirta)" = "$version" ] ||
+            fail "$drift: hello-kirta is at '$(installed_version hello-kirta)', expected $version"
+        expect_file "$state/$stamp"
+        expect_no_file "$ROOT/system-update"
+        expect_no_file "$state/upgrade.plan"
+        [ "$(cat "$S/reboots" 2>/dev/null)" = reboot ] || fail "$drift: reboot not called exactly once"
+        if [ "$drift" = dependent ] && [ -z "$(installed_version kirta-legacy)" ]; then
+            fail "dependent: kirta-legacy was removed"
+        fi
+    done
+}
+
+# A maintainer script that fails or hangs during the boot upgrade: dpkg's
+# state is repaired before the reboot, the result stays a failure.
+case_offline_repair() {
+    local fault
+    for fault in fail hang; do
+        sandbox >/dev/null
+        offline_env
+        aptsandbox_install "$ROOT" kirta-fragile 1.0 no no
+        source_line fragile >"$S/apt/sources.list"
+        # Maintainer scripts run outside the sandbox root, which has no shell.
+        echo 'DPkg::Options:: "--force-script-chrootless";' >>"$APT_CONFIG"
+        local state=$ROOT/var/cache/kirta-update-service
+        printf '0' >"$state/repos_policy"
+        run "$SERVICE" update
+        run "$SERVICE" download
+        run "$MODERN" -n -A -o "Dir::Etc::sourceparts=''"
+        expect_rc 0 "$fault: imitation"
+        ln -s "$ROOT/var/cache/apt/archives" "$ROOT/system-update"
+        echo "$fault" >"$ROOT/fault"
+        KIRTA_UPGRADE_TIMEOUT=3 run "$OFFLINE"
+        [ "$rc" -ne 0 ] || fail "$fault: offline upgrade exited 0"
+        expect_file "$state/unsuccessful"
+        expect_no_file "$state/successful"
+        [ "$(cat "$S/reboots" 2>/dev/null)" = reboot ] || fail "$fault: reboot not called exactly once"
+        local status
+        status=$(dpkg-query --admindir="$ROOT/var/lib/dpkg" -W -f='${Status} ${Version}' kirta-fragile)
+        [ "$status" = "install ok installed 2.0" ] || fail "$fault: kirta-fragile left as '$status'"
+    done
+    expect_text "did not finish within 3s" "$(cat "$S/stderr")"
+}
+
+# A link that cannot be removed (read-only root): no upgrade and no reboot
+# back into it, but on to the administrator's default target, or the
+# emergency shell when that fails.
+case_offline_link_stays() {
+    need_root_mounts
+    armed_sandbox
+    mkdir -p "$ROOT/etc/systemd/system" "$S/bin"
+    ln -s /lib/systemd/system/graphical.target "$ROOT/etc/systemd/system/default.target"
+    # shellcheck disable=SC2016 # the stand-in's own expansions
+    printf '#!/bin/sh\necho "$*" >>"%s"\nexit $(cat "%s" 2>/dev/null || echo 0)\n' \
+        "$S/systemctl.calls" "$S/systemctl.exit" >"$S/bin/systemctl"
+    chmod +x "$S/bin/systemctl"
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    KIRTA_SYSTEMCTL=$S/bin/systemctl run unshare -m bash -c '
+        mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" || exit 90
+        "$2"; echo "exit $?"
+        echo 1 >"$3"
+        "$2"; echo "exit $?"' _ "$ROOT" "$OFFLINE" "$S/systemctl.exit"
+    [ "$(grep '^exit ' <<<"$out" | tr '\n' ' ')" = "exit 0 exit 0 " ] ||
+        fail "exits: $(grep '^exit ' <<<"$out" | tr '\n' ' '), expected 0 twice (the unit reboots on failure)"
+    local want
+    want=$(printf '%s\n' "--no-block isolate graphical.target" \
+        "--no-block isolate graphical.target" "--no-block isolate emergency.target")
+    [ "$(cat "$S/systemctl.calls" 2>/dev/null)" = "$want" ] ||
+        fail "systemctl calls: $(tr '\n' ',' 2>/dev/null <"$S/systemctl.calls"), expected $(tr '\n' ',' <<<"$want")"
+    expect_no_file "$S/reboots"
+    [ -L "$ROOT/system-update" ] || fail "the link went away on a read-only root"
+    [ "$(installed_version hello-kirta)" = 1.0 ] || fail "hello-kirta changed"
+    expect_text "cannot remove $ROOT/system-update" "$(cat "$S/stderr")"
+}
+
+# A crash of apt itself while installing: the link is already gone, the
+# failure stamp stays.
 case_offline_crash() {
-    sandbox
-    offline_env
+    armed_sandbox
     local state=$ROOT/var/cache/kirta-update-service
-    ln -s "$ROOT/var/cache/apt/archives" "$ROOT/system-update"
     mkdir -p "$S/bin"
-    printf '#!/bin/sh\nkill -SEGV $$\n' >"$S/bin/apt-get"
+    # shellcheck disable=SC2016 # the stand-in's own expansions
+    printf '#!/bin/sh\ncase " $* " in *" -s "* | *" --print-uris "*) exec %s "$@" ;; esac\nkill -SEGV $$\n' \
+        "$(command -v apt-get)" >"$S/bin/apt-get"
     chmod +x "$S/bin/apt-get"
     PATH=$S/bin:$PATH run "$OFFLINE"
     [ "$rc" -ne 0 ] || fail "offline upgrade with a crashing apt exited 0"
+    expect_text "dpkg --configure -a finished" "$(cat "$S/stderr")"
     expect_no_file "$ROOT/system-update"
     expect_file "$state/unsuccessful"
     expect_no_file "$state/successful"
@@ -613,11 +766,15 @@ run_case snapshot_with_manager case_snapshot_with_manager
 run_case unknown_word case_unknown_word
 run_case imitation case_imitation
 run_case imitation_held_package case_imitation_held_package
+run_case imitation_refuses_removal case_imitation_refuses_removal
 run_case imitation_full_archives case_imitation_full_archives
 run_case offline_nothing_to_do case_offline_nothing_to_do
 run_case offline_success case_offline_success
 run_case offline_failure case_offline_failure
+run_case offline_plan_drift case_offline_plan_drift
+run_case offline_repair case_offline_repair
 run_case offline_crash case_offline_crash
+run_case offline_link_stays case_offline_link_stays
 run_case install case_install
 
 echo "$passed passed, $failed failed, $skipped skipped"

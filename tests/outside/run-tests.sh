@@ -739,6 +739,16 @@ case_install() {
     expect_file "$unit"
     grep -qx "ExecStart=$prefix/$KIRTA_INSTALL_LIBEXECDIR/kirta-offline-upgrade" "$unit" 2>/dev/null ||
         fail "ExecStart does not name the installed program"
+    # The unit's bound must leave the program time for its own bounds
+    # (installation and repair, each with its grace to SIGKILL).
+    local bound own
+    bound=$(sed -n 's/^TimeoutStartSec=\([0-9]*\)$/\1/p' "$unit" 2>/dev/null)
+    # shellcheck disable=SC2016 # the program's text, not an expansion
+    own=$(sed -n 's/^\(UPGRADE\|REPAIR\)_TIMEOUT=${KIRTA_[A-Z]*_TIMEOUT:-\([0-9]*\)}$/\2/p' "$OFFLINE" |
+        awk '{ s += $1 + 60 } END { print s + 0 }')
+    if [ -z "$bound" ] || [ "$own" -le 120 ] || [ "$bound" -le "$own" ]; then
+        fail "TimeoutStartSec '$bound' is not a number of seconds above the program's bounds ($own s)"
+    fi
     if [ ! -L "$wants" ] || [ "$(readlink -f "$wants")" != "$(readlink -f "$unit")" ]; then
         fail "system-update.target.wants link missing or wrong"
     fi

@@ -291,6 +291,34 @@ case_exec_scripts_order() {
     expect_rc 2 "exec_scripts with a path as stage"
 }
 
+# Hooks run as root: one that another user could change is refused, and so
+# is every hook of a directory that another user could change.
+case_exec_scripts_unsafe() {
+    sandbox
+    local hooks=$ROOT/etc/kirta-update-service/hooks record=$S/record name
+    mkdir -p "$hooks/0-1.d" "$hooks/1-1.d"
+    for name in 0-1.d/10-group 0-1.d/20-others 0-1.d/30-foreign 0-1.d/40-good 1-1.d/10-good; do
+        printf '#!/bin/sh\necho "%s" >>"%s"\n' "$name" "$record" >"$hooks/$name"
+        chmod 0755 "$hooks/$name"
+    done
+    chmod g+w "$hooks/0-1.d/10-group"
+    chmod o+w "$hooks/0-1.d/20-others"
+    chmod g+w "$hooks/1-1.d"
+    local want="0-1.d/40-good"
+    if [ "$(id -u)" -eq 0 ]; then
+        chown nobody "$hooks/0-1.d/30-foreign"
+    else
+        want=$(printf '%s\n' 0-1.d/30-foreign 0-1.d/40-good)
+    fi
+    run "$SERVICE" exec_scripts 0 1
+    expect_rc 0 "exec_scripts with refused hooks"
+    run "$SERVICE" exec_scripts 1 1
+    expect_rc 0 "exec_scripts in a group-writable directory"
+    [ "$(cat "$record" 2>/dev/null)" = "$want" ] ||
+        fail "hooks ran: $(tr '\n' ',' 2>/dev/null <"$record"), expected $(tr '\n' ',' <<<"$want")"
+    expect_text "refusing hook $hooks/1-1.d/10-good" "$(cat "$S/stderr")"
+}
+
 # The daemon finds a running stage program with ps under the name cut to
 # 15 characters.
 case_process_name() {
@@ -766,6 +794,7 @@ run_case update_nothing_to_upgrade case_update_nothing_to_upgrade
 run_case download_downresult_clean case_download_downresult_clean
 run_case download_failure case_download_failure
 run_case exec_scripts_order case_exec_scripts_order
+run_case exec_scripts_unsafe case_exec_scripts_unsafe
 run_case process_name case_process_name
 run_case free_space_enough case_free_space_enough
 run_case free_space_full_archives case_free_space_full_archives

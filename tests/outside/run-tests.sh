@@ -585,6 +585,8 @@ case_offline_success() {
     armed_sandbox
     local state=$ROOT/var/cache/kirta-update-service
     : >"$state/successful"
+    # Installed as a dependency: installing it by name must not change that.
+    apt-mark auto hello-kirta >/dev/null
     # Takes the network away: the upgrade must use the downloaded files.
     mv "$REPOS/good/hello-kirta_2.0_all.deb" "$WORK/hidden.deb"
     run "$OFFLINE"
@@ -598,6 +600,7 @@ case_offline_success() {
     [ "$(installed_version hello-kirta)" = 2.0 ] ||
         fail "hello-kirta is at '$(installed_version hello-kirta)', expected 2.0"
     [ "$(cat "$ROOT/usr/share/hello-kirta/version")" = 2.0 ] || fail "files of 2.0 not unpacked"
+    [ "$(apt-mark showauto)" = hello-kirta ] || fail "automatic packages now: '$(apt-mark showauto)'"
     [ "$(cat "$ROOT/etc/hello-kirta.conf")" = "setting=mine" ] ||
         fail "the administrator's configuration was replaced"
     [ "$(cat "$S/reboots" 2>/dev/null)" = reboot ] || fail "reboot not called exactly once"

@@ -690,8 +690,27 @@ case_offline_repair() {
         local status
         status=$(dpkg-query --admindir="$ROOT/var/lib/dpkg" -W -f='${Status} ${Version}' kirta-fragile)
         [ "$status" = "install ok installed 2.0" ] || fail "$fault: kirta-fragile left as '$status'"
+        expect_no_file "$state/installing"
     done
     expect_text "did not finish within 3s" "$(cat "$S/stderr")"
+}
+
+# A power cut while dpkg installed: the link is gone, so the next boot is a
+# normal one, where the repair unit finishes the installation.
+case_offline_broken_off() {
+    sandbox
+    offline_env
+    aptsandbox_install "$ROOT" kirta-fragile 1.0 no no
+    echo 'DPkg::Options:: "--force-script-chrootless";' >>"$APT_CONFIG"
+    aptsandbox_dpkg "$ROOT" --force-script-chrootless --unpack "$REPOS/fragile/kirta-fragile_2.0_all.deb" >>"$S/stderr" 2>&1
+    : >"$ROOT/var/cache/kirta-update-service/installing"
+    run "$OFFLINE" --repair
+    expect_rc 0 "repair of a broken-off upgrade"
+    local status
+    status=$(dpkg-query --admindir="$ROOT/var/lib/dpkg" -W -f='${Status} ${Version}' kirta-fragile)
+    [ "$status" = "install ok installed 2.0" ] || fail "kirta-fragile left as '$status'"
+    expect_no_file "$ROOT/var/cache/kirta-update-service/installing"
+    expect_no_file "$S/reboots"
 }
 
 # A link that cannot be removed (read-only root): no upgrade and no reboot
@@ -783,6 +802,11 @@ case_install() {
     if [ ! -L "$wants" ] || [ "$(readlink -f "$wants")" != "$(readlink -f "$unit")" ]; then
         fail "system-update.target.wants link missing or wrong"
     fi
+    local repair=$dest$prefix/lib/systemd/system/kirta-offline-upgrade-repair.service
+    grep -qx "ExecStart=$prefix/$KIRTA_INSTALL_LIBEXECDIR/kirta-offline-upgrade --repair" "$repair" 2>/dev/null ||
+        fail "the repair unit does not run the installed program with --repair"
+    [ "$(readlink -f "$dest$prefix/lib/systemd/system/multi-user.target.wants/${repair##*/}")" = "$(readlink -f "$repair")" ] ||
+        fail "multi-user.target.wants link to the repair unit missing or wrong"
 }
 
 # --- main -------------------------------------------------------------------
@@ -817,6 +841,7 @@ run_case offline_plan_drift case_offline_plan_drift
 run_case offline_repair case_offline_repair
 run_case offline_crash case_offline_crash
 run_case offline_link_stays case_offline_link_stays
+run_case offline_broken_off case_offline_broken_off
 run_case install case_install
 
 echo "$passed passed, $failed failed, $skipped skipped"

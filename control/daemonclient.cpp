@@ -2,6 +2,8 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusReply>
 
 const char *const DaemonClient::SERVICE = "os.kirtalinux.zun.kirtaupdateservice";
@@ -30,13 +32,20 @@ bool DaemonClient::isOnBus() const
             && m_bus.interface()->isServiceRegistered(QLatin1String(SERVICE)).value();
 }
 
-bool DaemonClient::readStatus(QVariantMap *properties, QString *error) const
+namespace {
+QDBusMessage getAll()
 {
     QDBusMessage call = QDBusMessage::createMethodCall(
-            QLatin1String(SERVICE), QLatin1String(PATH), QLatin1String(PROPERTIES_INTERFACE),
-            QStringLiteral("GetAll"));
-    call << QLatin1String(STATUS_INTERFACE);
-    const QDBusReply<QVariantMap> reply = m_bus.call(call);
+            QLatin1String(DaemonClient::SERVICE), QLatin1String(DaemonClient::PATH),
+            QLatin1String(PROPERTIES_INTERFACE), QStringLiteral("GetAll"));
+    call << QLatin1String(DaemonClient::STATUS_INTERFACE);
+    return call;
+}
+} // namespace
+
+bool DaemonClient::readStatus(QVariantMap *properties, QString *error) const
+{
+    const QDBusReply<QVariantMap> reply = m_bus.call(getAll());
     if (!reply.isValid()) {
         *error = reply.error().message();
         return false;
@@ -47,6 +56,23 @@ bool DaemonClient::readStatus(QVariantMap *properties, QString *error) const
         return false;
     }
     return true;
+}
+
+void DaemonClient::requestStatus()
+{
+    ++m_pendingReads;
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(getAll()), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
+        call->deleteLater();
+        --m_pendingReads;
+        const QDBusPendingReply<QVariantMap> reply = *call;
+        if (reply.isError())
+            Q_EMIT statusUnreadable(reply.error().message());
+        else if (reply.value().isEmpty())
+            Q_EMIT statusUnreadable(QStringLiteral("the daemon publishes no status"));
+        else
+            Q_EMIT statusRead(reply.value());
+    });
 }
 
 bool DaemonClient::follow()
@@ -61,15 +87,11 @@ bool DaemonClient::follow()
 void DaemonClient::onPropertiesChanged(const QString &interface, const QVariantMap &changed,
                                        const QStringList &invalidated)
 {
-    if (interface != QLatin1String(STATUS_INTERFACE))
+    if (interface != QLatin1String(STATUS_INTERFACE) || m_pendingReads > 0)
         return;
-    if (invalidated.isEmpty()) {
+    if (invalidated.isEmpty())
         Q_EMIT propertiesChanged(changed);
-        return;
-    }
-    // Values sent without their content are fetched.
-    QVariantMap all;
-    QString error;
-    if (readStatus(&all, &error))
-        Q_EMIT propertiesChanged(all);
+    else
+        // Values sent without their content are fetched.
+        requestStatus();
 }

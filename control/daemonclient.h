@@ -26,6 +26,12 @@ public:
     // daemon did not answer with them.
     bool readStatus(QVariantMap *properties, QString *error) const;
 
+    // The same without waiting: statusRead() or statusUnreadable() follows.
+    // Signals that arrive meanwhile were sent before the answer and are part
+    // of it; they are dropped, so that no older change lands on the newer
+    // answer.
+    void requestStatus();
+
     // Starts following changes: propertiesChanged() for each signal of the
     // daemon, and appeared() / vanished() when it enters or leaves the bus.
     bool follow();
@@ -36,6 +42,8 @@ Q_SIGNALS:
     void propertiesChanged(const QVariantMap &changed);
     void appeared();
     void vanished();
+    void statusRead(const QVariantMap &properties);
+    void statusUnreadable(const QString &error);
 
 private Q_SLOTS:
     void onPropertiesChanged(const QString &interface, const QVariantMap &changed,
@@ -45,4 +53,5 @@ private:
     QDBusConnection m_bus;
     DaemonProxy m_methods;
     QDBusServiceWatcher m_watcher;
+    int m_pendingReads = 0;
 };

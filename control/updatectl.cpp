@@ -183,50 +183,51 @@ void UpdateCtl::printChanges(const QStringList &changed, const StatusSnapshot &s
 int UpdateCtl::watch(bool json)
 {
     StatusSnapshot status;
-    m_daemon.follow();
-    if (!readStatus(&status))
-        return m_daemon.isOnBus() ? Failed : NotRunning;
-    // Where we start from: every property once.
-    printChanges(StatusSnapshot::propertyNames(), status, json);
-
-    connect(&m_daemon, &DaemonClient::propertiesChanged, this, [&](const QVariantMap &changed) {
+    QEventLoop loop;
+    bool started = false;
+    auto daemonLine = [&](const char *word, const char *line) {
+        if (json)
+            m_out << QJsonDocument(QJsonObject{{QStringLiteral("time"), now()},
+                                               {QStringLiteral("daemon"), QLatin1String(word)}})
+                             .toJson(QJsonDocument::Compact)
+                  << '\n';
+        else
+            m_out << timeOfDay() << ' ' << line << '\n';
+        m_out.flush();
+    };
+    connect(&m_daemon, &DaemonClient::statusRead, &loop, [&](const QVariantMap &properties) {
+        const QStringList changed = status.apply(properties);
+        // Where we start from: every property once. A restarted daemon
+        // starts afresh: what differs.
+        printChanges(started ? changed : StatusSnapshot::propertyNames(), status, json);
+        started = true;
+    });
+    connect(&m_daemon, &DaemonClient::statusUnreadable, &loop, [&](const QString &error) {
+        m_err << "kirta-update-ctl: cannot read the daemon's status: " << error << "\n";
+        m_err.flush();
+        if (!started)
+            loop.exit(m_daemon.isOnBus() ? Failed : NotRunning);
+    });
+    connect(&m_daemon, &DaemonClient::propertiesChanged, &loop, [&](const QVariantMap &changed) {
         printChanges(status.apply(changed), status, json);
     });
-    connect(&m_daemon, &DaemonClient::vanished, this, [&] {
-        if (json)
-            m_out << QJsonDocument(QJsonObject{{QStringLiteral("time"), now()},
-                                               {QStringLiteral("daemon"), QStringLiteral("stopped")}})
-                             .toJson(QJsonDocument::Compact)
-                  << '\n';
-        else
-            m_out << timeOfDay() << " The daemon left the bus\n";
-        m_out.flush();
+    connect(&m_daemon, &DaemonClient::vanished, &loop,
+            [&] { daemonLine("stopped", "The daemon left the bus"); });
+    connect(&m_daemon, &DaemonClient::appeared, &loop, [&] {
+        daemonLine("started", "The daemon is back on the bus");
+        m_daemon.requestStatus();
     });
-    connect(&m_daemon, &DaemonClient::appeared, this, [&] {
-        if (json)
-            m_out << QJsonDocument(QJsonObject{{QStringLiteral("time"), now()},
-                                               {QStringLiteral("daemon"), QStringLiteral("started")}})
-                             .toJson(QJsonDocument::Compact)
-                  << '\n';
-        else
-            m_out << timeOfDay() << " The daemon is back on the bus\n";
-        m_out.flush();
-        // A restarted daemon starts afresh: show what differs.
-        QVariantMap properties;
-        QString error;
-        if (m_daemon.readStatus(&properties, &error))
-            printChanges(status.apply(properties), status, json);
-    });
-    QEventLoop loop;
+    m_daemon.follow();
+    m_daemon.requestStatus();
     return loop.exec();
 }
 
 int UpdateCtl::arm(int timeoutSeconds)
 {
     StatusSnapshot before;
-    m_daemon.follow();
     if (!readStatus(&before))
         return m_daemon.isOnBus() ? Failed : NotRunning;
+    m_daemon.follow();
 
     const QDBusReply<int> reply = m_daemon.methods().enableUpgradeOnReboot();
     if (!reply.isValid())
@@ -275,19 +276,14 @@ int UpdateCtl::waitUntilArmed(const StatusSnapshot &before, int timeoutSeconds)
                                         StatusText::errorWords(status.error)));
         }
     };
-    auto reread = [&] {
-        QVariantMap properties;
-        QString error;
-        if (m_daemon.readStatus(&properties, &error))
-            judge(status.apply(properties));
-    };
-    connect(&m_daemon, &DaemonClient::propertiesChanged, &loop,
-            [&](const QVariantMap &changed) { judge(status.apply(changed)); });
+    auto apply = [&](const QVariantMap &properties) { judge(status.apply(properties)); };
+    connect(&m_daemon, &DaemonClient::propertiesChanged, &loop, apply);
+    connect(&m_daemon, &DaemonClient::statusRead, &loop, apply);
     connect(&m_daemon, &DaemonClient::vanished, &loop, [&] {
         finish(NotRunning, QStringLiteral("the daemon left the bus"));
     });
     QTimer again;
-    connect(&again, &QTimer::timeout, &loop, reread);
+    connect(&again, &QTimer::timeout, &m_daemon, &DaemonClient::requestStatus);
     again.start(ARM_REREAD_MS);
     QTimer::singleShot(timeoutSeconds * 1000, &loop, [&] {
         finish(Failed, QStringLiteral("not armed within %1 s; the rehearsal may still be running "
@@ -295,7 +291,7 @@ int UpdateCtl::waitUntilArmed(const StatusSnapshot &before, int timeoutSeconds)
                                .arg(timeoutSeconds));
     });
     // Arming may have ended before the first signal could reach us.
-    QTimer::singleShot(0, &loop, reread);
+    m_daemon.requestStatus();
     loop.exec();
 
     if (result == Done) {

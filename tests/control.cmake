@@ -10,3 +10,6 @@ target_link_libraries(kirta-status-standin PUBLIC Qt5::Core Qt5::DBus)
 
 kirta_add_test(tst_updatectl SOURCES tst_updatectl.cpp LIBS kirta-status-standin)
 add_dependencies(tst_updatectl kirta-update-ctl)
+
+kirta_add_test(tst_notifier SOURCES tst_notifier.cpp LIBS kirta-status-standin)
+add_dependencies(tst_notifier kirta-update-notifier)

@@ -15,6 +15,9 @@ class StatusStandIn : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "os.kirtalinux.zun.kirtaupdateservice")
+    // Declared, unlike the other properties, to count the reads: every
+    // GetAll reads it once.
+    Q_PROPERTY(QString LastResult READ lastResult WRITE setLastResult)
 public:
     explicit StatusStandIn(QObject *parent = nullptr);
 
@@ -33,6 +36,14 @@ public:
     // Run right after enableUpgradeOnReboot has been answered.
     std::function<void()> afterEnable;
     QStringList calls;
+    mutable int reads = 0;
+
+    QString lastResult() const
+    {
+        ++reads;
+        return m_lastResult;
+    }
+    void setLastResult(const QString &result) { m_lastResult = result; }
 
 public Q_SLOTS:
     int enableUpgradeOnReboot();
@@ -41,4 +52,5 @@ public Q_SLOTS:
 
 private:
     QDBusConnection m_bus;
+    QString m_lastResult;
 };

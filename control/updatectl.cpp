@@ -123,6 +123,9 @@ int UpdateCtl::run(const QStringList &arguments)
 int UpdateCtl::callFailed(const QString &what, const QDBusError &error)
 {
     m_err << "kirta-update-ctl: " << what << " failed: " << error.message() << "\n";
+    if (error.type() == QDBusError::AccessDenied)
+        m_err << "kirta-update-ctl: the system bus refused the call; ask the administrator, or "
+                 "run the command as root\n";
     m_err.flush();
     if (error.type() == QDBusError::ServiceUnknown || !m_daemon.isOnBus())
         return NotRunning;

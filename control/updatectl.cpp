@@ -259,8 +259,14 @@ int UpdateCtl::waitUntilArmed(const StatusSnapshot &before, int timeoutSeconds)
     QEventLoop loop;
     int result = Failed;
     QString why;
+    bool decided = false;
 
+    // The first outcome counts: events already queued behind it are still
+    // delivered before the loop returns.
     auto finish = [&](int code, const QString &reason) {
+        if (decided)
+            return;
+        decided = true;
         result = code;
         why = reason;
         loop.exit();

@@ -3,7 +3,6 @@
 #include "statusadaptor.h"
 
 #include <QDBusMessage>
-#include <QTimer>
 
 namespace {
 const char *const SERVICE = "os.kirtalinux.zun.kirtaupdateservice";
@@ -61,8 +60,8 @@ void StatusStandIn::change(const QVariantMap &properties)
 int StatusStandIn::enableUpgradeOnReboot()
 {
     calls << QStringLiteral("enableUpgradeOnReboot");
-    if (afterEnable)
-        QTimer::singleShot(0, this, afterEnable);
+    if (onEnable)
+        onEnable();
     return enableAnswer;
 }
 

@@ -33,8 +33,8 @@ public:
     int enableAnswer = 0;
     int disableAnswer = 0;
     QMap<int, int> stampAnswers;
-    // Run right after enableUpgradeOnReboot has been answered.
-    std::function<void()> afterEnable;
+    // Run when enableUpgradeOnReboot is called, before it answers.
+    std::function<void()> onEnable;
     QStringList calls;
     mutable int reads = 0;
 

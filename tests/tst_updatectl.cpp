@@ -82,7 +82,7 @@ private Q_SLOTS:
     void init()
     {
         daemon->calls.clear();
-        daemon->afterEnable = nullptr;
+        daemon->onEnable = nullptr;
         daemon->set({{QStringLiteral("State"), 4},
                      {QStringLiteral("StateName"), QStringLiteral("ready")},
                      {QStringLiteral("Error"), -1},
@@ -237,9 +237,11 @@ private Q_SLOTS:
         daemon->set(before);
         daemon->enableAnswer = answer;
         // The rehearsal takes its time: the command has read the status
-        // before the first change comes.
-        daemon->afterEnable = [&] {
-            QTimer::singleShot(REHEARSAL_MS, daemon, [&] {
+        // before the first change comes. A change still due when the row
+        // ends is dropped with `row`.
+        QObject row;
+        daemon->onEnable = [this, &row, changes] {
+            QTimer::singleShot(REHEARSAL_MS, &row, [this, changes] {
                 for (const QVariant &change : changes)
                     daemon->change(change.toMap());
             });

@@ -11,6 +11,8 @@
 
 namespace {
 const int DEFAULT_ARM_TIMEOUT_S = 300;
+// A day; the wait is a timer of milliseconds.
+const int MAX_ARM_TIMEOUT_S = 86400;
 // Safety net while waiting for the rehearsal: the status is read again even
 // when no signal comes.
 const int ARM_REREAD_MS = 2000;
@@ -93,8 +95,9 @@ int UpdateCtl::run(const QStringList &arguments)
             timeoutSeconds = options.at(1).toInt(&ok);
         else if (!options.isEmpty())
             ok = false;
-        if (!ok || timeoutSeconds <= 0)
-            return usageError(QStringLiteral("arm takes only --timeout SECONDS"));
+        if (!ok || timeoutSeconds <= 0 || timeoutSeconds > MAX_ARM_TIMEOUT_S)
+            return usageError(QStringLiteral("arm takes only --timeout SECONDS, 1 to %1")
+                                      .arg(MAX_ARM_TIMEOUT_S));
     } else if (command == QLatin1String("disarm") || command == QLatin1String("clear-result")) {
         if (!options.isEmpty())
             return usageError(QStringLiteral("%1 takes no options").arg(command));

@@ -13,3 +13,6 @@ add_dependencies(tst_updatectl kirta-update-ctl)
 
 kirta_add_test(tst_notifier SOURCES tst_notifier.cpp LIBS kirta-status-standin)
 add_dependencies(tst_notifier kirta-update-notifier)
+
+add_test(NAME tst_updatectl_completion_shellcheck
+    COMMAND shellcheck -s bash ${PROJECT_SOURCE_DIR}/data/kirta-update-ctl.bash-completion)

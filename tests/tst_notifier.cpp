@@ -149,6 +149,13 @@ private Q_SLOTS:
         expected << "CloseNotification 1";
         QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
 
+        // A later successful upgrade is news again.
+        daemon->change({{"LastResult", "successful"}});
+        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"Updates "
+                    "installed\" \"The updates were installed at the last restart.\" [\"clear\", "
+                    "\"Clear\"]";
+        QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
+
         QCOMPARE(notifier.state(), QProcess::Running);
     }
 };

@@ -16,3 +16,6 @@ add_dependencies(tst_notifier kirta-update-notifier)
 
 add_test(NAME tst_updatectl_completion_shellcheck
     COMMAND shellcheck -s bash ${PROJECT_SOURCE_DIR}/data/kirta-update-ctl.bash-completion)
+
+kirta_add_test(tst_updatectl_daemon SOURCES tst_updatectl_daemon.cpp DAEMON_BINARY)
+add_dependencies(tst_updatectl_daemon kirta-update-ctl)

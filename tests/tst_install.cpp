@@ -45,6 +45,12 @@ private Q_SLOTS:
         QTest::newRow("configuration") << "/etc/kirta-update-service/kirta-update-daemon.conf"
                                        << false;
         QTest::newRow("log rotation") << "/etc/logrotate.d/kirta-update-daemon" << false;
+        QTest::newRow("command") << "/usr/bin/kirta-update-ctl" << true;
+        QTest::newRow("command completion")
+                << "/usr/share/bash-completion/completions/kirta-update-ctl" << false;
+        QTest::newRow("notifier") << "/usr/libexec/kirta-update-notifier" << true;
+        QTest::newRow("notifier autostart") << "/etc/xdg/autostart/kirta-update-notifier.desktop"
+                                            << false;
     }
 
     void files()

@@ -4,11 +4,13 @@
 #include <QFile>
 
 namespace {
-const char *const ADDRESS_VARIABLE = "DBUS_SYSTEM_BUS_ADDRESS";
 const int STOP_TIMEOUT_MS = 5000;
 } // namespace
 
-PrivateBus::PrivateBus() = default;
+PrivateBus::PrivateBus(const char *addressVariable)
+    : m_addressVariable(addressVariable)
+{
+}
 
 PrivateBus::~PrivateBus()
 {
@@ -84,11 +86,11 @@ bool PrivateBus::start(int timeoutMs)
     m_address = QString::fromLocal8Bit(m_process->readLine()).trimmed();
 
     if (!m_envSaved) {
-        m_hadOldAddress = qEnvironmentVariableIsSet(ADDRESS_VARIABLE);
-        m_oldAddress = qgetenv(ADDRESS_VARIABLE);
+        m_hadOldAddress = qEnvironmentVariableIsSet(m_addressVariable);
+        m_oldAddress = qgetenv(m_addressVariable);
         m_envSaved = true;
     }
-    qputenv(ADDRESS_VARIABLE, m_address.toLocal8Bit());
+    qputenv(m_addressVariable, m_address.toLocal8Bit());
     return true;
 }
 
@@ -114,9 +116,9 @@ void PrivateBus::restoreEnvironment()
     if (!m_envSaved)
         return;
     if (m_hadOldAddress)
-        qputenv(ADDRESS_VARIABLE, m_oldAddress);
+        qputenv(m_addressVariable, m_oldAddress);
     else
-        qunsetenv(ADDRESS_VARIABLE);
+        qunsetenv(m_addressVariable);
     m_envSaved = false;
 }
 

@@ -8,20 +8,21 @@
 #include <memory>
 
 // A dbus-daemon of the test's own, with a permissive policy, that serves as
-// the system bus of this process and of the children it starts.
+// the system bus of this process and of the children it starts (or, given
+// "DBUS_SESSION_BUS_ADDRESS", as their session bus).
 //
-// start() sets DBUS_SYSTEM_BUS_ADDRESS in this process's environment. Qt
+// start() sets that variable in this process's environment. Qt
 // connects to the system bus once per process and keeps that connection, so
 // the bus must be started before the first QDBusConnection::systemBus() (in
 // initTestCase, say) and must outlive every use of it. Children started
 // afterwards inherit the address.
 //
 // The destructor (or stop()) ends only the dbus-daemon that start() began and
-// restores DBUS_SYSTEM_BUS_ADDRESS to its earlier value.
+// restores the variable to its earlier value.
 class PrivateBus
 {
 public:
-    PrivateBus();
+    explicit PrivateBus(const char *addressVariable = "DBUS_SYSTEM_BUS_ADDRESS");
     ~PrivateBus();
     PrivateBus(const PrivateBus &) = delete;
     PrivateBus &operator=(const PrivateBus &) = delete;
@@ -39,6 +40,7 @@ private:
     bool writeConfig();
     void restoreEnvironment();
 
+    const char *m_addressVariable;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_process;
     QString m_address;

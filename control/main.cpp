@@ -1,0 +1,15 @@
+#include "updatectl.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    UpdateCtl command(out, err);
+    return command.run(app.arguments().mid(1));
+}

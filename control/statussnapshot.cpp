@@ -1,0 +1,105 @@
+#include "statussnapshot.h"
+
+#include <QJsonArray>
+
+namespace {
+const char *const JSON_KEYS[][2] = {
+        {"State", "state"},
+        {"StateName", "state_name"},
+        {"Error", "error"},
+        {"TargetRelease", "target_release"},
+        {"Deadline", "deadline"},
+        {"Forced", "forced"},
+        {"Armed", "armed"},
+        {"Packages", "packages"},
+        {"LastCheck", "last_check"},
+        {"LastResult", "last_result"},
+};
+
+template<typename T>
+bool take(const QVariantMap &properties, const char *name, T *member)
+{
+    const auto found = properties.constFind(QLatin1String(name));
+    if (found == properties.constEnd() || !found->canConvert<T>())
+        return false;
+    const T value = found->value<T>();
+    if (value == *member)
+        return false;
+    *member = value;
+    return true;
+}
+} // namespace
+
+const QStringList &StatusSnapshot::propertyNames()
+{
+    static const QStringList names = [] {
+        QStringList all;
+        for (const auto &pair : JSON_KEYS)
+            all << QLatin1String(pair[0]);
+        return all;
+    }();
+    return names;
+}
+
+QStringList StatusSnapshot::apply(const QVariantMap &properties)
+{
+    QStringList changed;
+    auto note = [&](bool didChange, const char *name) {
+        if (didChange)
+            changed << QLatin1String(name);
+    };
+    note(take(properties, "State", &state), "State");
+    note(take(properties, "StateName", &stateName), "StateName");
+    note(take(properties, "Error", &error), "Error");
+    note(take(properties, "TargetRelease", &targetRelease), "TargetRelease");
+    note(take(properties, "Deadline", &deadline), "Deadline");
+    note(take(properties, "Forced", &forced), "Forced");
+    note(take(properties, "Armed", &armed), "Armed");
+    note(take(properties, "Packages", &packages), "Packages");
+    note(take(properties, "LastCheck", &lastCheck), "LastCheck");
+    note(take(properties, "LastResult", &lastResult), "LastResult");
+    return changed;
+}
+
+QVariant StatusSnapshot::value(const QString &property) const
+{
+    const QVariantMap all{
+            {QStringLiteral("State"), state},
+            {QStringLiteral("StateName"), stateName},
+            {QStringLiteral("Error"), error},
+            {QStringLiteral("TargetRelease"), targetRelease},
+            {QStringLiteral("Deadline"), deadline},
+            {QStringLiteral("Forced"), forced},
+            {QStringLiteral("Armed"), armed},
+            {QStringLiteral("Packages"), packages},
+            {QStringLiteral("LastCheck"), lastCheck},
+            {QStringLiteral("LastResult"), lastResult},
+    };
+    return all.value(property);
+}
+
+QString StatusSnapshot::jsonKey(const QString &property)
+{
+    for (const auto &pair : JSON_KEYS) {
+        if (property == QLatin1String(pair[0]))
+            return QLatin1String(pair[1]);
+    }
+    return property;
+}
+
+QJsonValue StatusSnapshot::jsonValue(const QVariant &value)
+{
+    if (value.type() == QVariant::StringList)
+        return QJsonArray::fromStringList(value.toStringList());
+    if (value.type() == QVariant::LongLong)
+        return QJsonValue(value.toLongLong());
+    return QJsonValue::fromVariant(value);
+}
+
+QJsonObject StatusSnapshot::toJson() const
+{
+    QJsonObject object;
+    for (const QString &property : propertyNames())
+        object.insert(jsonKey(property), jsonValue(value(property)));
+    return object;
+}

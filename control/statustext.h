@@ -1,0 +1,39 @@
+#pragma once
+
+#include "statussnapshot.h"
+
+#include <QStringList>
+
+// The daemon's status in words, for people: `status`, `watch` and the
+// explanations of the daemon's numeric answers.
+class StatusText
+{
+public:
+    // The lines of `status`, times relative to `now` (UNIX seconds).
+    static QStringList statusLines(const StatusSnapshot &status, qint64 now);
+
+    // One line: what happens next in this state.
+    static QString nextStep(const StatusSnapshot &status, qint64 now);
+
+    // "ready (downloaded, not armed)".
+    static QString stateWords(const QString &stateName);
+    static QString errorWords(int error);
+
+    // Local time with its zone, "2026-12-10 14:30 CET"; `unset` when 0.
+    static QString localTime(qint64 seconds, const QString &unset);
+    // "in 2 days", "5 minutes ago", "now".
+    static QString relativeTime(qint64 seconds, qint64 now);
+
+    // One property's value as `watch` shows it.
+    static QString propertyValue(const QString &property, const StatusSnapshot &status);
+    // The label of `status` for a property, "Last check".
+    static QString propertyLabel(const QString &property);
+
+    static QString armWords(int answer);
+    static bool armDone(int answer);
+    static QString disarmWords(int answer);
+    static bool disarmDone(int answer);
+
+private:
+    static QString nextStepText(const StatusSnapshot &status, qint64 now);
+};

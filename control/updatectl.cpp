@@ -1,0 +1,365 @@
+#include "updatectl.h"
+
+#include "statustext.h"
+
+#include <QDateTime>
+#include <QDBusReply>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+
+namespace {
+const int DEFAULT_ARM_TIMEOUT_S = 300;
+// A day; the wait is a timer of milliseconds.
+const int MAX_ARM_TIMEOUT_S = 86400;
+// Safety net while waiting for the rehearsal: the status is read again even
+// when no signal comes.
+const int ARM_REREAD_MS = 2000;
+
+qint64 now()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+QString timeOfDay()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss"));
+}
+} // namespace
+
+UpdateCtl::UpdateCtl(QTextStream &out, QTextStream &err, QObject *parent)
+    : QObject(parent)
+    , m_out(out)
+    , m_err(err)
+    , m_daemon(QDBusConnection::systemBus())
+{
+}
+
+QString UpdateCtl::usage()
+{
+    return QStringLiteral(
+            "Usage: kirta-update-ctl COMMAND [OPTION]\n"
+            "\n"
+            "Shows and steers kirta-update-daemon, which keeps the system up to date with\n"
+            "minor updates, over the system bus.\n"
+            "\n"
+            "Commands:\n"
+            "  status [--json]     the daemon's state, release, deadline, whether the update\n"
+            "                      is armed, and what happens next; --json for scripts\n"
+            "  watch [--json]      print each change as the daemon announces it, until\n"
+            "                      interrupted; --json prints one object per change\n"
+            "  arm [--timeout S]   arm the downloaded update for the next restart; waits up\n"
+            "                      to S seconds (default 300) for the free-space check and\n"
+            "                      the rehearsal of the upgrade\n"
+            "  disarm              do not install the update at the next restart\n"
+            "  clear-result        forget the result of the last offline upgrade\n"
+            "  help                this text\n"
+            "\n"
+            "Exit status: 0 done, 1 refused or failed (the daemon's answer is explained),\n"
+            "2 usage error, 3 the daemon is not running.\n");
+}
+
+int UpdateCtl::usageError(const QString &message)
+{
+    m_err << "kirta-update-ctl: " << message << "\n\n" << usage();
+    m_err.flush();
+    return Usage;
+}
+
+int UpdateCtl::run(const QStringList &arguments)
+{
+    if (arguments.isEmpty())
+        return usageError(QStringLiteral("no command given"));
+    const QString command = arguments.first();
+    const QStringList options = arguments.mid(1);
+
+    if (command == QLatin1String("help") || command == QLatin1String("--help")
+        || command == QLatin1String("-h")) {
+        if (!options.isEmpty())
+            return usageError(QStringLiteral("help takes no options"));
+        m_out << usage();
+        m_out.flush();
+        return Done;
+    }
+
+    bool json = false;
+    int timeoutSeconds = DEFAULT_ARM_TIMEOUT_S;
+    if (command == QLatin1String("status") || command == QLatin1String("watch")) {
+        if (options.size() > 1 || (options.size() == 1 && options.first() != QLatin1String("--json")))
+            return usageError(QStringLiteral("%1 takes only --json").arg(command));
+        json = !options.isEmpty();
+    } else if (command == QLatin1String("arm")) {
+        bool ok = true;
+        if (options.size() == 2 && options.first() == QLatin1String("--timeout"))
+            timeoutSeconds = options.at(1).toInt(&ok);
+        else if (!options.isEmpty())
+            ok = false;
+        if (!ok || timeoutSeconds <= 0 || timeoutSeconds > MAX_ARM_TIMEOUT_S)
+            return usageError(QStringLiteral("arm takes only --timeout SECONDS, 1 to %1")
+                                      .arg(MAX_ARM_TIMEOUT_S));
+    } else if (command == QLatin1String("disarm") || command == QLatin1String("clear-result")) {
+        if (!options.isEmpty())
+            return usageError(QStringLiteral("%1 takes no options").arg(command));
+    } else {
+        return usageError(QStringLiteral("unknown command: %1").arg(command));
+    }
+
+    if (!m_daemon.isOnBus()) {
+        m_err << "kirta-update-ctl: the update daemon is not running (no "
+              << DaemonClient::SERVICE << " on the system bus)\n";
+        m_err.flush();
+        return NotRunning;
+    }
+
+    if (command == QLatin1String("status"))
+        return status(json);
+    if (command == QLatin1String("watch"))
+        return watch(json);
+    if (command == QLatin1String("arm"))
+        return arm(timeoutSeconds);
+    if (command == QLatin1String("disarm"))
+        return disarm();
+    return clearResult();
+}
+
+int UpdateCtl::callFailed(const QString &what, const QDBusError &error)
+{
+    m_err << "kirta-update-ctl: " << what << " failed: " << error.message() << "\n";
+    if (error.type() == QDBusError::AccessDenied)
+        m_err << "kirta-update-ctl: the system bus refused the call; ask the administrator, or "
+                 "run the command as root\n";
+    m_err.flush();
+    if (error.type() == QDBusError::ServiceUnknown || !m_daemon.isOnBus())
+        return NotRunning;
+    return Failed;
+}
+
+bool UpdateCtl::readStatus(StatusSnapshot *status)
+{
+    QVariantMap properties;
+    QString error;
+    if (!m_daemon.readStatus(&properties, &error)) {
+        m_err << "kirta-update-ctl: cannot read the daemon's status: " << error << "\n";
+        m_err.flush();
+        return false;
+    }
+    status->apply(properties);
+    return true;
+}
+
+int UpdateCtl::status(bool json)
+{
+    StatusSnapshot status;
+    if (!readStatus(&status))
+        return m_daemon.isOnBus() ? Failed : NotRunning;
+    if (json) {
+        m_out << QJsonDocument(status.toJson()).toJson(QJsonDocument::Indented);
+    } else {
+        for (const QString &line : StatusText::statusLines(status, now()))
+            m_out << line << '\n';
+    }
+    m_out.flush();
+    return Done;
+}
+
+void UpdateCtl::printChanges(const QStringList &changed, const StatusSnapshot &status, bool json)
+{
+    if (changed.isEmpty())
+        return;
+    if (json) {
+        QJsonObject object;
+        object.insert(QStringLiteral("time"), now());
+        for (const QString &property : changed)
+            object.insert(StatusSnapshot::jsonKey(property),
+                          StatusSnapshot::jsonValue(status.value(property)));
+        m_out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+    } else {
+        for (const QString &property : changed) {
+            // The number only repeats the state word.
+            if (property == QLatin1String("State") && changed.contains(QStringLiteral("StateName")))
+                continue;
+            m_out << timeOfDay() << ' ' << StatusText::propertyLabel(property) << ": "
+                  << StatusText::propertyValue(property, status) << '\n';
+        }
+    }
+    m_out.flush();
+}
+
+int UpdateCtl::watch(bool json)
+{
+    StatusSnapshot status;
+    QEventLoop loop;
+    bool started = false;
+    auto daemonLine = [&](const char *word, const char *line) {
+        if (json)
+            m_out << QJsonDocument(QJsonObject{{QStringLiteral("time"), now()},
+                                               {QStringLiteral("daemon"), QLatin1String(word)}})
+                             .toJson(QJsonDocument::Compact)
+                  << '\n';
+        else
+            m_out << timeOfDay() << ' ' << line << '\n';
+        m_out.flush();
+    };
+    connect(&m_daemon, &DaemonClient::statusRead, &loop, [&](const QVariantMap &properties) {
+        const QStringList changed = status.apply(properties);
+        // Where we start from: every property once. A restarted daemon
+        // starts afresh: what differs.
+        printChanges(started ? changed : StatusSnapshot::propertyNames(), status, json);
+        started = true;
+    });
+    connect(&m_daemon, &DaemonClient::statusUnreadable, &loop, [&](const QString &error) {
+        m_err << "kirta-update-ctl: cannot read the daemon's status: " << error << "\n";
+        m_err.flush();
+        if (!started)
+            loop.exit(m_daemon.isOnBus() ? Failed : NotRunning);
+    });
+    connect(&m_daemon, &DaemonClient::propertiesChanged, &loop, [&](const QVariantMap &changed) {
+        printChanges(status.apply(changed), status, json);
+    });
+    connect(&m_daemon, &DaemonClient::vanished, &loop,
+            [&] { daemonLine("stopped", "The daemon left the bus"); });
+    connect(&m_daemon, &DaemonClient::appeared, &loop, [&] {
+        daemonLine("started", "The daemon is back on the bus");
+        m_daemon.requestStatus();
+    });
+    m_daemon.follow();
+    m_daemon.requestStatus();
+    return loop.exec();
+}
+
+int UpdateCtl::arm(int timeoutSeconds)
+{
+    StatusSnapshot before;
+    if (!readStatus(&before))
+        return m_daemon.isOnBus() ? Failed : NotRunning;
+    m_daemon.follow();
+
+    const QDBusReply<int> reply = m_daemon.methods().enableUpgradeOnReboot();
+    if (!reply.isValid())
+        return callFailed(QStringLiteral("arming"), reply.error());
+    const int answer = reply.value();
+    if (answer == -5) {
+        m_out << "Checking free space and rehearsing the upgrade...\n";
+        m_out.flush();
+        return waitUntilArmed(before, timeoutSeconds);
+    }
+    if (StatusText::armDone(answer)) {
+        m_out << "Armed: the update is installed at the next restart ("
+              << StatusText::armWords(answer) << ").\n";
+        m_out.flush();
+        return Done;
+    }
+    m_err << "kirta-update-ctl: not armed (" << answer << "): " << StatusText::armWords(answer)
+          << ".\n";
+    m_err.flush();
+    return Failed;
+}
+
+int UpdateCtl::waitUntilArmed(const StatusSnapshot &before, int timeoutSeconds)
+{
+    StatusSnapshot status = before;
+    QEventLoop loop;
+    int result = Failed;
+    QString why;
+    bool decided = false;
+
+    // The first outcome counts: events already queued behind it are still
+    // delivered before the loop returns.
+    auto finish = [&](int code, const QString &reason) {
+        if (decided)
+            return;
+        decided = true;
+        result = code;
+        why = reason;
+        loop.exit();
+    };
+    // An error is judged only once a signal carries it: an Error read before
+    // the rehearsal has started may be left from an earlier attempt.
+    auto judge = [&](const QStringList &changed) {
+        if (status.armed || status.stateName == QLatin1String("activated")
+            || status.stateName == QLatin1String("forced")) {
+            finish(Done, QString());
+        } else if (changed.contains(QStringLiteral("Error")) && status.error > 0) {
+            finish(Failed, StatusText::errorWords(status.error));
+        } else if (status.stateName != QLatin1String("ready")) {
+            finish(Failed, QStringLiteral("the daemon is now %1, error: %2")
+                                   .arg(StatusText::stateWords(status.stateName),
+                                        StatusText::errorWords(status.error)));
+        }
+    };
+    auto apply = [&](const QVariantMap &properties) { judge(status.apply(properties)); };
+    connect(&m_daemon, &DaemonClient::propertiesChanged, &loop, apply);
+    connect(&m_daemon, &DaemonClient::statusRead, &loop, apply);
+    connect(&m_daemon, &DaemonClient::vanished, &loop, [&] {
+        finish(NotRunning, QStringLiteral("the daemon left the bus"));
+    });
+    QTimer again;
+    connect(&again, &QTimer::timeout, &m_daemon, &DaemonClient::requestStatus);
+    again.start(ARM_REREAD_MS);
+    QTimer::singleShot(timeoutSeconds * 1000, &loop, [&] {
+        finish(Failed, QStringLiteral("not armed within %1 s; the rehearsal may still be running "
+                                      "(see \"kirta-update-ctl status\")")
+                               .arg(timeoutSeconds));
+    });
+    // Arming may have ended before the first signal could reach us.
+    m_daemon.requestStatus();
+    loop.exec();
+
+    if (result == Done) {
+        m_out << "Armed: "
+              << (status.targetRelease.isEmpty() ? QStringLiteral("the update")
+                                                 : QStringLiteral("release ") + status.targetRelease)
+              << " is installed at the next restart.\n";
+        m_out.flush();
+    } else {
+        m_err << "kirta-update-ctl: not armed: " << why << ".\n";
+        m_err.flush();
+    }
+    return result;
+}
+
+int UpdateCtl::disarm()
+{
+    const QDBusReply<int> reply = m_daemon.methods().disableUpgradeOnReboot();
+    if (!reply.isValid())
+        return callFailed(QStringLiteral("disarming"), reply.error());
+    const int answer = reply.value();
+    if (StatusText::disarmDone(answer)) {
+        m_out << (answer == 11 ? "Nothing was armed.\n"
+                               : "Disarmed: the update is not installed at the next restart.\n");
+        m_out.flush();
+        return Done;
+    }
+    m_err << "kirta-update-ctl: not disarmed (" << answer << "): " << StatusText::disarmWords(answer)
+          << ".\n";
+    m_err.flush();
+    return Failed;
+}
+
+int UpdateCtl::clearResult()
+{
+    // The result of a minor upgrade is one of two stamps: type 0 "failed",
+    // type 1 "successful". Types 2 and 3 belong to the major-release tool.
+    const struct {
+        int type;
+        const char *name;
+    } stamps[] = {{0, "unsuccessful"}, {1, "successful"}};
+    bool removed = false;
+    for (const auto &stamp : stamps) {
+        const QDBusReply<int> reply = m_daemon.methods().removeUpgradeResultStamp(stamp.type);
+        if (!reply.isValid())
+            return callFailed(QStringLiteral("clearing the result"), reply.error());
+        if (reply.value() == 0) {
+            removed = true;
+        } else if (reply.value() != 1) {
+            m_err << "kirta-update-ctl: the \"" << stamp.name << "\" result could not be removed ("
+                  << reply.value() << ").\n";
+            m_err.flush();
+            return Failed;
+        }
+    }
+    m_out << (removed ? "Cleared the result of the last offline upgrade.\n" : "No result to clear.\n");
+    m_out.flush();
+    return Done;
+}

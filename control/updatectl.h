@@ -1,0 +1,42 @@
+#pragma once
+
+#include "daemonclient.h"
+#include "statussnapshot.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTextStream>
+
+// The administrator's command: one run of `kirta-update-ctl COMMAND ...`.
+class UpdateCtl : public QObject
+{
+    Q_OBJECT
+public:
+    enum ExitCode { Done = 0, Failed = 1, Usage = 2, NotRunning = 3 };
+
+    UpdateCtl(QTextStream &out, QTextStream &err, QObject *parent = nullptr);
+
+    // Runs the command named first in `arguments` (program name excluded)
+    // and answers the exit code.
+    int run(const QStringList &arguments);
+
+    static QString usage();
+
+private:
+    int status(bool json);
+    int watch(bool json);
+    int arm(int timeoutSeconds);
+    int disarm();
+    int clearResult();
+
+    int usageError(const QString &message);
+    // Exit code for a call the daemon did not answer.
+    int callFailed(const QString &what, const QDBusError &error);
+    bool readStatus(StatusSnapshot *status);
+    int waitUntilArmed(const StatusSnapshot &before, int timeoutSeconds);
+    void printChanges(const QStringList &changed, const StatusSnapshot &status, bool json);
+
+    QTextStream &m_out;
+    QTextStream &m_err;
+    DaemonClient m_daemon;
+};

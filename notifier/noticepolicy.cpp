@@ -1,0 +1,75 @@
+#include "noticepolicy.h"
+
+#include <QCoreApplication>
+
+namespace {
+QString release(const StatusSnapshot &status)
+{
+    return status.targetRelease.isEmpty()
+            ? QCoreApplication::translate("NoticePolicy", "The update")
+            : QCoreApplication::translate("NoticePolicy", "Release %1").arg(status.targetRelease);
+}
+} // namespace
+
+QList<NoticePolicy::Notice> NoticePolicy::update(const StatusSnapshot &status, qint64 now)
+{
+    QList<Notice> notices;
+
+    if (status.armed && (!m_armedTold || status.targetRelease != m_armedRelease)) {
+        m_armedTold = true;
+        m_armedRelease = status.targetRelease;
+        Notice notice{Notice::Armed,
+                      QCoreApplication::translate("NoticePolicy",
+                                                  "Updates will be installed at the next restart"),
+                      QString()};
+        if (status.deadlinePassed(now)) {
+            notice.body = QCoreApplication::translate(
+                                  "NoticePolicy",
+                                  "%1 was armed because its deadline has passed. Save your work "
+                                  "and restart soon.")
+                                  .arg(release(status));
+            notice.urgent = true;
+        } else if (status.forced) {
+            notice.body = QCoreApplication::translate("NoticePolicy",
+                                                      "%1 was armed by forced mode. Save your "
+                                                      "work and restart soon.")
+                                  .arg(release(status));
+            notice.urgent = true;
+        } else {
+            notice.body = QCoreApplication::translate("NoticePolicy",
+                                                      "%1 is downloaded and is installed when the "
+                                                      "computer restarts.")
+                                  .arg(release(status));
+        }
+        notices << notice;
+    } else if (!status.armed && m_armedTold && status.stateName == QLatin1String("ready")) {
+        // Disarmed by someone: the daemon still has the update but it is no
+        // longer armed. A restarting daemon does not pass through here.
+        m_armedTold = false;
+        notices << Notice{Notice::Disarmed, QString(), QString()};
+    }
+
+    if (status.lastResult != m_resultTold) {
+        m_resultTold = status.lastResult;
+        if (status.lastResult == QLatin1String("successful")) {
+            notices << Notice{Notice::Result,
+                              QCoreApplication::translate("NoticePolicy", "Updates installed"),
+                              QCoreApplication::translate(
+                                      "NoticePolicy",
+                                      "The updates were installed at the last restart."),
+                              1};
+        } else if (status.lastResult == QLatin1String("unsuccessful")) {
+            notices << Notice{Notice::Result,
+                              QCoreApplication::translate("NoticePolicy",
+                                                          "The update could not be installed"),
+                              QCoreApplication::translate(
+                                      "NoticePolicy",
+                                      "Installing the updates at the last restart failed. The "
+                                      "administrator can find why in the system journal."),
+                              0, true};
+        } else {
+            notices << Notice{Notice::ResultCleared, QString(), QString()};
+        }
+    }
+    return notices;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "statussnapshot.h"
+
+#include <QList>
+#include <QString>
+
+// Decides what the desktop is told about the daemon's status. Everything the
+// user has not been told in this session is news once: an upgrade armed, a
+// result of the last offline upgrade (also when it is already there at
+// login). A daemon that restarts and finds its upgrade armed again tells
+// nothing new.
+class NoticePolicy
+{
+public:
+    struct Notice
+    {
+        enum Kind { Armed, Disarmed, Result, ResultCleared };
+        Kind kind;
+        QString summary;
+        QString body;
+        // For Result: the type removeUpgradeResultStamp takes to clear it.
+        int stampType = -1;
+        bool urgent = false;
+    };
+
+    // The notices for the status as it is now; `now` in UNIX seconds.
+    QList<Notice> update(const StatusSnapshot &status, qint64 now);
+
+private:
+    bool m_armedTold = false;
+    QString m_armedRelease;
+    QString m_resultTold = QStringLiteral("none");
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "daemonclient.h"
+#include "noticepolicy.h"
+#include "statussnapshot.h"
+
+#include <QDBusConnection>
+#include <QObject>
+
+// Follows the daemon on the system bus and tells the desktop through
+// org.freedesktop.Notifications on the session bus.
+class UpdateNotifier : public QObject
+{
+    Q_OBJECT
+public:
+    UpdateNotifier(const QDBusConnection &systemBus, const QDBusConnection &sessionBus,
+                   QObject *parent = nullptr);
+
+    void start();
+
+private Q_SLOTS:
+    void onActionInvoked(uint id, const QString &action);
+    void onNotificationClosed(uint id, uint reason);
+
+private:
+    void tell();
+    uint notify(const NoticePolicy::Notice &notice, uint replaces);
+    void close(uint id);
+
+    DaemonClient m_daemon;
+    QDBusConnection m_session;
+    StatusSnapshot m_status;
+    NoticePolicy m_policy;
+    uint m_armedNotice = 0;
+    uint m_resultNotice = 0;
+    int m_resultStampType = -1;
+};

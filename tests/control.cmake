@@ -1,0 +1,21 @@
+# The administrator's command and the desktop notices, against a stand-in of
+# the daemon's object generated from the installed interface file.
+set(status_xml ${PROJECT_SOURCE_DIR}/data/os.kirtalinux.zun.kirtaupdateservice.Status.xml)
+qt5_add_dbus_adaptor(standin_sources ${status_xml} statusstandin.h StatusStandIn
+    statusadaptor StatusAdaptor)
+add_library(kirta-status-standin STATIC statusstandin.cpp ${standin_sources})
+target_include_directories(kirta-status-standin PUBLIC
+    ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR})
+target_link_libraries(kirta-status-standin PUBLIC Qt5::Core Qt5::DBus)
+
+kirta_add_test(tst_updatectl SOURCES tst_updatectl.cpp LIBS kirta-status-standin)
+add_dependencies(tst_updatectl kirta-update-ctl)
+
+kirta_add_test(tst_notifier SOURCES tst_notifier.cpp LIBS kirta-status-standin)
+add_dependencies(tst_notifier kirta-update-notifier)
+
+add_test(NAME tst_updatectl_completion_shellcheck
+    COMMAND shellcheck -s bash ${PROJECT_SOURCE_DIR}/data/kirta-update-ctl.bash-completion)
+
+kirta_add_test(tst_updatectl_daemon SOURCES tst_updatectl_daemon.cpp DAEMON_BINARY)
+add_dependencies(tst_updatectl_daemon kirta-update-ctl)

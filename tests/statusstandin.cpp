@@ -1,0 +1,78 @@
+#include "statusstandin.h"
+
+#include "statusadaptor.h"
+
+#include <QDBusMessage>
+
+namespace {
+const char *const SERVICE = "os.kirtalinux.zun.kirtaupdateservice";
+const char *const PATH = "/os/kirtalinux/zun/kirtaupdateservice";
+const char *const STATUS_INTERFACE = "os.kirtalinux.zun.kirtaupdateservice.Status";
+} // namespace
+
+StatusStandIn::StatusStandIn(QObject *parent)
+    : QObject(parent)
+    , m_bus(QString())
+{
+    new StatusAdaptor(this);
+    set({{QStringLiteral("State"), 1},
+         {QStringLiteral("StateName"), QStringLiteral("no-updates")},
+         {QStringLiteral("Error"), -1},
+         {QStringLiteral("TargetRelease"), QString()},
+         {QStringLiteral("Deadline"), qint64(0)},
+         {QStringLiteral("Forced"), false},
+         {QStringLiteral("Armed"), false},
+         {QStringLiteral("Packages"), QStringList()},
+         {QStringLiteral("LastCheck"), qint64(0)},
+         {QStringLiteral("LastResult"), QStringLiteral("none")}});
+}
+
+bool StatusStandIn::publish(QDBusConnection bus)
+{
+    m_bus = bus;
+    return m_bus.registerObject(QLatin1String(PATH), this,
+                                QDBusConnection::ExportAdaptors | QDBusConnection::ExportAllSlots)
+            && m_bus.registerService(QLatin1String(SERVICE));
+}
+
+void StatusStandIn::withdraw()
+{
+    m_bus.unregisterService(QLatin1String(SERVICE));
+    m_bus.unregisterObject(QLatin1String(PATH));
+}
+
+void StatusStandIn::set(const QVariantMap &properties)
+{
+    for (auto it = properties.constBegin(); it != properties.constEnd(); ++it)
+        setProperty(it.key().toLatin1().constData(), it.value());
+}
+
+void StatusStandIn::change(const QVariantMap &properties)
+{
+    set(properties);
+    QDBusMessage signal = QDBusMessage::createSignal(
+            QLatin1String(PATH), QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("PropertiesChanged"));
+    signal << QLatin1String(STATUS_INTERFACE) << properties << QStringList();
+    m_bus.send(signal);
+}
+
+int StatusStandIn::enableUpgradeOnReboot()
+{
+    calls << QStringLiteral("enableUpgradeOnReboot");
+    if (onEnable)
+        onEnable();
+    return enableAnswer;
+}
+
+int StatusStandIn::disableUpgradeOnReboot()
+{
+    calls << QStringLiteral("disableUpgradeOnReboot");
+    return disableAnswer;
+}
+
+int StatusStandIn::removeUpgradeResultStamp(int type)
+{
+    calls << QStringLiteral("removeUpgradeResultStamp %1").arg(type);
+    return stampAnswers.value(type, 1);
+}

@@ -1,0 +1,164 @@
+#include "privatebus.h"
+#include "statusstandin.h"
+#include "toolenvironment.h"
+#include "waituntil.h"
+
+#include <QDateTime>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// kirta-update-notifier runs as a child between two private buses: on the
+// system bus a stand-in of the daemon's object in this process, on the
+// session bus python3-dbusmock's notification daemon, whose call log is what
+// the desktop would have shown.
+
+namespace {
+const int WAIT_MS = 20000;
+const char *const NOTIFICATIONS = "org.freedesktop.Notifications";
+const QString ARMED_SUMMARY = QStringLiteral("Updates will be installed at the next restart");
+} // namespace
+
+class TestNotifier : public QObject
+{
+    Q_OBJECT
+
+    PrivateBus systemBus;
+    PrivateBus sessionBus{"DBUS_SESSION_BUS_ADDRESS"};
+    QTemporaryDir dir;
+    QProcess notificationDaemon;
+    QProcess notifier;
+    StatusStandIn *daemon = nullptr;
+
+    // The notices shown and closed so far, without the log's time stamps
+    // and the hints.
+    QStringList notices()
+    {
+        QFile log(dir.filePath(QStringLiteral("notifications.log")));
+        if (!log.open(QIODevice::ReadOnly))
+            return {};
+        QStringList calls;
+        const QRegularExpression call(
+                QStringLiteral("^[0-9.]+ ((Notify|CloseNotification) .*?)( \\{.*\\} -?\\d+)?$"));
+        for (const QString &line : QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch match = call.match(line);
+            if (match.hasMatch())
+                calls << match.captured(1);
+        }
+        return calls;
+    }
+
+    bool noticesBecome(const QStringList &expected)
+    {
+        return waitUntil([&] { return notices().size() >= expected.size(); }, WAIT_MS)
+                && notices() == expected;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        QVERIFY2(systemBus.start(), qPrintable(systemBus.errorString()));
+        QVERIFY2(sessionBus.start(), qPrintable(sessionBus.errorString()));
+        daemon = new StatusStandIn(this);
+        daemon->set({{"State", 4},
+                     {"StateName", "ready"},
+                     {"TargetRelease", "12.4"},
+                     {"LastResult", "unsuccessful"}});
+        QVERIFY(daemon->publish(
+                QDBusConnection::connectToBus(systemBus.address(), QStringLiteral("standin"))));
+
+        notificationDaemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        notificationDaemon.start(QStringLiteral("/usr/bin/python3"),
+                                 {"-m", "dbusmock", "--template", "notification_daemon", "-l",
+                                  dir.filePath(QStringLiteral("notifications.log"))});
+        const QDBusConnection session
+                = QDBusConnection::connectToBus(sessionBus.address(), QStringLiteral("session"));
+        KIRTA_WAIT_VERIFY(session.interface()->isServiceRegistered(NOTIFICATIONS).value(), WAIT_MS);
+    }
+
+    void cleanupTestCase()
+    {
+        notifier.kill();
+        notifier.waitForFinished();
+        notificationDaemon.terminate();
+        notificationDaemon.waitForFinished();
+    }
+
+    // One session: what is told at login, on each event, and what is not.
+    void session()
+    {
+        notifier.setProcessEnvironment(
+                activationToolEnvironment(QProcessEnvironment::systemEnvironment()));
+        notifier.setProcessChannelMode(QProcess::ForwardedChannels);
+        notifier.start(qEnvironmentVariable("KIRTA_BIN_DIR") + QStringLiteral("/kirta-update-notifier"),
+                       QStringList());
+
+        // A failed upgrade found at login is told once, with an action that
+        // clears it.
+        QStringList expected{
+                "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"The update could "
+                "not be installed\" \"Installing the updates at the last restart failed. The "
+                "administrator can find why in the system journal.\" [\"clear\", \"Clear\"]"};
+        QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
+
+        daemon->change({{"State", 5}, {"StateName", "activated"}, {"Armed", true}});
+        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"" + ARMED_SUMMARY
+                        + "\" \"Release 12.4 is downloaded and is installed when the computer "
+                          "restarts.\" []";
+        QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
+
+        // Nothing new: a signal repeating a value, another property, and a
+        // daemon that restarts and finds its upgrade armed again.
+        daemon->change({{"Armed", true}});
+        daemon->change({{"LastCheck", QDateTime::currentSecsSinceEpoch()}});
+        daemon->withdraw();
+        daemon->set({{"State", -1}, {"StateName", "unknown"}, {"Armed", false}});
+        const int reads = daemon->reads;
+        QVERIFY(daemon->publish(
+                QDBusConnection::connectToBus(systemBus.address(), QStringLiteral("standin"))));
+        KIRTA_WAIT_VERIFY(daemon->reads > reads, WAIT_MS);
+        daemon->change({{"State", 3}, {"StateName", "downloading"}});
+        daemon->change({{"State", 5}, {"StateName", "activated"}, {"Armed", true}});
+
+        // Disarmed: the notice goes away.
+        daemon->change({{"State", 4}, {"StateName", "ready"}, {"Armed", false}});
+        expected << "CloseNotification 2";
+        QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
+
+        // The deadline arms it.
+        daemon->change({{"Deadline", QDateTime::currentSecsSinceEpoch() - 60}});
+        daemon->change({{"State", 6}, {"StateName", "forced"}, {"Armed", true}});
+        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"" + ARMED_SUMMARY
+                        + "\" \"Release 12.4 was armed because its deadline has passed. Save "
+                          "your work and restart soon.\" []";
+        QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
+
+        // The user clears the failed result from its notice.
+        QDBusMessage invoke = QDBusMessage::createMethodCall(
+                NOTIFICATIONS, "/org/freedesktop/Notifications", "org.freedesktop.DBus.Mock",
+                "EmitSignal");
+        invoke << NOTIFICATIONS << "ActionInvoked" << "us" << QVariantList{uint(1), "clear"};
+        const QDBusMessage reply = QDBusConnection(QStringLiteral("session")).call(invoke);
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        KIRTA_WAIT_VERIFY(!daemon->calls.isEmpty(), WAIT_MS);
+        QCOMPARE(daemon->calls, QStringList{"removeUpgradeResultStamp 0"});
+        daemon->change({{"LastResult", "none"}});
+        expected << "CloseNotification 1";
+        QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
+
+        // A later successful upgrade is news again.
+        daemon->change({{"LastResult", "successful"}});
+        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"Updates "
+                    "installed\" \"The updates were installed at the last restart.\" [\"clear\", "
+                    "\"Clear\"]";
+        QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
+
+        QCOMPARE(notifier.state(), QProcess::Running);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestNotifier)
+#include "tst_notifier.moc"

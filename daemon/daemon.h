@@ -8,9 +8,9 @@
 #include <QObject>
 #include <QStringList>
 
+class ChildProcess;
 class Controller;
 class QFileSystemWatcher;
-class QProcess;
 class QThread;
 class QTimer;
 class SettingsController;
@@ -140,6 +140,11 @@ private:
     int m_runStage(const QStringList &arguments, int failureCode);
     // Ends a stage run that outlived its wait, so the runner is free again.
     void m_stopStaleStage();
+    // True while the detached download is still the process it started as.
+    bool m_isDownloadRunning() const;
+    // Process groups and sessions the daemon started that may still hold
+    // the package lock: the stage runner's latest run and the download.
+    QList<qint64> m_ownProcessGroups() const;
     // A download that could not even start counts as a failed download.
     void m_downloadFailed();
     // Forced mode downloads at once; otherwise after a new random delay.
@@ -166,8 +171,7 @@ private:
     QTimer *m_checkMajorInstalledTimer = nullptr;
     QTimer *m_checkMajorReportTimer = nullptr;
     QTimer *m_checkConnectionTimer = nullptr;
-    QProcess *m_commonProcess = nullptr;
-    QProcess *m_psProcess = nullptr;
+    ChildProcess *m_commonProcess = nullptr;
     QStringList m_upgradableList;
     QFileSystemWatcher *m_configWatcher = nullptr;
     Logger m_logger;
@@ -183,6 +187,9 @@ private:
     bool upgradeMustBeEnabled = false;
     bool m_firstBlockPassed = false;
     qint64 m_pid = -1;
+    // Start time and session of the download m_pid names.
+    quint64 m_downloadStartTime = 0;
+    qint64 m_downloadSession = 0;
     bool m_forcedMode = false;
     int m_currentError = -1;
     Controller *m_controller = nullptr;

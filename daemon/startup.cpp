@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "constants.h"
 #include "daemon.h"
 #include "settingscontroller.h"
@@ -5,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileSystemWatcher>
-#include <QProcess>
 #include <QThread>
 #include <QTimer>
 
@@ -16,7 +16,7 @@ Daemon::Daemon(QObject *parent)
     , m_triggerChecker(SERVICE_SCRIPT_PATH, &m_logger, nullptr)
 {
     m_settingsController->setLogger(&m_logger);
-    m_commonProcess = new QProcess(this);
+    m_commonProcess = new ChildProcess(this);
     m_commonProcess->setProgram(SERVICE_SCRIPT_PATH);
     // The stage program's own words end up in the daemon's journal.
     m_commonProcess->setProcessChannelMode(QProcess::ForwardedChannels);
@@ -25,8 +25,6 @@ Daemon::Daemon(QObject *parent)
     m_waitDownloadProcTimer = new QTimer(this);
     connect(m_waitDownloadProcTimer, &QTimer::timeout, this, &Daemon::checkDownloadIsFinished);
     m_waitDownloadProcTimer->setInterval(5000);
-    m_psProcess = new QProcess(this);
-    m_psProcess->setProgram(PS_PROGRAM);
 }
 
 Daemon::~Daemon()

@@ -164,7 +164,7 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
         m_logger.debug(where, QStringLiteral("stopChecking = true"));
         m_checkUpdatesTimer->stop();
         if (m_task == toInt(CurrentTask::Error) && breakLock) {
-            AptKiller aptKiller(&m_logger);
+            AptKiller aptKiller(&m_logger, m_ownProcessGroups());
             connect(&aptKiller, &AptKiller::cleanCache, this, &Daemon::cleanCacheByScript);
             aptKiller.killApt();
         }

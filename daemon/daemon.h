@@ -145,6 +145,8 @@ private:
     // Process groups and sessions the daemon started that may still hold
     // the package lock: the stage runner's latest run and the download.
     QList<qint64> m_ownProcessGroups() const;
+    // After an upgrade at reboot: the next download gets a deadline of its own.
+    void m_clearUpgradeDeadlines();
     // A download that could not even start counts as a failed download.
     void m_downloadFailed();
     // Forced mode downloads at once; otherwise after a new random delay.

@@ -3,6 +3,7 @@
 #include "daemon.h"
 #include "settingscontroller.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileSystemWatcher>
@@ -42,10 +43,16 @@ void Daemon::start()
 {
     m_logger.debug(QStringLiteral("void Daemon::start()"));
     tryToCreateAppDirs();
+    // The frozen copy is consumed by the first start after the upgrade at
+    // reboot, so this holds once per upgrade, whatever its outcome.
+    const bool afterUpgradeAtReboot = QFile::exists(SETTINGS_COPY_PATH)
+            && (QFile::exists(MINOR_SUCCESS_STAMP_PATH) || QFile::exists(MINOR_FAIL_STAMP_PATH));
     if (isUpgradeStampPresent()) {
         m_logger.info(QStringLiteral("Copy config must be removed"));
         removeConfigCopyAndOverriteOriginal();
     }
+    if (afterUpgradeAtReboot)
+        m_clearUpgradeDeadlines();
     const QString settingsPath = loadSettings(false);
     areWeAfterMinorUpgrade();
 
@@ -64,6 +71,22 @@ void Daemon::start()
     setTimerMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second,
                     KEY_T_CHECK);
     QTimer::singleShot(100, this, &Daemon::checkUpdates);
+}
+
+void Daemon::m_clearUpgradeDeadlines()
+{
+    // The deadline and the retry stamp belonged to the upgrade just done: kept,
+    // they would arm the next download at once and, should the upgrade fail
+    // again, repeat it at every reboot.
+    m_settingsController->load();
+    Params params = m_settingsController->params();
+    if (!params.upgrade_time_stamp.second.isValid() && !params.retry_time_stamp.second.isValid())
+        return;
+    params.upgrade_time_stamp.second = QDateTime();
+    params.retry_time_stamp.second = QDateTime();
+    m_settingsController->setParams(params);
+    m_settingsController->sync();
+    m_logger.info(QStringLiteral("Upgrade at reboot done, its deadline and retry stamp cleared"));
 }
 
 void Daemon::tryToCreateAppDirs()

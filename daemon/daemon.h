@@ -160,8 +160,13 @@ private:
     // setNoUpdates; `breakLock` false never terminates the holder of the
     // package lock when the clean fails.
     void m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce, bool breakLock);
-    // Interval of `timer` set from minutes, warning when clamped.
-    void setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what);
+    // Interval of `timer` set from minutes, at least `minMinutes`, warning
+    // when bounded.
+    void setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what,
+                         qint64 minMinutes = 0);
+    // The periodic checks run the package tool or read the deadline: at
+    // most once a minute, so that 0 is no tight loop.
+    static constexpr qint64 MIN_CHECK_PERIOD_MINUTES = 1;
     // Keeps the configuration file watched after a replace-by-rename.
     void rewatchConfigFile();
 

@@ -69,7 +69,7 @@ void Daemon::start()
     m_checkMajorInstalledTimer->start();
 
     setTimerMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second,
-                    KEY_T_CHECK);
+                    KEY_T_CHECK, MIN_CHECK_PERIOD_MINUTES);
     QTimer::singleShot(100, this, &Daemon::checkUpdates);
 }
 

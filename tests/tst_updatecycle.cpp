@@ -143,15 +143,30 @@ private Q_SLOTS:
         KIRTA_WAIT_VERIFY(peer.task() == int(CurrentTask::WaitingForConnection), 3000);
         QCOMPARE(daemon.getCurrentStateAsString(), QStringLiteral("wait-for-connection"));
         QCOMPARE(tree.standInCalls(QStringLiteral("ping")).first(),
-                 QStringLiteral("192.0.2.7 -c3 -i0.1 -W0.1"));
+                 QStringLiteral("192.0.2.7 -c3 -i0.2 -W2"));
         QVERIFY(stageCalls().isEmpty());
 
+        // Failed probes back off from 5 s to at most 5 minutes.
+        QList<int> intervals {peer.checkConnectionTimer()->interval()};
+        for (int retry = 0; retry < 7; ++retry) {
+            daemon.restartTaskByConnection();
+            intervals << peer.checkConnectionTimer()->interval();
+        }
+        QCOMPARE(intervals,
+                 (QList<int> {5000, 10000, 20000, 40000, 80000, 160000, 300000, 300000}));
+
         tree.setStandInExitCode(QStringLiteral("ping"), 0);
+        daemon.restartTaskByConnection();
         KIRTA_WAIT_VERIFY(!stageCalls().isEmpty(), 8000);
         QCOMPARE(stageCalls(), QStringList {"update 1"});
         QCOMPARE(peer.task(), int(CurrentTask::WaitingForUpdates));
         QVERIFY(!peer.checkConnectionTimer()->isActive());
         QCOMPARE(log().count(QStringLiteral("m_logicalTask == CurrentTask::WaitingForUpdates")), 1);
+
+        // The next loss of connection starts from 5 s again.
+        tree.setStandInExitCode(QStringLiteral("ping"), 1);
+        QVERIFY(!daemon.checkConnection());
+        QCOMPARE(peer.checkConnectionTimer()->interval(), 5000);
     }
 
     void passedDeadlineArmsInOrder()

@@ -35,6 +35,8 @@ ChildProcess::Ending ChildProcess::run(int waitMs, Overrun overrun, QIODevice::O
     if (m_ending == Ending::Running)
         end();
     m_group = 0;
+    QElapsedTimer elapsed;
+    elapsed.start();
     start(mode);
     if (!waitForStarted(waitMs) && state() == QProcess::NotRunning) {
         m_ending = Ending::FailedToStart;
@@ -42,7 +44,8 @@ ChildProcess::Ending ChildProcess::run(int waitMs, Overrun overrun, QIODevice::O
     }
     m_group = processId();
     m_ending = Ending::Running;
-    if (state() == QProcess::NotRunning || waitForFinished(waitMs)
+    const int left = waitMs < 0 ? -1 : int(qMax<qint64>(0, waitMs - elapsed.elapsed()));
+    if (state() == QProcess::NotRunning || waitForFinished(left)
         || state() == QProcess::NotRunning) {
         m_ending = m_endingOfFinished();
         return m_ending;
@@ -62,6 +65,12 @@ ChildProcess::Ending ChildProcess::end()
         kill();
         waitForFinished(m_graceMs);
         m_ending = Ending::TimedOutKilled;
+        return m_ending;
+    }
+    // Once the program has been reaped, its group id may only be signalled
+    // while members are left: without any it could be reused by others.
+    if (state() == QProcess::NotRunning && !ProcessInfo::groupAlive(m_group)) {
+        m_ending = m_endingOfFinished();
         return m_ending;
     }
     QElapsedTimer elapsed;

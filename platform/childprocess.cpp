@@ -85,6 +85,8 @@ ChildProcess::Ending ChildProcess::end()
     ::kill(pid_t(-m_group), SIGKILL);
     if (state() != QProcess::NotRunning)
         waitForFinished(m_graceMs);
+    // SIGKILL is not refused, but it takes effect a moment later.
+    m_waitGroupGone(m_graceMs);
     m_ending = Ending::TimedOutKilled;
     return m_ending;
 }

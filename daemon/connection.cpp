@@ -1,8 +1,7 @@
+#include "childprocess.h"
 #include "constants.h"
 #include "daemon.h"
 #include "settingscontroller.h"
-
-#include "childprocess.h"
 
 #include <QTimer>
 

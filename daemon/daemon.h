@@ -142,8 +142,8 @@ private:
     void m_stopStaleStage();
     // True while the detached download is still the process it started as.
     bool m_isDownloadRunning() const;
-    // Process groups and sessions the daemon started that may still hold
-    // the package lock: the stage runner's latest run and the download.
+    // Process groups and sessions of the daemon's runs still going that may
+    // hold the package lock: a stage run left after its wait, the download.
     QList<qint64> m_ownProcessGroups() const;
     // After an upgrade at reboot: the next download gets a deadline of its own.
     void m_clearUpgradeDeadlines();

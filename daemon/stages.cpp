@@ -2,6 +2,7 @@
 #include "constants.h"
 #include "daemon.h"
 
+#include <algorithm>
 #include <unistd.h>
 
 namespace {
@@ -40,12 +41,20 @@ int Daemon::m_runStage(const QStringList &arguments, int failureCode)
 
 QList<qint64> Daemon::m_ownProcessGroups() const
 {
+    // Only runs still going: the id of a group or session that has ended may
+    // since name someone else's.
     QList<qint64> groups;
-    for (const qint64 group : {m_commonProcess->processGroup(), m_downloadSession}) {
-        // Never the daemon's own group or session, which hold it as well.
-        if (group > 1 && group != qint64(::getpgrp()) && group != qint64(::getsid(0)))
-            groups << group;
-    }
+    if (m_commonProcess->ending() == ChildProcess::Ending::Running)
+        groups << m_commonProcess->processGroup();
+    if (m_isDownloadRunning())
+        groups << m_downloadSession;
+    // Never the daemon's own group or session, which hold it as well.
+    groups.erase(std::remove_if(groups.begin(), groups.end(),
+                                [](qint64 group) {
+                                    return group <= 1 || group == qint64(::getpgrp())
+                                            || group == qint64(::getsid(0));
+                                }),
+                 groups.end());
     return groups;
 }
 

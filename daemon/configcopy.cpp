@@ -34,7 +34,10 @@ void Daemon::makeConfigCopy()
     }
     // Arming goes on without the copy, but the configuration is then not
     // frozen for the upgrade at boot: say so.
-    if (!QFile::copy(SETTINGS_PATH, SETTINGS_COPY_PATH))
+    // Synced: the boot after arming restores the configuration from it.
+    QFile original(SETTINGS_PATH);
+    if (!original.open(QIODevice::ReadOnly)
+        || !writeFileAtomically(SETTINGS_COPY_PATH, original.readAll()))
         m_logger.error(
                 QStringLiteral("Cannot copy %1 to %2").arg(SETTINGS_PATH, SETTINGS_COPY_PATH));
     m_logger.info(QStringLiteral("Create config copy"));

@@ -1,9 +1,19 @@
+#include "childprocess.h"
 #include "constants.h"
 #include "daemon.h"
 #include "settingscontroller.h"
 
-#include <QProcess>
 #include <QTimer>
+
+namespace {
+// Three probes 0.2 s apart; without any answer ping waits 2 s more, so a
+// slow link (satellite, mobile) still answers in time.
+constexpr int PING_WAIT_MSEC = 5000;
+// While there is no connection the probe is repeated, each time after twice
+// the wait before, from 5 s up to 5 minutes.
+constexpr int CONNECTION_RETRY_FIRST_MSEC = 5000;
+constexpr int CONNECTION_RETRY_MAX_MSEC = 300000;
+} // namespace
 
 bool Daemon::ping()
 {
@@ -11,13 +21,11 @@ bool Daemon::ping()
     const QString host = m_settingsController->params().host_to_ping.second;
     m_logger.debug(where, QStringLiteral("m_hostToPing = ") + host);
 
-    QProcess process;
+    ChildProcess process;
     process.setProgram(PING_PATH);
     process.setArguments(
-            {host, QStringLiteral("-c3"), QStringLiteral("-i0.1"), QStringLiteral("-W0.1")});
-    process.start(QIODevice::ReadWrite);
-    const bool finished = process.waitForFinished(2000);
-    if (!finished || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+            {host, QStringLiteral("-c3"), QStringLiteral("-i0.2"), QStringLiteral("-W2")});
+    if (process.run(PING_WAIT_MSEC) != ChildProcess::Ending::Exited || process.exitCode() != 0) {
         m_logger.error(QStringLiteral("An attempt to ping '%1' failed").arg(host));
         return false;
     }
@@ -43,11 +51,16 @@ bool Daemon::checkConnection()
         m_logger.debug(where, QStringLiteral("!m_checkConnectionTimer"));
         m_checkConnectionTimer = new QTimer(this);
         connect(m_checkConnectionTimer, &QTimer::timeout, this, &Daemon::restartTaskByConnection);
-        m_checkConnectionTimer->setInterval(5000);
     }
     if (!m_checkConnectionTimer->isActive()) {
         m_logger.debug(where, QStringLiteral("!m_checkConnectionTimer->isActive()"));
+        m_checkConnectionTimer->setInterval(CONNECTION_RETRY_FIRST_MSEC);
         m_checkConnectionTimer->start();
+    } else {
+        // Each probe holds the event loop: an offline machine is probed
+        // ever more rarely, not every 5 s for good.
+        m_checkConnectionTimer->setInterval(
+                qMin(m_checkConnectionTimer->interval() * 2, CONNECTION_RETRY_MAX_MSEC));
     }
     return false;
 }

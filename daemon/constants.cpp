@@ -31,7 +31,6 @@ const QString SYS_UPDATE_SYMLINK = KIRTA_PATH("/system-update");
 const QString SERVICE_SCRIPT_PATH = KIRTA_PATH("/usr/sbin/kirta-update-service");
 const QString APT_PATH = KIRTA_PATH("/usr/bin/apt");
 const QString PING_PATH = KIRTA_PATH("/usr/bin/ping");
-const QString PS_PROGRAM = QStringLiteral("ps");
 const QString LSOF_PATH = KIRTA_PATH("/usr/bin/lsof");
 const QString IMITATION_PROGRAM_PATH = KIRTA_PATH("/usr/bin/kirta-update-modern");
 const QString SNAPSHOTS_MANAGER_PATH = KIRTA_PATH("/usr/sbin/kirta-snapshots-manager");

@@ -33,7 +33,6 @@ extern const QString SYS_UPDATE_SYMLINK;
 extern const QString SERVICE_SCRIPT_PATH;
 extern const QString APT_PATH;
 extern const QString PING_PATH;
-extern const QString PS_PROGRAM;
 extern const QString LSOF_PATH;
 extern const QString IMITATION_PROGRAM_PATH;
 extern const QString SNAPSHOTS_MANAGER_PATH;

@@ -8,9 +8,9 @@
 #include <QObject>
 #include <QStringList>
 
+class ChildProcess;
 class Controller;
 class QFileSystemWatcher;
-class QProcess;
 class QThread;
 class QTimer;
 class SettingsController;
@@ -140,6 +140,13 @@ private:
     int m_runStage(const QStringList &arguments, int failureCode);
     // Ends a stage run that outlived its wait, so the runner is free again.
     void m_stopStaleStage();
+    // True while the detached download is still the process it started as.
+    bool m_isDownloadRunning() const;
+    // Process groups and sessions of the daemon's runs still going that may
+    // hold the package lock: a stage run left after its wait, the download.
+    QList<qint64> m_ownProcessGroups() const;
+    // After an upgrade at reboot: the next download gets a deadline of its own.
+    void m_clearUpgradeDeadlines();
     // A download that could not even start counts as a failed download.
     void m_downloadFailed();
     // Forced mode downloads at once; otherwise after a new random delay.
@@ -153,8 +160,13 @@ private:
     // setNoUpdates; `breakLock` false never terminates the holder of the
     // package lock when the clean fails.
     void m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce, bool breakLock);
-    // Interval of `timer` set from minutes, warning when clamped.
-    void setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what);
+    // Interval of `timer` set from minutes, at least `minMinutes`, warning
+    // when bounded.
+    void setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what,
+                         qint64 minMinutes = 0);
+    // The periodic checks run the package tool or read the deadline: at
+    // most once a minute, so that 0 is no tight loop.
+    static constexpr qint64 MIN_CHECK_PERIOD_MINUTES = 1;
     // Keeps the configuration file watched after a replace-by-rename.
     void rewatchConfigFile();
 
@@ -166,8 +178,7 @@ private:
     QTimer *m_checkMajorInstalledTimer = nullptr;
     QTimer *m_checkMajorReportTimer = nullptr;
     QTimer *m_checkConnectionTimer = nullptr;
-    QProcess *m_commonProcess = nullptr;
-    QProcess *m_psProcess = nullptr;
+    ChildProcess *m_commonProcess = nullptr;
     QStringList m_upgradableList;
     QFileSystemWatcher *m_configWatcher = nullptr;
     Logger m_logger;
@@ -183,6 +194,9 @@ private:
     bool upgradeMustBeEnabled = false;
     bool m_firstBlockPassed = false;
     qint64 m_pid = -1;
+    // Start time and session of the download m_pid names.
+    quint64 m_downloadStartTime = 0;
+    qint64 m_downloadSession = 0;
     bool m_forcedMode = false;
     int m_currentError = -1;
     Controller *m_controller = nullptr;

@@ -1,9 +1,13 @@
+#include "childprocess.h"
 #include "constants.h"
 #include "daemon.h"
+#include "processinfo.h"
 #include "settingscontroller.h"
 
 #include <QProcess>
 #include <QTimer>
+
+#include <unistd.h>
 
 int Daemon::downloadUpdatesByScript()
 {
@@ -36,6 +40,11 @@ int Daemon::downloadUpdatesByScript()
     download.setArguments({STAGE_DOWNLOAD, QString::number(m_allReposPolicy)});
     if (download.startDetached(&m_pid)) {
         m_logger.debug(where, QStringLiteral("m_commonProcess->startDetached(&m_pid) return true"));
+        // Known from now on by more than its process id, which another
+        // process may get once this one has ended.
+        const ProcessInfo info = ProcessInfo::of(m_pid);
+        m_downloadStartTime = info.startTime;
+        m_downloadSession = info.session;
         return 0;
     }
     m_logger.debug(where, QStringLiteral("m_commonProcess->startDetached(&m_pid) return false"));
@@ -48,6 +57,8 @@ void Daemon::m_downloadFailed()
     // Polling an earlier run's process id would end in "downresult" judging
     // that earlier run: a download that never started is a failed one.
     m_pid = -1;
+    m_downloadStartTime = 0;
+    m_downloadSession = 0;
     m_waitDownloadProcTimer->stop();
     m_logger.warning(QStringLiteral("restart downloading  due apt-get error"));
     if (m_forcedMode) {
@@ -68,8 +79,8 @@ void Daemon::checkDownloadIsFinished()
         m_logger.debug(where, QStringLiteral("service is stopped"));
         return;
     }
-    if (!m_waitDownloadProcTimer || !m_psProcess) {
-        m_logger.debug(where, QStringLiteral("!m_waitDownloadProcTimer || !m_psProcess"));
+    if (!m_waitDownloadProcTimer) {
+        m_logger.debug(where, QStringLiteral("!m_waitDownloadProcTimer"));
         return;
     }
     if (m_pid <= 0) {
@@ -77,23 +88,10 @@ void Daemon::checkDownloadIsFinished()
         m_waitDownloadProcTimer->stop();
         return;
     }
-    m_psProcess->setArguments(
-            {QStringLiteral("--no-headers"), QStringLiteral("-p"), QString::number(m_pid)});
-    m_psProcess->start(QIODevice::ReadWrite);
-    m_psProcess->waitForFinished(30000);
-    QByteArray output = m_psProcess->readAllStandardOutput();
-    if (m_psProcess->state() != QProcess::NotRunning) {
-        m_psProcess->kill();
-        m_psProcess->waitForFinished(1000);
-    }
-    const int nul = output.indexOf('\0');
-    if (nul >= 0)
-        output.truncate(nul);
-    const QString rep = QString::fromLocal8Bit(output);
-    if (rep.contains(QLatin1String("kirta-update-se")))
+    if (m_isDownloadRunning())
         return;
 
-    m_logger.debug(where, QStringLiteral("!rep.contains(QLatin1String(\"kirta-update-se\"))"));
+    m_logger.debug(where, QStringLiteral("m_isDownloadRunning() return false"));
     m_waitDownloadProcTimer->stop();
     if (getDownloadResult() != 0) {
         m_logger.warning(QStringLiteral("restart downloading  due apt-get error"));
@@ -125,6 +123,16 @@ void Daemon::checkDownloadIsFinished()
         m_logger.debug(where, QStringLiteral("(upgradeMustBeEnabled || m_forcedMode) = false"));
         manageStatusFile();
     }
+}
+
+bool Daemon::m_isDownloadRunning() const
+{
+    // The same process: its id, its start time and its owner (the daemon's
+    // own user) all match. A process that got the id later, whatever it is
+    // called, is not the download.
+    const ProcessInfo info = ProcessInfo::of(m_pid);
+    return info.isAlive() && info.startTime == m_downloadStartTime && m_downloadStartTime != 0
+            && info.owner == uint(::geteuid());
 }
 
 void Daemon::m_downloadNowOrLater(const QString &where)

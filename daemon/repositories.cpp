@@ -1,9 +1,12 @@
 #include "constants.h"
 #include "daemon.h"
+#include "filemove.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <unistd.h>
 
 void Daemon::parseExtraRepos(const QString &extraRepos)
 {
@@ -20,8 +23,18 @@ void Daemon::parseExtraRepos(const QString &extraRepos)
         const QString repo = piece.simplified();
         // A piece of blanks only names no file; QFile would test the
         // working directory for it.
-        if (!repo.isEmpty() && QFileInfo(repo).isFile() && !m_extraRepos.contains(repo))
-            m_extraRepos.append(repo);
+        if (repo.isEmpty() || !QFileInfo(repo).isFile() || m_extraRepos.contains(repo))
+            continue;
+        // Its sources are installed from as root: only root may change it.
+        const QFileInfo info(repo);
+        if (info.ownerId() != ::geteuid()
+            || (info.permissions() & (QFile::WriteGroup | QFile::WriteOther))) {
+            m_logger.warning(QStringLiteral("Extra repository list %1 refused: not owned by root "
+                                            "or writable by group or others")
+                                     .arg(repo));
+            continue;
+        }
+        m_extraRepos.append(repo);
     }
     for (const QString &repo : qAsConst(m_extraRepos)) {
         m_logger.debug(where, QStringLiteral("repo = ") + repo);
@@ -62,10 +75,10 @@ const QStringList Daemon::getArgsForRepos(int policy)
 void Daemon::manageReposPolicyFile()
 {
     m_logger.debug(QStringLiteral("void Daemon::manageReposPolicyFile()"));
-    QFile file(REPOS_POLICY_PATH);
-    const QByteArray policy = QByteArray::number(m_allReposPolicy);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || file.write(policy) != policy.size() || !file.flush())
-        m_logger.error(QStringLiteral("Cannot write repos policy file %1: %2")
-                               .arg(REPOS_POLICY_PATH, file.errorString()));
+    // The upgrade at boot reads it: an empty file would send it to other
+    // sources.
+    QString error;
+    if (!writeFileAtomically(REPOS_POLICY_PATH, QByteArray::number(m_allReposPolicy), &error))
+        m_logger.error(
+                QStringLiteral("Cannot write repos policy file %1: %2").arg(REPOS_POLICY_PATH, error));
 }

@@ -25,8 +25,16 @@ int Daemon::minutesToMsec(qint64 minutes, bool *clamped)
     return int(bounded);
 }
 
-void Daemon::setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what)
+void Daemon::setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what,
+                             qint64 minMinutes)
 {
+    if (minutes < minMinutes) {
+        m_logger.warning(QStringLiteral("%1 = %2 minutes is below the minimum, using %3")
+                                 .arg(what)
+                                 .arg(minutes)
+                                 .arg(minMinutes));
+        minutes = minMinutes;
+    }
     bool clamped = false;
     const int msec = minutesToMsec(minutes, &clamped);
     if (clamped)
@@ -62,11 +70,13 @@ QString Daemon::loadSettings(bool reload)
         if (oldSettings.t_check.second != newSettings.t_check.second && m_checkUpdatesTimer) {
             m_logger.debug(where,
                            QStringLiteral("timeToCheckUpdatesChanged && m_checkUpdatesTimer"));
-            setTimerMinutes(m_checkUpdatesTimer, newSettings.t_check.second, KEY_T_CHECK);
+            setTimerMinutes(m_checkUpdatesTimer, newSettings.t_check.second, KEY_T_CHECK,
+                            MIN_CHECK_PERIOD_MINUTES);
         }
         if (oldSettings.t_end_check.second != newSettings.t_end_check.second && m_checkTEndTimer) {
             m_logger.debug(where, QStringLiteral("timeToCheckEndDateChanged && m_checkTEndTimer"));
-            setTimerMinutes(m_checkTEndTimer, newSettings.t_end_check.second, KEY_T_END_CHECK);
+            setTimerMinutes(m_checkTEndTimer, newSettings.t_end_check.second, KEY_T_END_CHECK,
+                            MIN_CHECK_PERIOD_MINUTES);
         }
         if (oldSettings.t_retry.second != newSettings.t_retry.second
             && newSettings.retry_time_stamp.first) {

@@ -1,51 +1,61 @@
+#include "childprocess.h"
 #include "constants.h"
 #include "daemon.h"
 
-#include <QProcess>
+#include <algorithm>
+#include <unistd.h>
 
 namespace {
 constexpr int STAGE_WAIT_MSEC = 30000;
-// A stale run gets this long to end on SIGTERM before it is killed.
-constexpr int STALE_STAGE_GRACE_MSEC = 5000;
 // Stands for "no usable exit code" where a non-zero code means failure.
 constexpr int STAGE_FAILED = -1;
 } // namespace
 
 void Daemon::m_stopStaleStage()
 {
-    if (m_commonProcess->state() == QProcess::NotRunning)
+    if (m_commonProcess->ending() != ChildProcess::Ending::Running)
         return;
-    m_logger.debug(QStringLiteral("int Daemon::cleanCacheByScript()"),
-                   QStringLiteral("m_commonProcess->state() != QProcess::NotRunning"));
-    m_commonProcess->terminate();
-    if (!m_commonProcess->waitForFinished(STALE_STAGE_GRACE_MSEC)) {
-        m_commonProcess->kill();
-        m_commonProcess->waitForFinished(STALE_STAGE_GRACE_MSEC);
-    }
+    m_logger.debug(QStringLiteral("void Daemon::m_stopStaleStage()"),
+                   QStringLiteral("m_commonProcess->ending() == ChildProcess::Ending::Running"));
+    m_commonProcess->end();
 }
 
 int Daemon::m_runStage(const QStringList &arguments, int failureCode)
 {
     // Only one blocking run at a time: one that outlived its wait has
-    // already been given up on, so it is ended rather than waited for.
+    // already been given up on, so it is ended rather than waited for. It
+    // is left going until then so that the event loop is not held longer.
     m_stopStaleStage();
     m_commonProcess->setArguments(arguments);
-    m_commonProcess->start(QIODevice::ReadWrite);
-    const bool finished = m_commonProcess->waitForFinished(STAGE_WAIT_MSEC);
-    if (finished && m_commonProcess->exitStatus() == QProcess::NormalExit)
+    const ChildProcess::Ending ending
+            = m_commonProcess->run(STAGE_WAIT_MSEC, ChildProcess::Overrun::Leave);
+    if (ending == ChildProcess::Ending::Exited)
         return m_commonProcess->exitCode();
 
-    QString reason;
-    if (m_commonProcess->error() == QProcess::FailedToStart)
-        reason = QStringLiteral("could not be started: ") + m_commonProcess->errorString();
-    else if (finished)
-        reason = QStringLiteral("crashed");
-    else
-        reason = QStringLiteral("did not finish within %1 ms").arg(STAGE_WAIT_MSEC);
     m_logger.error(QStringLiteral("%1 %2 %3, taken as exit code %4")
-                           .arg(SERVICE_SCRIPT_PATH, arguments.join(QLatin1Char(' ')), reason)
+                           .arg(SERVICE_SCRIPT_PATH, arguments.join(QLatin1Char(' ')),
+                                m_commonProcess->describe(STAGE_WAIT_MSEC))
                            .arg(failureCode));
     return failureCode;
+}
+
+QList<qint64> Daemon::m_ownProcessGroups() const
+{
+    // Only runs still going: the id of a group or session that has ended may
+    // since name someone else's.
+    QList<qint64> groups;
+    if (m_commonProcess->ending() == ChildProcess::Ending::Running)
+        groups << m_commonProcess->processGroup();
+    if (m_isDownloadRunning())
+        groups << m_downloadSession;
+    // Never the daemon's own group or session, which hold it as well.
+    groups.erase(std::remove_if(groups.begin(), groups.end(),
+                                [](qint64 group) {
+                                    return group <= 1 || group == qint64(::getpgrp())
+                                            || group == qint64(::getsid(0));
+                                }),
+                 groups.end());
+    return groups;
 }
 
 int Daemon::checkUpdatesByScript()

@@ -1,11 +1,12 @@
+#include "childprocess.h"
 #include "constants.h"
 #include "daemon.h"
 #include "settingscontroller.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileSystemWatcher>
-#include <QProcess>
 #include <QThread>
 #include <QTimer>
 
@@ -16,7 +17,7 @@ Daemon::Daemon(QObject *parent)
     , m_triggerChecker(SERVICE_SCRIPT_PATH, &m_logger, nullptr)
 {
     m_settingsController->setLogger(&m_logger);
-    m_commonProcess = new QProcess(this);
+    m_commonProcess = new ChildProcess(this);
     m_commonProcess->setProgram(SERVICE_SCRIPT_PATH);
     // The stage program's own words end up in the daemon's journal.
     m_commonProcess->setProcessChannelMode(QProcess::ForwardedChannels);
@@ -25,8 +26,6 @@ Daemon::Daemon(QObject *parent)
     m_waitDownloadProcTimer = new QTimer(this);
     connect(m_waitDownloadProcTimer, &QTimer::timeout, this, &Daemon::checkDownloadIsFinished);
     m_waitDownloadProcTimer->setInterval(5000);
-    m_psProcess = new QProcess(this);
-    m_psProcess->setProgram(PS_PROGRAM);
 }
 
 Daemon::~Daemon()
@@ -44,10 +43,16 @@ void Daemon::start()
 {
     m_logger.debug(QStringLiteral("void Daemon::start()"));
     tryToCreateAppDirs();
+    // The frozen copy is consumed by the first start after the upgrade at
+    // reboot, so this holds once per upgrade, whatever its outcome.
+    const bool afterUpgradeAtReboot = QFile::exists(SETTINGS_COPY_PATH)
+            && (QFile::exists(MINOR_SUCCESS_STAMP_PATH) || QFile::exists(MINOR_FAIL_STAMP_PATH));
     if (isUpgradeStampPresent()) {
         m_logger.info(QStringLiteral("Copy config must be removed"));
         removeConfigCopyAndOverriteOriginal();
     }
+    if (afterUpgradeAtReboot)
+        m_clearUpgradeDeadlines();
     const QString settingsPath = loadSettings(false);
     areWeAfterMinorUpgrade();
 
@@ -64,8 +69,24 @@ void Daemon::start()
     m_checkMajorInstalledTimer->start();
 
     setTimerMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second,
-                    KEY_T_CHECK);
+                    KEY_T_CHECK, MIN_CHECK_PERIOD_MINUTES);
     QTimer::singleShot(100, this, &Daemon::checkUpdates);
+}
+
+void Daemon::m_clearUpgradeDeadlines()
+{
+    // The deadline and the retry stamp belonged to the upgrade just done: kept,
+    // they would arm the next download at once and, should the upgrade fail
+    // again, repeat it at every reboot.
+    m_settingsController->load();
+    Params params = m_settingsController->params();
+    if (!params.upgrade_time_stamp.second.isValid() && !params.retry_time_stamp.second.isValid())
+        return;
+    params.upgrade_time_stamp.second = QDateTime();
+    params.retry_time_stamp.second = QDateTime();
+    m_settingsController->setParams(params);
+    m_settingsController->sync();
+    m_logger.info(QStringLiteral("Upgrade at reboot done, its deadline and retry stamp cleared"));
 }
 
 void Daemon::tryToCreateAppDirs()

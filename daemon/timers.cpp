@@ -58,7 +58,8 @@ void Daemon::m_startStampTimer(QTimer *&timer, const QString &where, const QStri
         m_logger.debug(where, timerName + QStringLiteral(" == nullptr"));
         timer = new QTimer(this);
         // The interval is set only here; a reload retunes the deadline timer.
-        setTimerMinutes(timer, m_settingsController->params().t_end_check.second, KEY_T_END_CHECK);
+        setTimerMinutes(timer, m_settingsController->params().t_end_check.second, KEY_T_END_CHECK,
+                        MIN_CHECK_PERIOD_MINUTES);
         connect(timer, &QTimer::timeout, this, slot);
     }
     timer->start();

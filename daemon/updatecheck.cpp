@@ -1,11 +1,11 @@
 #include "aptkiller.h"
+#include "childprocess.h"
 #include "constants.h"
 #include "daemon.h"
 #include "packagemanager.h"
 #include "settingscontroller.h"
 #include "updatevalidatormanager.h"
 
-#include <QProcess>
 #include <QScopeGuard>
 #include <QTimer>
 
@@ -75,12 +75,11 @@ void Daemon::checkUpdates()
 const QStringList Daemon::getUpgradableList()
 {
     m_logger.debug(QStringLiteral("const QStringList Daemon::getUpgradableList()"));
-    QProcess process;
+    ChildProcess process;
     process.setProgram(APT_PATH);
     process.setArguments(QStringList {QStringLiteral("list"), QStringLiteral("--upgradable")}
                          + getArgsForRepos(m_allReposPolicy));
-    process.start(QIODevice::ReadWrite);
-    process.waitForFinished(30000);
+    process.run(30000);
     QByteArray output = process.readAllStandardOutput();
     const int nul = output.indexOf('\0');
     if (nul >= 0)
@@ -164,7 +163,7 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
         m_logger.debug(where, QStringLiteral("stopChecking = true"));
         m_checkUpdatesTimer->stop();
         if (m_task == toInt(CurrentTask::Error) && breakLock) {
-            AptKiller aptKiller(&m_logger);
+            AptKiller aptKiller(&m_logger, m_ownProcessGroups());
             connect(&aptKiller, &AptKiller::cleanCache, this, &Daemon::cleanCacheByScript);
             aptKiller.killApt();
         }

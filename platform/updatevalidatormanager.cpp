@@ -1,18 +1,18 @@
 #include "updatevalidatormanager.h"
 
+#include "childprocess.h"
 #include "logger.h"
 #include "sysroot.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QtDebug>
 
+#include <unistd.h>
 #include <utility>
 
 namespace {
 const char *const WHERE = "bool UpdateValidatorManager::check() const";
-const int KILL_WAIT_MS = 5000;
 // Enough of a refusing validator's own words to tell why.
 const int MAX_LOGGED_OUTPUT = 2000;
 } // namespace
@@ -39,6 +39,19 @@ bool UpdateValidatorManager::check() const
     }
     const QFileInfoList entries = dir.entryInfoList(QDir::Files, QDir::Name);
     for (const QFileInfo &entry : entries) {
+        if (isLeftover(entry.fileName())) {
+            debug(QStringLiteral("Skipping validator %1: backup or package-manager leftover")
+                          .arg(entry.fileName()));
+            continue;
+        }
+        // Run as root: only what root alone can change.
+        if (entry.ownerId() != ::geteuid()
+            || (entry.permissions() & (QFile::WriteGroup | QFile::WriteOther))) {
+            refuse(QStringLiteral("Skipping validator %1: not owned by root or writable by "
+                                  "group or others")
+                           .arg(entry.fileName()));
+            continue;
+        }
         if (!entry.isExecutable()) {
             debug(QStringLiteral("Skipping validator %1: not executable").arg(entry.fileName()));
             continue;
@@ -56,15 +69,18 @@ bool UpdateValidatorManager::check() const
 
 QString UpdateValidatorManager::runValidator(const QString &path) const
 {
-    QProcess process;
+    ChildProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(path, m_aptOptions, QIODevice::ReadOnly);
-    if (!process.waitForStarted(m_timeoutMs))
+    process.setProgram(path);
+    process.setArguments(m_aptOptions);
+    switch (process.run(m_timeoutMs, ChildProcess::Overrun::End, QIODevice::ReadOnly)) {
+    case ChildProcess::Ending::FailedToStart:
         return QStringLiteral("cannot start: %1").arg(process.errorString());
-    if (!process.waitForFinished(m_timeoutMs)) {
-        process.kill();
-        process.waitForFinished(KILL_WAIT_MS);
+    case ChildProcess::Ending::TimedOutTerminated:
+    case ChildProcess::Ending::TimedOutKilled:
         return QStringLiteral("no answer within %1 ms, killed").arg(m_timeoutMs);
+    default:
+        break;
     }
     const QString output
             = QString::fromLocal8Bit(process.readAll()).trimmed().left(MAX_LOGGED_OUTPUT);
@@ -74,6 +90,14 @@ QString UpdateValidatorManager::runValidator(const QString &path) const
     if (process.exitCode() != 0)
         return QStringLiteral("exit code %1%2").arg(process.exitCode()).arg(said);
     return QString();
+}
+
+bool UpdateValidatorManager::isLeftover(const QString &name)
+{
+    // The names the stage program skips among its hooks too: editor backups
+    // and the package manager's kept or new versions of a file.
+    return name.endsWith(QLatin1Char('~')) || name.contains(QLatin1String(".dpkg-"))
+            || name.contains(QLatin1String(".ucf-"));
 }
 
 void UpdateValidatorManager::debug(const QString &message) const

@@ -9,7 +9,9 @@ class Logger;
 
 // The pre-update validators: every executable regular file in
 // /etc/kirta-update-service/validators.d, run one after the other in name
-// order (hidden files and files without an execute bit are skipped), each
+// order (hidden files, files without an execute bit, editor backups and
+// package-manager leftovers such as *.dpkg-old are skipped; files not owned
+// by root or writable by group or others are skipped with a warning), each
 // with the apt repository options as its arguments and no input.
 //
 // A validator agrees by exiting with code 0. A validator that exits with any
@@ -34,6 +36,7 @@ public:
 private:
     // Empty when the validator agrees, else why not.
     QString runValidator(const QString &path) const;
+    static bool isLeftover(const QString &name);
     void debug(const QString &message) const;
     void refuse(const QString &message) const;
 

@@ -1,4 +1,5 @@
 #include "aptkiller.h"
+#include "childprocess.h"
 #include "constants.h"
 #include "logger.h"
 #include "sandbox.h"
@@ -9,6 +10,8 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <signal.h>
 
 namespace {
 const QString LSOF = QStringLiteral("/usr/bin/lsof");
@@ -43,9 +46,9 @@ private:
 
     // Runs killApt() and answers how often cleanCache() was emitted by the
     // time it returned.
-    int killApt(int timeoutMs = AptKiller::DEFAULT_TIMEOUT_MS)
+    int killApt(int timeoutMs = AptKiller::DEFAULT_TIMEOUT_MS, const QList<qint64> &own = {})
     {
-        AptKiller killer(m_logger.get());
+        AptKiller killer(m_logger.get(), own);
         killer.setTimeoutMs(timeoutMs);
         int emitted = 0;
         connect(&killer, &AptKiller::cleanCache, &killer, [&emitted] { ++emitted; });
@@ -60,20 +63,54 @@ private Q_SLOTS:
         m_logger = std::make_unique<Logger>(m_tree.path(LOG), Logger::Debug);
     }
 
-    void terminatesTheHolder()
+    void onlyOwnHoldersAreEnded_data()
     {
-        QProcess holder;
-        holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
-        QVERIFY(holder.waitForStarted(BOUND_MS));
-        const qint64 pid = holder.processId();
-        QVERIFY(m_tree.installStandIn(LSOF));
-        QVERIFY(m_tree.setStandInOutput(LSOF_NAME, QString::number(pid) + QLatin1Char('\n')));
+        QTest::addColumn<bool>("own");
+        QTest::addColumn<bool>("holderIsChild");
+        QTest::newRow("own run") << true << false;
+        // apt-get or dpkg under the stage program: the whole run ends.
+        QTest::newRow("child of own run") << true << true;
+        // An administrator's apt run is never the daemon's to end.
+        QTest::newRow("foreign") << false << false;
+    }
 
-        QCOMPARE(killApt(), 1);
+    void onlyOwnHoldersAreEnded()
+    {
+        QFETCH(bool, own);
+        QFETCH(bool, holderIsChild);
+
+        ChildProcess run;
+        run.setProgram(QStringLiteral("sh"));
+        run.setArguments({QStringLiteral("-c"), QStringLiteral("sleep 60 & echo $!; wait")});
+        QCOMPARE(run.run(500, ChildProcess::Overrun::Leave), ChildProcess::Ending::Running);
+        QProcess foreign;
+        foreign.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        QVERIFY(foreign.waitForStarted(BOUND_MS));
+        KIRTA_WAIT_VERIFY(run.canReadLine(), BOUND_MS);
+        const qint64 child = run.readLine().trimmed().toLongLong();
+        const qint64 holder = !own ? foreign.processId() : holderIsChild ? child : run.processId();
+        QVERIFY(m_tree.installStandIn(LSOF));
+        QVERIFY(m_tree.setStandInOutput(LSOF_NAME, QString::number(holder) + QLatin1Char('\n')));
+
+        QCOMPARE(killApt(AptKiller::DEFAULT_TIMEOUT_MS, {run.processGroup()}), own ? 1 : 0);
         QCOMPARE(m_tree.standInCalls(LSOF_NAME), QStringList {lsofLine()});
-        QVERIFY(logHas(QStringLiteral("INFO"), QStringLiteral("terminating %1").arg(pid)));
-        QVERIFY(holder.waitForFinished(BOUND_MS));
-        QCOMPARE(holder.exitStatus(), QProcess::CrashExit);
+        if (own) {
+            QVERIFY(logHas(QStringLiteral("INFO"), QStringLiteral("terminating %1").arg(holder)));
+            QVERIFY(run.waitForFinished(BOUND_MS));
+            QCOMPARE(run.exitStatus(), QProcess::CrashExit);
+            KIRTA_WAIT_VERIFY(::kill(pid_t(child), 0) != 0, BOUND_MS);
+            QVERIFY(foreign.state() == QProcess::Running);
+        } else {
+            QVERIFY2(logHas(QStringLiteral("WARNING"),
+                            QStringLiteral("The package lock is held by %1, which the daemon did "
+                                           "not start: left alone")
+                                    .arg(holder)),
+                     qPrintable(log()));
+            QVERIFY(!foreign.waitForFinished(200));
+            QCOMPARE(run.state(), QProcess::Running);
+        }
+        foreign.kill();
+        foreign.waitForFinished(BOUND_MS);
     }
 
     // No single, usable process id, or no answer from lsof in time:
@@ -119,7 +156,8 @@ private Q_SLOTS:
         QVERIFY(!log().contains(QStringLiteral("terminating")));
     }
 
-    void killFails()
+    // A holder gone by the time it is looked at belongs to no run of ours.
+    void vanishedHolder()
     {
         // Process ids stay below pid_max, so this one never names a process.
         QFile pidMax(QStringLiteral("/proc/sys/kernel/pid_max"));
@@ -129,9 +167,12 @@ private Q_SLOTS:
         QVERIFY(m_tree.installStandIn(LSOF));
         QVERIFY(m_tree.setStandInOutput(LSOF_NAME, QString::number(pid)));
 
-        QCOMPARE(killApt(), 0);
-        QVERIFY(logHas(QStringLiteral("INFO"), QStringLiteral("terminating %1").arg(pid)));
-        QVERIFY(logHas(QStringLiteral("ERROR"), QStringLiteral("Failed to terminate %1").arg(pid)));
+        QCOMPARE(killApt(AptKiller::DEFAULT_TIMEOUT_MS, {pid}), 0);
+        QVERIFY(!log().contains(QStringLiteral("terminating")));
+        QVERIFY(logHas(QStringLiteral("WARNING"),
+                       QStringLiteral("The package lock is held by %1, which the daemon did not "
+                                      "start: left alone")
+                               .arg(pid)));
     }
 };
 

@@ -232,15 +232,38 @@ private Q_SLOTS:
         QCOMPARE(wasClamped, clamped);
     }
 
-    void hugeCheckPeriodIsClampedWithWarning()
+    // Check periods stay between a minute (0 must not check in a tight loop)
+    // and the longest a timer holds, with a warning.
+    void checkPeriodsAreBoundedWithWarning_data()
     {
-        writeConfig(QStringLiteral("T_check=100000\n"));
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<bool>("deadlineTimer");
+        QTest::addColumn<int>("msec");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("huge") << "T_check=100000\n" << false << std::numeric_limits<int>::max()
+                              << "T_check = 100000 minutes does not fit a timer";
+        QTest::newRow("zero") << "T_check=0\n" << false << 60000
+                              << "T_check = 0 minutes is below the minimum, using 1";
+        QTest::newRow("deadline checks zero")
+                << "T_end_check=0\nT_end=10:00 01.01.2099\n" << true << 60000
+                << "T_end_check = 0 minutes is below the minimum, using 1";
+    }
+
+    void checkPeriodsAreBoundedWithWarning()
+    {
+        QFETCH(QString, config);
+        QFETCH(bool, deadlineTimer);
+        QFETCH(int, msec);
+        QFETCH(QString, warning);
+        writeConfig(config);
         Daemon daemon;
         daemon.start();
-        QCOMPARE(DaemonTestPeer(daemon).checkUpdatesTimer()->interval(),
-                 std::numeric_limits<int>::max());
+        DaemonTestPeer peer(daemon);
+        QTimer *timer = deadlineTimer ? peer.checkTEndTimer() : peer.checkUpdatesTimer();
+        QVERIFY(timer);
+        QCOMPARE(timer->interval(), msec);
         QVERIFY(tree.readFile(QStringLiteral("/var/log/kirta-update-service/service.log"))
-                        .contains(QStringLiteral("T_check = 100000 minutes does not fit a timer")));
+                        .contains(warning));
     }
 
     void downloadDelay_data()

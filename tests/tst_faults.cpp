@@ -50,7 +50,8 @@ const int DOWNLOAD_TIMEOUT_MS = 15000;
 const int KILL_RUNS = 110;
 
 // Stage program whose behaviour per stage word is set in
-// $KIRTA_SYSROOT/fault/WORD: "crash", "hang" (ends on SIGTERM), "deaf"
+// $KIRTA_SYSROOT/fault/WORD: "crash", "hang" (ends on SIGTERM, and its
+// child, logged as "PID child", runs on unless signalled too), "deaf"
 // (ignores SIGTERM), "sleep N", "exit N"; absent means exit 0. Every run
 // appends "PID ARGS" to fault/calls.
 const char STAGE_SCRIPT[] = R"(#!/bin/sh
@@ -59,7 +60,7 @@ echo "$$ $*" >>"$dir/calls"
 mode=$(cat "$dir/$1" 2>/dev/null)
 case "$mode" in
     crash) ulimit -c 0; kill -SEGV $$ ;;
-    hang) exec sleep 600 ;;
+    hang) sleep 600 & echo "$! child" >>"$dir/calls"; wait ;;
     deaf) trap '' TERM; exec sleep 600 ;;
     sleep*) sleep "${mode#sleep }" ;;
     exit*) exit "${mode#exit }" ;;
@@ -499,7 +500,8 @@ void TestFaults::stageWithoutAnswer()
 }
 
 // Hung stage runs hold the daemon for their 30 s bound at most; the next
-// run ends the stale one, with SIGTERM or, when that is ignored, SIGKILL.
+// run ends the stale one and whatever it started (its process group), with
+// SIGTERM or, when that is ignored, SIGKILL.
 void TestFaults::hungStagesAreBoundedAndEnded()
 {
     setStage(QStringLiteral("update"), QStringLiteral("deaf"));
@@ -535,11 +537,16 @@ void TestFaults::hungStagesAreBoundedAndEnded()
     const qint64 staleClean = stageRuns(QStringLiteral("clean")).last();
     QVERIFY(processAlive(staleClean));
 
-    // A later run works: the stale clean ends on SIGTERM.
+    const qint64 staleChild = stageRuns(QStringLiteral("child")).last();
+    QVERIFY(processAlive(staleChild));
+
+    // A later run works: the stale clean ends on SIGTERM, and so does the
+    // work it started.
     setStage(QStringLiteral("clean"), QStringLiteral("exit 0"));
     reply = call(QStringLiteral("setStateFromOutside"), {0}, 15000);
     QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
     QVERIFY(!processAlive(staleClean));
+    KIRTA_WAIT_VERIFY(!processAlive(staleChild), 5000);
     QCOMPARE(stageRuns(QStringLiteral("clean")).size(), 2);
     QCOMPARE(stateNumber(), 1);
     QVERIFY(daemon.isRunning());

@@ -82,6 +82,35 @@ private Q_SLOTS:
                                  "ExecStart=/usr/sbin/kirta-update-daemon", "Restart=on-failure",
                                  "PrivateTmp=yes", "ReadWritePaths=/etc/kirta-update-service"})
             QVERIFY2(lines.contains(QLatin1String(line)), line);
+
+        // A crashing daemon must reach the start limit: its restarts, spaced
+        // by RestartSec, fit the burst into the interval.
+        auto seconds = [&lines](const QString &key) {
+            for (const QString &line : lines) {
+                if (!line.startsWith(key + QLatin1Char('=')))
+                    continue;
+                QString value = line.mid(key.size() + 1);
+                int factor = 1;
+                if (value.endsWith(QLatin1String("min"))) {
+                    factor = 60;
+                    value.chop(3);
+                } else if (value.endsWith(QLatin1Char('s'))) {
+                    value.chop(1);
+                }
+                bool ok = false;
+                const int number = value.toInt(&ok);
+                return ok ? number * factor : -1;
+            }
+            return -1;
+        };
+        const int restart = seconds(QStringLiteral("RestartSec"));
+        const int interval = seconds(QStringLiteral("StartLimitIntervalSec"));
+        const int burst = seconds(QStringLiteral("StartLimitBurst"));
+        QVERIFY(restart > 0 && burst > 0 && interval > 0);
+        QVERIFY2(burst * restart < interval, qPrintable(QStringLiteral("%1 x %2 s in %3 s")
+                                                                .arg(burst)
+                                                                .arg(restart)
+                                                                .arg(interval)));
     }
 
     // systemd accepts the units; the commands are checked where they were

@@ -26,7 +26,6 @@ private Q_SLOTS:
         QTest::newRow("link") << SYS_UPDATE_SYMLINK << "/system-update";
         QTest::newRow("archives") << APTCACHE_POINT << "/var/cache/apt/archives";
         QTest::newRow("stage program") << SERVICE_SCRIPT_PATH << "/usr/sbin/kirta-update-service";
-        QTest::newRow("ps") << PS_PROGRAM << "ps";
         QTest::newRow("bus name") << DBUS_SERVICE_NAME << "os.kirtalinux.zun.kirtaupdateservice";
         QTest::newRow("object") << DBUS_OBJECT_PATH << "/os/kirtalinux/zun/kirtaupdateservice";
         QTest::newRow("status file shared with the update state")

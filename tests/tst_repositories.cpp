@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <unistd.h>
+
 namespace {
 const QString CONFIG = QStringLiteral("/etc/kirta-update-service/kirta-update-daemon.conf");
 }
@@ -26,11 +28,17 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(list("a")));
         QVERIFY(QDir().mkpath(list("b")));
         QVERIFY(QDir().mkpath(list("dir.list")));
-        for (const char *name : {"a/one.list", "a/two.list", "b/one.list"}) {
+        QVERIFY(QDir().mkpath(list("c")));
+        for (const char *name : {"a/one.list", "a/two.list", "b/one.list", "c/nobody.list",
+                                 "c/group.list", "c/other.list"}) {
             QFile file(list(name));
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(QByteArray("deb file:/srv/") + name + " stable main\n");
         }
+        const auto readWrite = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+        QVERIFY(QFile::setPermissions(list("c/group.list"), readWrite | QFile::WriteGroup));
+        QVERIFY(QFile::setPermissions(list("c/other.list"), readWrite | QFile::WriteOther));
+        QVERIFY(::chown(QFile::encodeName(list("c/nobody.list")).constData(), 65534, 65534) == 0);
     }
 
     void init()
@@ -83,6 +91,12 @@ private Q_SLOTS:
                 << "1" << 3 << QStringList {one, otherOne} << QStringList {"one.list"};
         QTest::newRow("a directory is not a list file") << list("dir.list") << "0"
                                                         << "1" << 1 << none << none;
+        // Installed from as root: a list another user can change is not used.
+        QTest::newRow("lists others can change are refused")
+                << list("c/nobody.list") + "," + list("c/group.list") + "," + list("c/other.list")
+                        + "," + one
+                << "0"
+                << "1" << 2 << QStringList {one} << QStringList {"one.list"};
         QTest::newRow("own parts value passed through") << ""
                                                         << "0"
                                                         << "5" << 5 << none << none;
@@ -103,9 +117,16 @@ private Q_SLOTS:
         QVERIFY(tree.writeFile(CONFIG, QStringLiteral("Extra_repos=%1\nExtra_repos_policy=%2\n"
                                                       "Use_sources_list_d=%3\n")
                                                .arg(extraRepos, extraPolicy, useSourcesListD)));
+        // The policy file is replaced, never rewritten in place: whoever has
+        // the old one open keeps reading it whole.
+        QVERIFY(tree.writeFile(QStringLiteral("/var/cache/kirta-update-service/repos_policy"),
+                               QStringLiteral("9")));
+        QFile held(tree.path(QStringLiteral("/var/cache/kirta-update-service/repos_policy")));
+        QVERIFY(held.open(QIODevice::ReadOnly));
         Daemon daemon;
         DaemonTestPeer peer(daemon);
         daemon.loadSettings(false);
+        QCOMPARE(held.readAll(), QByteArray("9"));
 
         QCOMPARE(peer.allReposPolicy(), policy);
         QCOMPARE(peer.extraRepos(), repos);

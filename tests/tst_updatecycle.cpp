@@ -3,6 +3,7 @@
 #include "sandbox.h"
 #include "waituntil.h"
 
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <cstdio>
@@ -94,6 +95,44 @@ private Q_SLOTS:
         QCOMPARE(peer.task(), int(CurrentTask::WaitingForUpdates));
     }
 
+    // Another user's process that got the download's process id and calls
+    // itself like the stage program is not the download.
+    void foreignProcessIsNotTheDownload()
+    {
+        happyPath();
+        QVERIFY(tree.writeFile(QStringLiteral("/standin/kirta-update-service.download.delay"),
+                               QStringLiteral("3")));
+        writeConfig(QStringLiteral("T_check=60\nT_download_min=0\nT_download_max=0\n"));
+        QProcess foreign;
+        foreign.start(QStringLiteral("setpriv"),
+                      {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                       QStringLiteral("--clear-groups"), QStringLiteral("sh"), QStringLiteral("-c"),
+                       QStringLiteral("printf kirta-update-se >/proc/$$/comm; "
+                                      "while :; do sleep 1; done")});
+        QVERIFY(foreign.waitForStarted(5000));
+        const auto stopForeign = qScopeGuard([&foreign] {
+            foreign.kill();
+            foreign.waitForFinished(5000);
+        });
+        const QString comm = QStringLiteral("/proc/%1/comm").arg(foreign.processId());
+        KIRTA_WAIT_VERIFY(
+                [&comm] {
+                    QFile file(comm);
+                    return file.open(QIODevice::ReadOnly) && file.readAll() == "kirta-update-se\n";
+                }(),
+                5000);
+
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        KIRTA_WAIT_VERIFY(peer.task() == int(CurrentTask::Downloading), 5000);
+        peer.pid() = foreign.processId();
+        daemon.checkDownloadIsFinished();
+        QCOMPARE(peer.task(), int(CurrentTask::DownloadCompleted));
+        QVERIFY(stageCalls().contains(QStringLiteral("downresult")));
+        QCOMPARE(foreign.state(), QProcess::Running);
+    }
+
     void connectionWaitAndResume()
     {
         tree.setStandInExitCode(QStringLiteral("ping"), 1);
@@ -104,15 +143,30 @@ private Q_SLOTS:
         KIRTA_WAIT_VERIFY(peer.task() == int(CurrentTask::WaitingForConnection), 3000);
         QCOMPARE(daemon.getCurrentStateAsString(), QStringLiteral("wait-for-connection"));
         QCOMPARE(tree.standInCalls(QStringLiteral("ping")).first(),
-                 QStringLiteral("192.0.2.7 -c3 -i0.1 -W0.1"));
+                 QStringLiteral("192.0.2.7 -c3 -i0.2 -W2"));
         QVERIFY(stageCalls().isEmpty());
 
+        // Failed probes back off from 5 s to at most 5 minutes.
+        QList<int> intervals {peer.checkConnectionTimer()->interval()};
+        for (int retry = 0; retry < 7; ++retry) {
+            daemon.restartTaskByConnection();
+            intervals << peer.checkConnectionTimer()->interval();
+        }
+        QCOMPARE(intervals,
+                 (QList<int> {5000, 10000, 20000, 40000, 80000, 160000, 300000, 300000}));
+
         tree.setStandInExitCode(QStringLiteral("ping"), 0);
+        daemon.restartTaskByConnection();
         KIRTA_WAIT_VERIFY(!stageCalls().isEmpty(), 8000);
         QCOMPARE(stageCalls(), QStringList {"update 1"});
         QCOMPARE(peer.task(), int(CurrentTask::WaitingForUpdates));
         QVERIFY(!peer.checkConnectionTimer()->isActive());
         QCOMPARE(log().count(QStringLiteral("m_logicalTask == CurrentTask::WaitingForUpdates")), 1);
+
+        // The next loss of connection starts from 5 s again.
+        tree.setStandInExitCode(QStringLiteral("ping"), 1);
+        QVERIFY(!daemon.checkConnection());
+        QCOMPARE(peer.checkConnectionTimer()->interval(), 5000);
     }
 
     void passedDeadlineArmsInOrder()
@@ -310,6 +364,45 @@ private Q_SLOTS:
                 = stageCalls().filter(QRegularExpression("^(rollback|rm_snapshot)$"));
         QCOMPARE(runs, stageRun.isEmpty() ? QStringList() : QStringList {stageRun});
         QCOMPARE(peer.triggerChecker().isChecking(), triggerWatch);
+    }
+
+    // The deadline and retry stamp of the upgrade just done, brought back by
+    // the frozen copy, are cleared once: the next download gets a deadline
+    // of its own, and a failing upgrade is not armed again at once.
+    void upgradeAtRebootClearsItsDeadline_data()
+    {
+        QTest::addColumn<QString>("stamp");
+        QTest::newRow("successful") << "successful";
+        QTest::newRow("unsuccessful") << "unsuccessful";
+    }
+
+    void upgradeAtRebootClearsItsDeadline()
+    {
+        QFETCH(QString, stamp);
+        const QString frozen = QStringLiteral("T_check=60\nT_end=10:00 01.01.2020\n"
+                                              "Retry_time_stamp=10:00 01.01.2020\n");
+        writeConfig(frozen);
+        QVERIFY(tree.writeFile(QStringLiteral("/var/cache/kirta-update-service/"
+                                              "kirta-update-daemon.conf"),
+                               frozen));
+        QVERIFY(tree.writeFile("/var/cache/kirta-update-service/" + stamp, QByteArray()));
+        {
+            Daemon daemon;
+            DaemonTestPeer peer(daemon);
+            daemon.start();
+            QCOMPARE(daemon.getUpdateDateAsString(),
+                     QStringLiteral("Upgrade date not set or not valid"));
+            QVERIFY(!peer.checkTEndTimer() || !peer.checkTEndTimer()->isActive());
+            QVERIFY(!peer.checkRetryTimeStampTimer()
+                    || !peer.checkRetryTimeStampTimer()->isActive());
+        }
+        QVERIFY(!tree.readFile(CONFIG).contains(QStringLiteral("10:00 01.01.2020")));
+
+        // Later starts leave a new deadline alone although the stamp stays.
+        writeConfig(QStringLiteral("T_check=60\nT_end=10:00 01.01.2099\n"));
+        Daemon later;
+        later.start();
+        QCOMPARE(later.getUpdateDateAsString(), QStringLiteral("10:00 01.01.2099"));
     }
 };
 

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 namespace {
 const char *const DIR = "/etc/kirta-update-service/validators.d";
 const char *const RECORD = "/record";
@@ -129,6 +131,46 @@ private Q_SLOTS:
         const QString log = m_tree.readFile(QLatin1String(LOG));
         QVERIFY2(log.contains(QStringLiteral("Validator 50-refuser refused the update: ") + reason),
                  qPrintable(log));
+    }
+
+    // Backups and package-manager leftovers are skipped; files another user
+    // could change are skipped with a warning, since validators run as root.
+    void skipped_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("owner");
+        QTest::addColumn<int>("extraPermissions");
+        QTest::addColumn<QString>("warning"); // empty: none
+        const QString untrusted = QStringLiteral(
+                "Skipping validator 50-x: not owned by root or writable by group or others");
+        QTest::newRow("editor backup") << "50-x~" << 0 << 0 << "";
+        QTest::newRow("dpkg-old") << "50-x.dpkg-old" << 0 << 0 << "";
+        QTest::newRow("dpkg-dist") << "50-x.dpkg-dist" << 0 << 0 << "";
+        QTest::newRow("ucf-old") << "50-x.ucf-old" << 0 << 0 << "";
+        QTest::newRow("owned by nobody") << "50-x" << 65534 << 0 << untrusted;
+        QTest::newRow("group writable") << "50-x" << 0 << int(QFile::WriteGroup) << untrusted;
+        QTest::newRow("others writable") << "50-x" << 0 << int(QFile::WriteOther) << untrusted;
+    }
+
+    void skipped()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, owner);
+        QFETCH(int, extraPermissions);
+        QFETCH(QString, warning);
+        addValidator(QStringLiteral("10-fine"));
+        addValidator(name, QStringLiteral("exit 1"));
+        const QString path = m_tree.path(validatorPath(name));
+        QVERIFY(QFile::setPermissions(path, QFile::permissions(path)
+                                                    | QFile::Permissions(extraPermissions)));
+        if (owner != 0)
+            QVERIFY(::chown(QFile::encodeName(path).constData(), uid_t(owner), gid_t(owner)) == 0);
+
+        QVERIFY(manager().check());
+        QCOMPARE(record(), QStringList {QStringLiteral("10-fine ") + m_options.join(' ')});
+        const QString log = m_tree.readFile(QLatin1String(LOG));
+        if (!warning.isEmpty())
+            QVERIFY2(log.contains(QStringLiteral("WARNING ") + warning), qPrintable(log));
     }
 
     void worksWithoutLogger()

@@ -1,14 +1,9 @@
 #include "controller.h"
 
+#include "childprocess.h"
 #include "constants.h"
 
-#include <QProcess>
 #include <QThread>
-
-namespace {
-// How long a killed program may take to be reaped.
-const int REAP_TIMEOUT_MS = 5000;
-} // namespace
 
 Controller::Controller(QThread *thread)
     : QObject(nullptr)
@@ -65,18 +60,15 @@ void Controller::doImitation()
 int Controller::m_run()
 {
     delete m_process;
-    m_process = new QProcess(this);
+    m_process = new ChildProcess(this);
     m_process->setProgram(IMITATION_PROGRAM_PATH);
     m_process->setArguments(commandArguments());
-    m_process->start(QIODevice::ReadWrite);
-    if (!m_process->waitForFinished(m_timeoutMs)) {
-        if (m_process->state() != QProcess::NotRunning) {
-            m_process->kill();
-            m_process->waitForFinished(REAP_TIMEOUT_MS);
-        }
+    switch (m_process->run(m_timeoutMs)) {
+    case ChildProcess::Ending::Exited:
+        return m_process->exitCode();
+    case ChildProcess::Ending::Crashed:
+        return RESULT_CRASHED;
+    default:
         return RESULT_NOT_FINISHED;
     }
-    if (m_process->exitStatus() == QProcess::CrashExit)
-        return RESULT_CRASHED;
-    return m_process->exitCode();
 }

@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QStringList>
 
-class QProcess;
+class ChildProcess;
 class QThread;
 
 // The upgrade imitation, run on a thread of its own.
@@ -17,7 +17,7 @@ class QThread;
 //   exit code      the program exited normally
 //   RESULT_NOT_FINISHED (-1)
 //                  the program could not be started, or did not finish
-//                  within timeoutMs() and was killed
+//                  within timeoutMs() and was ended with its process group
 //   RESULT_CRASHED (-2)
 //                  the program ended by a signal
 //
@@ -57,7 +57,7 @@ private:
     int m_run();
 
     QThread *m_thread;
-    QProcess *m_process = nullptr;
+    ChildProcess *m_process = nullptr;
     QStringList m_args;
     bool m_defaultMode = true;
     int m_timeoutMs = DEFAULT_TIMEOUT_MS;

@@ -2,48 +2,40 @@
 
 #include "logger.h"
 
-namespace {
-// How long a killed program may take to be reaped.
-const int REAP_TIMEOUT_MS = 5000;
-} // namespace
-
 Script::Script(const QString &program, Logger *logger)
     : m_logger(logger)
 {
     m_process.setProgram(program);
 }
 
-Script::~Script()
-{
-    m_stopRunning();
-}
+Script::~Script() = default;
 
 int Script::run(const QStringList &arguments)
 {
     const QString command
             = QStringLiteral("%1 %2").arg(m_process.program(), arguments.join(QLatin1Char(' ')));
     // Nothing of an earlier run may leak into this one's answer.
-    m_stopRunning();
     if (m_process.isOpen()) {
         m_process.readAllStandardOutput();
         m_process.readAllStandardError();
     }
 
     m_process.setArguments(arguments);
-    m_process.start(QIODevice::ReadWrite);
-    if (!m_process.waitForFinished(m_timeoutMs)) {
-        if (m_logger)
-            m_logger->error(QStringLiteral("%1 failed to finish").arg(command));
-        // Bound the run: a hanging program must not answer a later question.
-        m_stopRunning();
-        return 0;
-    }
-    if (m_process.exitStatus() == QProcess::CrashExit) {
+    // A run that outlives its bound is ended with its group at once, so a
+    // hanging program never answers a later question.
+    switch (m_process.run(m_timeoutMs)) {
+    case ChildProcess::Ending::Exited:
+        break;
+    case ChildProcess::Ending::Crashed:
         if (m_logger) {
             const QString stdErr
                     = QString::fromLocal8Bit(m_process.readAllStandardError()).trimmed();
             m_logger->error(QStringLiteral("%1 exit with error %2").arg(command, stdErr));
         }
+        return 0;
+    default:
+        if (m_logger)
+            m_logger->error(QStringLiteral("%1 failed to finish").arg(command));
         return 0;
     }
     const int code = m_process.exitCode();
@@ -101,12 +93,4 @@ bool Script::m_exitCodeToBool(int code)
                                     .arg(QStringLiteral("bool Script::m_exitCodeToBool(int)")));
         return false;
     }
-}
-
-void Script::m_stopRunning()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.kill();
-    m_process.waitForFinished(REAP_TIMEOUT_MS);
 }

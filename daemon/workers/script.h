@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QProcess>
+#include "childprocess.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -11,8 +12,9 @@ class Logger;
 // Every run blocks the calling thread for at most timeoutMs(). A program
 // that cannot start, crashes or does not finish in time is logged and reads
 // as exit code 0, i.e. "no" for the bool questions. A run that outlives its
-// bound is killed at once, so a long-lived Script never has a stale run
-// whose exit code could be taken for the answer to a later question.
+// bound is ended at once (with its process group), so a long-lived Script
+// never has a stale run whose exit code could be taken for the answer to a
+// later question.
 class Script
 {
 public:
@@ -41,9 +43,8 @@ public:
 
 private:
     bool m_exitCodeToBool(int code);
-    void m_stopRunning();
 
-    QProcess m_process;
+    ChildProcess m_process;
     Logger *m_logger;
     int m_timeoutMs = DEFAULT_TIMEOUT_MS;
 };

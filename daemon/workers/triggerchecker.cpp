@@ -1,11 +1,11 @@
 #include "triggerchecker.h"
 
+#include "childprocess.h"
 #include "constants.h"
 #include "logger.h"
 #include "lvmsnapshots.h"
 
 #include <QFile>
-#include <QProcess>
 
 namespace {
 // A valid trigger line has 16 characters. Longer lines are garbage, and a
@@ -99,11 +99,13 @@ void TriggerChecker::removeTriggerFile()
 // the background and its exit code is logged when it ends.
 void TriggerChecker::enableAutomatization()
 {
-    auto *process = new QProcess(this);
+    auto *process = new ChildProcess(this);
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process->setStandardOutputFile(QProcess::nullDevice());
-    process->start(SNAPSHOTS_MANAGER_PATH, {QStringLiteral("-r")}, QIODevice::ReadOnly);
-    if (process->waitForFinished(m_managerTimeout) || process->state() == QProcess::NotRunning) {
+    process->setProgram(SNAPSHOTS_MANAGER_PATH);
+    process->setArguments({QStringLiteral("-r")});
+    if (process->run(m_managerTimeout, ChildProcess::Overrun::Leave, QIODevice::ReadOnly)
+        != ChildProcess::Ending::Running) {
         m_reportManagerExit(*process);
         delete process;
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "codes.h"
 #include "currenttask.h"
 #include "logger.h"
 #include "stage.h"
@@ -198,7 +199,7 @@ private:
     quint64 m_downloadStartTime = 0;
     qint64 m_downloadSession = 0;
     bool m_forcedMode = false;
-    int m_currentError = -1;
+    int m_currentError = toInt(ErrorNumber::None);
     Controller *m_controller = nullptr;
     QThread *m_imitationThread = nullptr;
     // Set while the immediate re-check of a Reset runs: a Reset asked for

@@ -8,15 +8,15 @@ void Daemon::doActionOnError()
     const int action = m_settingsController->params().action_on_error.second;
     m_logger.debug(where, QStringLiteral("actionOnError"), action);
     switch (action) {
-    case 1:
+    case toInt(ErrorAction::Stop):
         m_logger.debug(where, QStringLiteral("Error action: STOP"));
         doStopAction();
         break;
-    case 2:
+    case toInt(ErrorAction::Reset):
         m_logger.debug(where, QStringLiteral("Error action: RESET"));
         doResetAction();
         break;
-    case 0:
+    case toInt(ErrorAction::Retry):
         m_logger.debug(where, QStringLiteral("Error action: RETRY"));
         doRetryAction();
         break;

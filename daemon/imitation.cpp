@@ -15,7 +15,7 @@ void Daemon::tryToPassFirstBlock()
         m_logger.info(QStringLiteral("An update imitation is already running"));
         return;
     }
-    m_currentError = -1;
+    m_currentError = toInt(ErrorNumber::None);
     execScriptsByScript(Stage::FirstBlock, SubStage::Before, Stage::FakeStage);
     const int policy = m_settingsController->params().free_space_policy.second;
     SpaceChecker checker(&m_logger);
@@ -25,7 +25,7 @@ void Daemon::tryToPassFirstBlock()
         return;
     }
     m_logger.error(QStringLiteral("Error: Free space checking failed"));
-    m_currentError = 1;
+    m_currentError = toInt(ErrorNumber::FreeSpace);
     m_firstBlockPassed = false;
     doActionOnError();
 }
@@ -38,7 +38,8 @@ void Daemon::startUpdateImitation()
     m_imitationThread = thread;
     m_controller = controller;
     controller->setArgs(getArgsForRepos(m_allReposPolicy));
-    controller->setDefaultMode(m_settingsController->params().free_space_policy.second == 0);
+    controller->setDefaultMode(m_settingsController->params().free_space_policy.second
+                               == toInt(FreeSpacePolicy::CheckDefaultMode));
     connect(controller, &Controller::processFinished, this, &Daemon::getImitationResult);
 
     // The worker delivers one result, ends its thread and deletes itself;
@@ -63,7 +64,7 @@ int Daemon::getImitationResult(int res)
     if (res != 0) {
         m_logger.error(QStringLiteral("Imitation error"));
         m_firstBlockPassed = false;
-        m_currentError = 2;
+        m_currentError = toInt(ErrorNumber::Imitation);
         doActionOnError();
         return 0;
     }

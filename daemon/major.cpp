@@ -11,20 +11,20 @@ using KirtaUpdateState::UpdateState;
 int Daemon::getMajorReportMode() const
 {
     if (!QFile::exists(MAJOR_REPORT_PATH))
-        return -1;
+        return toInt(MajorReportMode::Unreadable);
     const int state = UpdateState::checkMajorUpdateState();
     if (!UpdateState::isMajorUpdateStateDefined()) {
         m_logger.debug(QStringLiteral("int Daemon::getMajorReportMode() const"),
                        QStringLiteral("key 'upgrade_mode' is not found"));
-        return -1;
+        return toInt(MajorReportMode::Unreadable);
     }
-    if (state == 3)
-        return 1;
+    if (state == toInt(MajorToolMode::Prepared))
+        return toInt(MajorReportMode::Prepared);
     if (UpdateState::isMajorUpdateForced())
-        return 3;
-    if (state == 4)
-        return 2;
-    return 0;
+        return toInt(MajorReportMode::Forced);
+    if (state == toInt(MajorToolMode::Armed))
+        return toInt(MajorReportMode::Armed);
+    return toInt(MajorReportMode::NothingPending);
 }
 
 void Daemon::checkisMajorUpdateInstalled()
@@ -64,7 +64,7 @@ void Daemon::checkMajorReport()
         tryToRestartMinorUpdate();
         return;
     }
-    if (getMajorReportMode() == 0) {
+    if (getMajorReportMode() == toInt(MajorReportMode::NothingPending)) {
         m_logger.debug(where, QStringLiteral("RESTARTED 2"));
         tryToRestartMinorUpdate();
         return;
@@ -103,22 +103,22 @@ int Daemon::setStateFromOutside(int stateAsInt)
     m_logger.debug(QStringLiteral("int Daemon::setStateFromOutside(int)"),
                    QStringLiteral("stateAsInt"), stateAsInt);
     switch (stateAsInt) {
-    case 0:
+    case toInt(OutsideState::Resume):
         setNoUpdates(false, false, false);
-        return 0;
-    case 1:
+        return toInt(OutsideAnswer::Done);
+    case toInt(OutsideState::Ready):
         return setReady();
-    case 2:
+    case toInt(OutsideState::Arm):
         return setUpdateSet();
-    case 3:
+    case toInt(OutsideState::Stop):
         setNoUpdates(false, true, false);
-        return 0;
-    case 4:
+        return toInt(OutsideAnswer::Done);
+    case toInt(OutsideState::Forced):
         return setForcedMode();
-    case 5:
+    case toInt(OutsideState::StopEvenForced):
         setNoUpdates(false, true, true);
-        return 0;
+        return toInt(OutsideAnswer::Done);
     default:
-        return -1;
+        return toInt(OutsideAnswer::UnknownState);
     }
 }

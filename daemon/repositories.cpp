@@ -60,12 +60,12 @@ const QStringList Daemon::getArgsForRepos(int policy)
                    QStringLiteral("repospolicy"), policy);
     const QString option = QStringLiteral("-o");
     switch (policy) {
-    case 0:
+    case toInt(ReposPolicy::MainListOnly):
         return {option, QStringLiteral("Dir::Etc::sourceparts=''")};
-    case 2:
+    case toInt(ReposPolicy::ExtraOnly):
         return {option, QStringLiteral("Dir::Etc::sourceparts=") + SOURCES_DIR, option,
                 QStringLiteral("Dir::Etc::sourcelist=''")};
-    case 3:
+    case toInt(ReposPolicy::MainAndExtra):
         return {option, QStringLiteral("Dir::Etc::sourceparts=") + SOURCES_DIR};
     default:
         return {};

@@ -136,10 +136,10 @@ QString Daemon::loadSettings(bool reload)
     parseExtraRepos(newSettings.extra_repos.second);
     m_logger.debug(where, QStringLiteral("extra_repos_policy"),
                    newSettings.extra_repos_policy.second);
-    if (newSettings.extra_repos_policy.second == 0)
-        m_allReposPolicy = 2;
-    else if (newSettings.extra_repos_policy.second == 1)
-        m_allReposPolicy = 3;
+    if (newSettings.extra_repos_policy.second == toInt(ExtraReposPolicy::Instead))
+        m_allReposPolicy = toInt(ReposPolicy::ExtraOnly);
+    else if (newSettings.extra_repos_policy.second == toInt(ExtraReposPolicy::Besides))
+        m_allReposPolicy = toInt(ReposPolicy::MainAndExtra);
     if (m_extraRepos.isEmpty())
         m_allReposPolicy = newSettings.use_sources_list_d.second;
 

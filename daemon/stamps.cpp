@@ -94,7 +94,7 @@ void Daemon::areWeAfterMinorUpgrade()
         stage = STAGE_ROLLBACK;
     } else if (QFile::exists(MINOR_SUCCESS_STAMP_PATH)) {
         m_logger.debug(where, QStringLiteral("successStamp.exists() return true"));
-        if (getFsType() == 1) {
+        if (getFsType() == toInt(FsType::Lvm)) {
             m_triggerChecker.startTriggerCheck();
             return;
         }
@@ -111,16 +111,16 @@ int Daemon::removeUpgradeResultStamp(int type) const
     m_logger.debug(where, QStringLiteral("type"), type);
     QString path;
     switch (type) {
-    case 0:
+    case toInt(ResultStamp::MinorFailed):
         path = MINOR_FAIL_STAMP_PATH;
         break;
-    case 1:
+    case toInt(ResultStamp::MinorSucceeded):
         path = MINOR_SUCCESS_STAMP_PATH;
         break;
-    case 2:
+    case toInt(ResultStamp::MajorAborted):
         path = MAJOR_ABORT_STAMP_PATH;
         break;
-    case 3:
+    case toInt(ResultStamp::MajorSucceeded):
         path = MAJOR_SUCCESS_STAMP_PATH;
         break;
     default:
@@ -129,13 +129,13 @@ int Daemon::removeUpgradeResultStamp(int type) const
     QFile resultStamp(path);
     if (path.isEmpty() || !resultStamp.exists()) {
         m_logger.debug(where, QStringLiteral("resultStamp.exists() return false"));
-        return 1;
+        return toInt(StampRemoval::Absent);
     }
     m_logger.debug(where, QStringLiteral("resultStamp.exists() return true"));
     if (resultStamp.remove()) {
         m_logger.debug(where, QStringLiteral("resultStamp.remove() return true"));
-        return 0;
+        return toInt(StampRemoval::Removed);
     }
     m_logger.debug(where, QStringLiteral("resultStamp.remove() return false"));
-    return 2;
+    return toInt(StampRemoval::Failed);
 }

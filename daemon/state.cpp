@@ -13,17 +13,17 @@ struct TaskRendering
 
 // Indexed by CurrentTask; DownloadCompleted is rendered from the arming flags.
 constexpr TaskRendering TASK_RENDERINGS[] = {
-        {"unknown", -1},
-        {"wait-for-connection", 0},
-        {"no-updates", 1},
-        {"wait-for-download", 2},
-        {"downloading", 3},
-        {"ready", 4},
-        {"error", -1},
-        {"stopped", -2},
-        {"stopped-for-major", -3},
+        {"unknown", toInt(StateNumber::Undefined)},
+        {"wait-for-connection", toInt(StateNumber::WaitingForConnection)},
+        {"no-updates", toInt(StateNumber::NoUpdates)},
+        {"wait-for-download", toInt(StateNumber::WaitingForDownload)},
+        {"downloading", toInt(StateNumber::Downloading)},
+        {"ready", toInt(StateNumber::Ready)},
+        {"error", toInt(StateNumber::Undefined)},
+        {"stopped", toInt(StateNumber::Stopped)},
+        {"stopped-for-major", toInt(StateNumber::StoppedForMajor)},
 };
-constexpr TaskRendering OUT_OF_RANGE = {"error", -1};
+constexpr TaskRendering OUT_OF_RANGE = {"error", toInt(StateNumber::Undefined)};
 
 TaskRendering renderingOf(int task)
 {
@@ -40,15 +40,15 @@ int Daemon::completedStateNumber(const QString &where) const
 {
     if (!m_isUpgradeEnabled) {
         m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = false"));
-        return 4;
+        return toInt(StateNumber::Ready);
     }
     m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = true"));
     if (isTEndSetAndPassed() || m_forcedMode) {
         m_logger.debug(where, QStringLiteral("(isTEndSetAndPassed() || m_forcedMode) = true"));
-        return 6;
+        return toInt(StateNumber::Forced);
     }
     m_logger.debug(where, QStringLiteral("(isTEndSetAndPassed() || m_forcedMode) = false"));
-    return 5;
+    return toInt(StateNumber::Activated);
 }
 
 const QString Daemon::getStateAsString() const
@@ -57,9 +57,9 @@ const QString Daemon::getStateAsString() const
     m_logger.debug(where, QStringLiteral("m_task"), m_task);
     if (m_task == toInt(CurrentTask::DownloadCompleted)) {
         const int number = completedStateNumber(where);
-        return number == 4   ? QStringLiteral("ready")
-               : number == 6 ? QStringLiteral("forced")
-                             : QStringLiteral("activated");
+        return number == toInt(StateNumber::Ready)    ? QStringLiteral("ready")
+               : number == toInt(StateNumber::Forced) ? QStringLiteral("forced")
+                                                      : QStringLiteral("activated");
     }
     return QString::fromLatin1(renderingOf(m_task).word);
 }

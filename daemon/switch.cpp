@@ -15,12 +15,12 @@ int Daemon::enableUpgradeOnReboot()
         upgradeMustBeEnabled = true;
         m_logger.debug(where, QStringLiteral("m_task != CurrentTask::DownloadCompleted, "
                                              "upgradeMustBeEnabled, -10"));
-        return -10;
+        return toInt(ArmDeferred::UntilDownloaded);
     }
     if (!m_firstBlockPassed) {
         m_logger.debug(where, QStringLiteral("first block not passed, -5"));
         QTimer::singleShot(10, this, &Daemon::tryToPassFirstBlock);
-        return -5;
+        return toInt(ArmDeferred::FirstBlockStarted);
     }
     execScriptsByScript(Stage::SecondBlock, SubStage::Before, Stage::FakeStage);
     if (m_downloadUpdatesTimer)
@@ -35,25 +35,25 @@ int Daemon::enableUpgradeOnReboot()
             m_logger.debug(
                     where,
                     QStringLiteral("QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return true"));
-            linkCode = 0;
+            linkCode = toInt(ArmLink::Created);
         } else {
             m_logger.debug(
                     where,
                     QStringLiteral("QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return false"));
-            linkCode = 5;
+            linkCode = toInt(ArmLink::CreateFailed);
         }
     } else {
         m_logger.debug(where, QStringLiteral("symFile.exists() return true"));
         if (symFile.isSymLink()) {
             m_logger.debug(where, QStringLiteral("symFile.isSymbolicLink() return true"));
-            linkCode = 1;
+            linkCode = toInt(ArmLink::Kept);
         } else {
             m_logger.debug(where, QStringLiteral("symFile.isSymbolicLink() return false"));
             QDir dir;
             if (!dir.remove(symFile.absoluteFilePath())) {
                 m_logger.debug(where,
                                QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return false"));
-                linkCode = 4;
+                linkCode = toInt(ArmLink::RemoveFailed);
             } else {
                 m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return true"));
                 if (QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK)) {
@@ -61,13 +61,13 @@ int Daemon::enableUpgradeOnReboot()
                             where,
                             QStringLiteral(
                                     "File::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return true"));
-                    linkCode = 2;
+                    linkCode = toInt(ArmLink::Replaced);
                 } else {
                     m_logger.debug(
                             where,
                             QStringLiteral(
                                     "File::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return false"));
-                    linkCode = 3;
+                    linkCode = toInt(ArmLink::ReplaceFailed);
                 }
             }
         }
@@ -78,25 +78,25 @@ int Daemon::enableUpgradeOnReboot()
     QFile stampFile(UPGRADE_STAMP_PATH);
     if (stampFile.exists()) {
         m_logger.debug(where, QStringLiteral("stampFile.exists() return true"));
-        stampCode = 10;
+        stampCode = toInt(StampPart::AlreadySo);
     } else {
         m_logger.debug(where, QStringLiteral("stampFile.exists() return false"));
         if (stampFile.open(QIODevice::ReadWrite)) {
             stampFile.close();
             m_logger.debug(where,
                            QStringLiteral("sstampFile.open(QIODevice::ReadWrite) return true"));
-            stampCode = 0;
+            stampCode = toInt(StampPart::Changed);
         } else {
             m_logger.debug(where,
                            QStringLiteral("sstampFile.open(QIODevice::ReadWrite) return false"));
-            stampCode = 20;
+            stampCode = toInt(StampPart::Failed);
         }
     }
     const int result = linkCode + stampCode;
     m_logger.debug(where, QStringLiteral("After stamp file: current return code = %1").arg(result));
 
     // Without the link the boot does no upgrade: never report one as armed.
-    const bool linkInPlace = linkCode <= 2;
+    const bool linkInPlace = linkCode <= toInt(ArmLink::Replaced);
     if (linkInPlace) {
         m_isUpgradeEnabled = true;
     } else {
@@ -118,9 +118,9 @@ int Daemon::disableUpgradeOnReboot(bool suppressForce)
     m_logger.debug(where);
     if (!suppressForce) {
         m_logger.debug(where, QStringLiteral("!suppressForce"));
-        if (isUpgradeCanBeDisabled() == 89) {
+        if (isUpgradeCanBeDisabled() == toInt(DisarmCheck::ForcedArmed)) {
             m_logger.debug(where, QStringLiteral("res != 0"));
-            return 89;
+            return toInt(DisarmCheck::ForcedArmed);
         }
     }
     if (m_isUpgradeEnabled) {
@@ -135,37 +135,37 @@ int Daemon::disableUpgradeOnReboot(bool suppressForce)
         QDir dir;
         if (dir.remove(symFile.absoluteFilePath())) {
             m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return true"));
-            linkCode = 0;
+            linkCode = toInt(DisarmLink::Removed);
         } else {
             m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return false"));
-            linkCode = 2;
+            linkCode = toInt(DisarmLink::RemoveFailed);
         }
     } else {
         m_logger.debug(where, QStringLiteral("symFile.exists() return false"));
-        linkCode = 1;
+        linkCode = toInt(DisarmLink::Absent);
     }
 
     QFile stampFile(UPGRADE_STAMP_PATH);
-    if (linkCode == 2) {
+    if (linkCode == toInt(DisarmLink::RemoveFailed)) {
         // The link stays, so the boot will still upgrade: the upgrade stays
         // armed, with its stamp and frozen configuration.
         m_logger.error(QStringLiteral("%1 could not be removed, the upgrade stays armed")
                                .arg(SYS_UPDATE_SYMLINK));
         manageStatusFile();
-        return linkCode + (stampFile.exists() ? 20 : 10);
+        return linkCode + toInt(stampFile.exists() ? StampPart::Failed : StampPart::AlreadySo);
     }
 
     removeConfigCopyAndCheckOriginal();
-    int stampCode = 0;
+    int stampCode = toInt(StampPart::Changed);
     if (stampFile.exists()) {
         m_logger.debug(where, QStringLiteral("stampFile.exists() return true"));
         if (!stampFile.remove()) {
             m_logger.debug(where, QStringLiteral("stampFile.remove() return false"));
-            stampCode = 20;
+            stampCode = toInt(StampPart::Failed);
         }
     } else {
         m_logger.debug(where, QStringLiteral("stampFile.exists() return false"));
-        stampCode = 10;
+        stampCode = toInt(StampPart::AlreadySo);
     }
     m_isUpgradeEnabled = false;
     manageStatusFile();

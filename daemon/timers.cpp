@@ -100,13 +100,13 @@ int Daemon::isUpgradeCanBeDisabled()
     m_logger.debug(QStringLiteral("int Daemon::isUpgradeCanBeDisabled()"));
     if (m_isUpgradeEnabled && m_forcedMode) {
         m_logger.warning(QStringLiteral("FORCED: UPDATE CANNOT BE DISABLED"));
-        return 89;
+        return toInt(DisarmCheck::ForcedArmed);
     }
     if (isTEndSetAndPassed()) {
         m_logger.warning(QStringLiteral("TIME PASSED: UPDATE CANNOT BE DISABLED"));
-        return 99;
+        return toInt(DisarmCheck::DeadlinePassed);
     }
-    return 0;
+    return toInt(DisarmCheck::Allowed);
 }
 
 void Daemon::checkTimeEnd()
@@ -175,5 +175,5 @@ int Daemon::setForcedMode()
     default:
         break;
     }
-    return 0;
+    return toInt(OutsideAnswer::Done);
 }

@@ -42,7 +42,7 @@ void Daemon::checkUpdates()
         const UpdateValidatorManager validators(std::make_shared<Logger>(m_logger),
                                                 getArgsForRepos(m_allReposPolicy));
         if (!validators.check()) {
-            m_currentError = 4;
+            m_currentError = toInt(ErrorNumber::Validators);
             doActionOnError();
             return;
         }
@@ -128,7 +128,7 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
     m_logger.debug(where);
     if (!suppressForce) {
         m_logger.debug(where, QStringLiteral("suppressForce = false"));
-        if (isUpgradeCanBeDisabled() == 89) {
+        if (isUpgradeCanBeDisabled() == toInt(DisarmCheck::ForcedArmed)) {
             m_logger.debug(where, QStringLiteral("res != 0"));
             return;
         }

@@ -54,12 +54,20 @@ private Q_SLOTS:
         QTest::addColumn<bool>("stampThere");
         QTest::addColumn<int>("code");
         QTest::addColumn<bool>("armed");
-        QTest::newRow("nothing there") << "none" << false << 0 << true;
-        QTest::newRow("link and stamp already there") << "link" << true << 11 << true;
-        QTest::newRow("plain file replaced") << "file" << false << 2 << true;
-        QTest::newRow("plain file replaced, stamp there") << "file" << true << 12 << true;
-        QTest::newRow("dangling link") << "dangling" << false << 5 << false;
-        QTest::newRow("directory stays") << "dir" << false << 4 << false;
+        QTest::newRow("nothing there")
+                << "none" << false << toInt(ArmLink::Created) + toInt(StampPart::Changed) << true;
+        QTest::newRow("link and stamp already there")
+                << "link" << true << toInt(ArmLink::Kept) + toInt(StampPart::AlreadySo) << true;
+        QTest::newRow("plain file replaced")
+                << "file" << false << toInt(ArmLink::Replaced) + toInt(StampPart::Changed) << true;
+        QTest::newRow("plain file replaced, stamp there")
+                << "file" << true << toInt(ArmLink::Replaced) + toInt(StampPart::AlreadySo) << true;
+        QTest::newRow("dangling link")
+                << "dangling" << false << toInt(ArmLink::CreateFailed) + toInt(StampPart::Changed)
+                << false;
+        QTest::newRow("directory stays")
+                << "dir" << false << toInt(ArmLink::RemoveFailed) + toInt(StampPart::Changed)
+                << false;
     }
 
     void enable()
@@ -85,7 +93,8 @@ private Q_SLOTS:
         QCOMPARE(daemon.enableUpgradeOnReboot(), code);
         QCOMPARE(daemon.isUpgradeOnRebootEnabled(), armed);
         QCOMPARE(status(), armed ? QStringLiteral("activated") : QStringLiteral("ready"));
-        QCOMPARE(daemon.getCurrentStateAsInt(), armed ? 5 : 4);
+        QCOMPARE(daemon.getCurrentStateAsInt(),
+                 toInt(armed ? StateNumber::Activated : StateNumber::Ready));
         if (armed) {
             QCOMPARE(QFileInfo(link).symLinkTarget(), APTCACHE_POINT);
             QVERIFY(daemon.isUpgradeAlreadySet());
@@ -100,7 +109,7 @@ private Q_SLOTS:
         DaemonTestPeer peer(daemon);
         daemon.loadSettings(false);
         peer.task() = int(CurrentTask::Downloading);
-        QCOMPARE(daemon.enableUpgradeOnReboot(), -10);
+        QCOMPARE(daemon.enableUpgradeOnReboot(), toInt(ArmDeferred::UntilDownloaded));
         QVERIFY(peer.upgradeMustBeEnabled());
         QVERIFY(!QFileInfo(tree.path(LINK)).isSymLink());
         QVERIFY(tree.standInCalls(QStringLiteral("kirta-update-service")).isEmpty());
@@ -112,9 +121,14 @@ private Q_SLOTS:
         QTest::addColumn<bool>("directoryAtLink");
         QTest::addColumn<int>("code");
         QTest::addColumn<bool>("armedAfter");
-        QTest::newRow("armed") << true << false << 0 << false;
-        QTest::newRow("nothing armed") << false << false << 11 << false;
-        QTest::newRow("link cannot be removed: stays armed") << true << true << 22 << true;
+        QTest::newRow("armed") << true << false
+                               << toInt(DisarmLink::Removed) + toInt(StampPart::Changed) << false;
+        QTest::newRow("nothing armed")
+                << false << false << toInt(DisarmLink::Absent) + toInt(StampPart::AlreadySo)
+                << false;
+        QTest::newRow("link cannot be removed: stays armed")
+                << true << true << toInt(DisarmLink::RemoveFailed) + toInt(StampPart::Failed)
+                << true;
     }
 
     void disable()
@@ -127,7 +141,8 @@ private Q_SLOTS:
         DaemonTestPeer peer(daemon);
         makeReady(daemon);
         if (armedBefore)
-            QCOMPARE(daemon.enableUpgradeOnReboot(), 0);
+            QCOMPARE(daemon.enableUpgradeOnReboot(),
+                     toInt(ArmLink::Created) + toInt(StampPart::Changed));
         if (directoryAtLink) {
             QVERIFY(QFile::remove(tree.path(LINK)));
             QVERIFY(tree.mkpath(LINK));
@@ -144,11 +159,13 @@ private Q_SLOTS:
         Daemon daemon;
         DaemonTestPeer peer(daemon);
         makeReady(daemon);
-        QCOMPARE(daemon.enableUpgradeOnReboot(), 0);
+        QCOMPARE(daemon.enableUpgradeOnReboot(),
+                 toInt(ArmLink::Created) + toInt(StampPart::Changed));
         peer.forcedMode() = true;
-        QCOMPARE(daemon.disableUpgradeOnReboot(), 89);
+        QCOMPARE(daemon.disableUpgradeOnReboot(), toInt(DisarmCheck::ForcedArmed));
         QVERIFY(QFileInfo(tree.path(LINK)).isSymLink());
-        QCOMPARE(daemon.setStateFromOutside(5), 0);
+        QCOMPARE(daemon.setStateFromOutside(toInt(OutsideState::StopEvenForced)),
+                 toInt(OutsideAnswer::Done));
         QVERIFY(!QFileInfo(tree.path(LINK)).isSymLink());
     }
 

@@ -31,30 +31,50 @@ private Q_SLOTS:
         const QString past = QDateTime::currentDateTime().addSecs(-3600).toString(DATE_TIME_FORMAT);
         const QString future = QDateTime::currentDateTime().addDays(2).toString(DATE_TIME_FORMAT);
 
-        QTest::newRow("unknown") << 0 << false << false << none << "unknown" << -1;
+        QTest::newRow("unknown") << toInt(CurrentTask::Unknown) << false << false << none
+                                 << "unknown" << toInt(StateNumber::Undefined);
         QTest::newRow("wait-for-connection")
-                << 1 << false << false << none << "wait-for-connection" << 0;
-        QTest::newRow("no-updates") << 2 << false << false << none << "no-updates" << 1;
+                << toInt(CurrentTask::WaitingForConnection) << false << false << none
+                << "wait-for-connection" << toInt(StateNumber::WaitingForConnection);
+        QTest::newRow("no-updates") << toInt(CurrentTask::WaitingForUpdates) << false << false
+                                    << none << "no-updates" << toInt(StateNumber::NoUpdates);
         QTest::newRow("wait-for-download")
-                << 3 << false << false << none << "wait-for-download" << 2;
-        QTest::newRow("downloading") << 4 << false << false << none << "downloading" << 3;
-        QTest::newRow("error") << 6 << false << false << none << "error" << -1;
-        QTest::newRow("stopped") << 7 << false << false << none << "stopped" << -2;
+                << toInt(CurrentTask::WaitingForDownload) << false << false << none
+                << "wait-for-download" << toInt(StateNumber::WaitingForDownload);
+        QTest::newRow("downloading") << toInt(CurrentTask::Downloading) << false << false << none
+                                     << "downloading" << toInt(StateNumber::Downloading);
+        QTest::newRow("error") << toInt(CurrentTask::Error) << false << false << none << "error"
+                               << toInt(StateNumber::Undefined);
+        QTest::newRow("stopped") << toInt(CurrentTask::Stopped) << false << false << none
+                                 << "stopped" << toInt(StateNumber::Stopped);
         QTest::newRow("stopped-for-major")
-                << 8 << false << false << none << "stopped-for-major" << -3;
-        QTest::newRow("above range") << 9 << false << false << none << "error" << -1;
-        QTest::newRow("far above range") << 1000 << true << true << past << "error" << -1;
-        QTest::newRow("negative") << -5 << false << false << none << "error" << -1;
+                << toInt(CurrentTask::StoppedForMajor) << false << false << none
+                << "stopped-for-major" << toInt(StateNumber::StoppedForMajor);
+        QTest::newRow("above range")
+                << 9 << false << false << none << "error" << toInt(StateNumber::Undefined);
+        QTest::newRow("far above range")
+                << 1000 << true << true << past << "error" << toInt(StateNumber::Undefined);
+        QTest::newRow("negative") << -5 << false << false << none << "error"
+                                  << toInt(StateNumber::Undefined);
 
-        QTest::newRow("ready") << 5 << false << false << none << "ready" << 4;
-        QTest::newRow("ready though forced") << 5 << false << true << none << "ready" << 4;
+        QTest::newRow("ready") << toInt(CurrentTask::DownloadCompleted) << false << false << none
+                               << "ready" << toInt(StateNumber::Ready);
+        QTest::newRow("ready though forced")
+                << toInt(CurrentTask::DownloadCompleted) << false << true << none << "ready"
+                << toInt(StateNumber::Ready);
         QTest::newRow("ready though deadline passed")
-                << 5 << false << false << past << "ready" << 4;
-        QTest::newRow("activated") << 5 << true << false << none << "activated" << 5;
+                << toInt(CurrentTask::DownloadCompleted) << false << false << past << "ready"
+                << toInt(StateNumber::Ready);
+        QTest::newRow("activated") << toInt(CurrentTask::DownloadCompleted) << true << false << none
+                                   << "activated" << toInt(StateNumber::Activated);
         QTest::newRow("activated, deadline ahead")
-                << 5 << true << false << future << "activated" << 5;
-        QTest::newRow("forced by mode") << 5 << true << true << none << "forced" << 6;
-        QTest::newRow("forced by deadline") << 5 << true << false << past << "forced" << 6;
+                << toInt(CurrentTask::DownloadCompleted) << true << false << future << "activated"
+                << toInt(StateNumber::Activated);
+        QTest::newRow("forced by mode") << toInt(CurrentTask::DownloadCompleted) << true << true
+                                        << none << "forced" << toInt(StateNumber::Forced);
+        QTest::newRow("forced by deadline")
+                << toInt(CurrentTask::DownloadCompleted) << true << false << past << "forced"
+                << toInt(StateNumber::Forced);
     }
 
     void rendering()
@@ -85,8 +105,8 @@ private Q_SLOTS:
     {
         Daemon daemon;
         QCOMPARE(daemon.getCurrentStateAsString(), QStringLiteral("unknown"));
-        QCOMPARE(daemon.getCurrentStateAsInt(), -1);
-        QCOMPARE(daemon.getCurrentErrorAsInt(), -1);
+        QCOMPARE(daemon.getCurrentStateAsInt(), toInt(StateNumber::Undefined));
+        QCOMPARE(daemon.getCurrentErrorAsInt(), toInt(ErrorNumber::None));
     }
 
     void updateDate_data()

@@ -2,6 +2,7 @@
 // what each method answers after the first check, calls with the wrong
 // argument types, and the end of the program when it cannot register.
 
+#include "codes.h"
 #include "daemonprocess.h"
 #include "privatebus.h"
 #include "sandbox.h"
@@ -186,26 +187,32 @@ void TestDbusServiceDaemon::methodsAnswerOnFreshDaemon_data()
             << QVariant(QStringLiteral("Upgrade date not set or not valid")) << QString();
     QTest::newRow("getCurrentStateAsString") << "getCurrentStateAsString" << none << "s"
                                              << QVariant(QStringLiteral("no-updates")) << QString();
-    QTest::newRow("getCurrentStateAsInt")
-            << "getCurrentStateAsInt" << none << "i" << QVariant(1) << QString();
-    QTest::newRow("getCurrentErrorAsInt")
-            << "getCurrentErrorAsInt" << none << "i" << QVariant(-1) << QString();
+    QTest::newRow("getCurrentStateAsInt") << "getCurrentStateAsInt" << none << "i"
+                                          << QVariant(toInt(StateNumber::NoUpdates)) << QString();
+    QTest::newRow("getCurrentErrorAsInt") << "getCurrentErrorAsInt" << none << "i"
+                                          << QVariant(toInt(ErrorNumber::None)) << QString();
     // Nothing is downloaded: arming is only noted as owed.
     QTest::newRow("enableUpgradeOnReboot")
-            << "enableUpgradeOnReboot" << none << "i" << QVariant(-10) << QString();
+            << "enableUpgradeOnReboot" << none << "i"
+            << QVariant(toInt(ArmDeferred::UntilDownloaded)) << QString();
     // Neither link nor stamp there.
     QTest::newRow("disableUpgradeOnReboot")
-            << "disableUpgradeOnReboot" << none << "i" << QVariant(11) << QString();
+            << "disableUpgradeOnReboot" << none << "i"
+            << QVariant(toInt(DisarmLink::Absent) + toInt(StampPart::AlreadySo)) << QString();
     QTest::newRow("setStateFromOutside(2) before download")
-            << "setStateFromOutside" << QVariantList {2} << "i" << QVariant(-10) << QString();
+            << "setStateFromOutside" << QVariantList {toInt(OutsideState::Arm)} << "i"
+            << QVariant(toInt(ArmDeferred::UntilDownloaded)) << QString();
     QTest::newRow("setStateFromOutside(6)")
-            << "setStateFromOutside" << QVariantList {6} << "i" << QVariant(-1) << QString();
+            << "setStateFromOutside" << QVariantList {6} << "i"
+            << QVariant(toInt(OutsideAnswer::UnknownState)) << QString();
     QTest::newRow("isUpgradeOnRebootEnabled")
             << "isUpgradeOnRebootEnabled" << none << "b" << QVariant(false) << QString();
     QTest::newRow("removeUpgradeResultStamp(7)")
-            << "removeUpgradeResultStamp" << QVariantList {7} << "i" << QVariant(1) << QString();
+            << "removeUpgradeResultStamp" << QVariantList {7} << "i"
+            << QVariant(toInt(StampRemoval::Absent)) << QString();
     QTest::newRow("removeUpgradeResultStamp(2) present")
-            << "removeUpgradeResultStamp" << QVariantList {2} << "i" << QVariant(0)
+            << "removeUpgradeResultStamp" << QVariantList {toInt(ResultStamp::MajorAborted)} << "i"
+            << QVariant(toInt(StampRemoval::Removed))
             << QStringLiteral("/var/cache/kirta-upgrade/upgrade_aborted");
     QTest::newRow("getMinorUpdateVersion")
             << "getMinorUpdateVersion" << none << "s" << QVariant(QStringLiteral("Version unknown"))

@@ -58,13 +58,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("report"); // empty: no report file
         QTest::addColumn<int>("mode");
-        QTest::newRow("no report") << QString() << -1;
-        QTest::newRow("nothing pending") << "upgrade_mode: 0\n" << 0;
-        QTest::newRow("pending") << "upgrade_mode: 3\n" << 1;
-        QTest::newRow("armed") << "upgrade_mode: 4\n" << 2;
-        QTest::newRow("forced") << "upgrade_mode: 0\nforced: true\n" << 3;
-        QTest::newRow("no usable state") << "something: else\n" << -1;
-        QTest::newRow("garbage") << "{{{{ not yaml" << -1;
+        QTest::newRow("no report") << QString() << toInt(MajorReportMode::Unreadable);
+        QTest::newRow("nothing pending") << "upgrade_mode: 0\n"
+                                         << toInt(MajorReportMode::NothingPending);
+        QTest::newRow("pending") << "upgrade_mode: 3\n" << toInt(MajorReportMode::Prepared);
+        QTest::newRow("armed") << "upgrade_mode: 4\n" << toInt(MajorReportMode::Armed);
+        QTest::newRow("forced") << "upgrade_mode: 0\nforced: true\n"
+                                << toInt(MajorReportMode::Forced);
+        QTest::newRow("no usable state") << "something: else\n"
+                                         << toInt(MajorReportMode::Unreadable);
+        QTest::newRow("garbage") << "{{{{ not yaml" << toInt(MajorReportMode::Unreadable);
     }
 
     void reportModes()
@@ -85,7 +88,7 @@ private Q_SLOTS:
         peer.task() = int(CurrentTask::WaitingForDownload);
         QVERIFY(tree.writeFile(REPORT, QStringLiteral("upgrade_mode: 3\n")));
         daemon.checkMajorReport();
-        QCOMPARE(daemon.getCurrentStateAsInt(), -3);
+        QCOMPARE(daemon.getCurrentStateAsInt(), toInt(StateNumber::StoppedForMajor));
         QCOMPARE(cleans(), 1);
         daemon.checkMajorReport();
         QCOMPARE(cleans(), 1);
@@ -103,7 +106,7 @@ private Q_SLOTS:
         Daemon daemon;
         DaemonTestPeer peer(daemon);
         daemon.loadSettings(false);
-        peer.currentError() = 2;
+        peer.currentError() = toInt(ErrorNumber::Imitation);
         QVERIFY(tree.writeFile(QStringLiteral("/standin/kirta-update-service.clean.exit"),
                                QStringLiteral("100")));
         QVERIFY(tree.setStandInOutput(QStringLiteral("lsof"), QStringLiteral("p4242\n")));
@@ -124,7 +127,7 @@ private Q_SLOTS:
         Daemon daemon;
         DaemonTestPeer peer(daemon);
         daemon.loadSettings(false);
-        QCOMPARE(daemon.setStateFromOutside(3), 0);
+        QCOMPARE(daemon.setStateFromOutside(toInt(OutsideState::Stop)), toInt(OutsideAnswer::Done));
         QCOMPARE(peer.task(), int(CurrentTask::StoppedForMajor));
         toolInstalled(false);
         daemon.checkisMajorUpdateInstalled();
@@ -137,14 +140,32 @@ private Q_SLOTS:
         QTest::addColumn<int>("state");
         QTest::addColumn<int>("result");
         QTest::addColumn<int>("taskAfter");
-        QTest::newRow("0 drops and resumes") << 3 << 0 << 0 << 2;
-        QTest::newRow("1 disarms nothing armed") << 2 << 1 << 11 << 2;
-        QTest::newRow("2 before the download") << 3 << 2 << -10 << 3;
-        QTest::newRow("3 stops") << 3 << 3 << 0 << 8;
-        QTest::newRow("4 forced mode") << 4 << 4 << 0 << 4;
-        QTest::newRow("5 stops") << 3 << 5 << 0 << 8;
-        QTest::newRow("6 unknown") << 3 << 6 << -1 << 3;
-        QTest::newRow("-1 unknown") << 3 << -1 << -1 << 3;
+        QTest::newRow("0 drops and resumes")
+                << toInt(CurrentTask::WaitingForDownload) << toInt(OutsideState::Resume)
+                << toInt(OutsideAnswer::Done) << toInt(CurrentTask::WaitingForUpdates);
+        QTest::newRow("1 disarms nothing armed")
+                << toInt(CurrentTask::WaitingForUpdates) << toInt(OutsideState::Ready)
+                << toInt(DisarmLink::Absent) + toInt(StampPart::AlreadySo)
+                << toInt(CurrentTask::WaitingForUpdates);
+        QTest::newRow("2 before the download")
+                << toInt(CurrentTask::WaitingForDownload) << toInt(OutsideState::Arm)
+                << toInt(ArmDeferred::UntilDownloaded) << toInt(CurrentTask::WaitingForDownload);
+        QTest::newRow("3 stops") << toInt(CurrentTask::WaitingForDownload)
+                                 << toInt(OutsideState::Stop) << toInt(OutsideAnswer::Done)
+                                 << toInt(CurrentTask::StoppedForMajor);
+        QTest::newRow("4 forced mode")
+                << toInt(CurrentTask::Downloading) << toInt(OutsideState::Forced)
+                << toInt(OutsideAnswer::Done) << toInt(CurrentTask::Downloading);
+        QTest::newRow("5 stops") << toInt(CurrentTask::WaitingForDownload)
+                                 << toInt(OutsideState::StopEvenForced)
+                                 << toInt(OutsideAnswer::Done)
+                                 << toInt(CurrentTask::StoppedForMajor);
+        QTest::newRow("6 unknown")
+                << toInt(CurrentTask::WaitingForDownload) << 6 << toInt(OutsideAnswer::UnknownState)
+                << toInt(CurrentTask::WaitingForDownload);
+        QTest::newRow("-1 unknown")
+                << toInt(CurrentTask::WaitingForDownload) << -1
+                << toInt(OutsideAnswer::UnknownState) << toInt(CurrentTask::WaitingForDownload);
     }
 
     void stateFromOutside()
@@ -159,9 +180,9 @@ private Q_SLOTS:
         peer.task() = task;
         QCOMPARE(daemon.setStateFromOutside(state), result);
         QCOMPARE(peer.task(), taskAfter);
-        if (state == 2)
+        if (state == toInt(OutsideState::Arm))
             QVERIFY(peer.upgradeMustBeEnabled());
-        if (state == 4)
+        if (state == toInt(OutsideState::Forced))
             QVERIFY(peer.forcedMode());
     }
 };

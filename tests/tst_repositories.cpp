@@ -62,41 +62,50 @@ private Q_SLOTS:
         const QString otherOne = list("b/one.list");
         const QStringList none;
 
-        QTest::newRow("no extras, own parts off") << ""
-                                                  << "0"
-                                                  << "0" << 0 << none << none;
-        QTest::newRow("no extras, own parts on") << ""
-                                                 << "1"
-                                                 << "1" << 1 << none << none;
+        QTest::newRow("no extras, own parts off")
+                << ""
+                << "0"
+                << "0" << toInt(ReposPolicy::MainListOnly) << none << none;
+        QTest::newRow("no extras, own parts on")
+                << ""
+                << "1"
+                << "1" << toInt(ReposPolicy::ToolDefaults) << none << none;
         QTest::newRow("only commas") << ",,,"
                                      << "0"
-                                     << "1" << 1 << none << none;
+                                     << "1" << toInt(ReposPolicy::ToolDefaults) << none << none;
         QTest::newRow("extras instead of system lists")
                 << one << "0"
-                << "1" << 2 << QStringList {one} << QStringList {"one.list"};
+                << "1" << toInt(ReposPolicy::ExtraOnly) << QStringList {one}
+                << QStringList {"one.list"};
         QTest::newRow("extras beside the main list")
                 << one << "1"
-                << "0" << 3 << QStringList {one} << QStringList {"one.list"};
+                << "0" << toInt(ReposPolicy::MainAndExtra) << QStringList {one}
+                << QStringList {"one.list"};
         QTest::newRow("unknown extra policy keeps the previous value")
                 << one << "7"
-                << "1" << 0 << QStringList {one} << QStringList {"one.list"};
+                << "1" << toInt(ReposPolicy::MainListOnly) << QStringList {one}
+                << QStringList {"one.list"};
         QTest::newRow("all extras missing fall back")
                 << list("a/missing.list") + "," + list("nowhere/x.list") << "0"
-                << "1" << 1 << none << none;
+                << "1" << toInt(ReposPolicy::ToolDefaults) << none << none;
         QTest::newRow("duplicates, blanks, empty pieces, missing files")
                 << " " + one + " ,," + one + "," + list("a/missing.list") + "," + two << "0"
-                << "0" << 2 << QStringList {one, two} << QStringList {"one.list", "two.list"};
+                << "0" << toInt(ReposPolicy::ExtraOnly) << QStringList {one, two}
+                << QStringList {"one.list", "two.list"};
         QTest::newRow("same file name: first one wins")
                 << one + "," + otherOne << "1"
-                << "1" << 3 << QStringList {one, otherOne} << QStringList {"one.list"};
-        QTest::newRow("a directory is not a list file") << list("dir.list") << "0"
-                                                        << "1" << 1 << none << none;
+                << "1" << toInt(ReposPolicy::MainAndExtra) << QStringList {one, otherOne}
+                << QStringList {"one.list"};
+        QTest::newRow("a directory is not a list file")
+                << list("dir.list") << "0"
+                << "1" << toInt(ReposPolicy::ToolDefaults) << none << none;
         // Installed from as root: a list another user can change is not used.
         QTest::newRow("lists others can change are refused")
                 << list("c/nobody.list") + "," + list("c/group.list") + "," + list("c/other.list")
-                        + "," + one
+                           + "," + one
                 << "0"
-                << "1" << 2 << QStringList {one} << QStringList {"one.list"};
+                << "1" << toInt(ReposPolicy::ExtraOnly) << QStringList {one}
+                << QStringList {"one.list"};
         QTest::newRow("own parts value passed through") << ""
                                                         << "0"
                                                         << "5" << 5 << none << none;
@@ -146,22 +155,24 @@ private Q_SLOTS:
         Daemon daemon;
         DaemonTestPeer peer(daemon);
         daemon.loadSettings(false);
-        QCOMPARE(peer.allReposPolicy(), 3);
+        QCOMPARE(peer.allReposPolicy(), toInt(ReposPolicy::MainAndExtra));
         QVERIFY(tree.writeFile(CONFIG, "Extra_repos=" + one + "\nExtra_repos_policy=5\n"));
         daemon.loadSettings(true);
-        QCOMPARE(peer.allReposPolicy(), 3);
+        QCOMPARE(peer.allReposPolicy(), toInt(ReposPolicy::MainAndExtra));
     }
 
     void argsForRepos_data()
     {
         QTest::addColumn<int>("policy");
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("0") << 0 << QStringList {"-o", "Dir::Etc::sourceparts=''"};
-        QTest::newRow("1") << 1 << QStringList {};
-        QTest::newRow("2") << 2
+        QTest::newRow("0") << toInt(ReposPolicy::MainListOnly)
+                           << QStringList {"-o", "Dir::Etc::sourceparts=''"};
+        QTest::newRow("1") << toInt(ReposPolicy::ToolDefaults) << QStringList {};
+        QTest::newRow("2") << toInt(ReposPolicy::ExtraOnly)
                            << QStringList {"-o", "Dir::Etc::sourceparts=" + SOURCES_DIR, "-o",
                                            "Dir::Etc::sourcelist=''"};
-        QTest::newRow("3") << 3 << QStringList {"-o", "Dir::Etc::sourceparts=" + SOURCES_DIR};
+        QTest::newRow("3") << toInt(ReposPolicy::MainAndExtra)
+                           << QStringList {"-o", "Dir::Etc::sourceparts=" + SOURCES_DIR};
         QTest::newRow("4") << 4 << QStringList {};
         QTest::newRow("-1") << -1 << QStringList {};
     }

@@ -79,7 +79,7 @@ private Q_SLOTS:
 
         QCOMPARE(stageCalls(), (QStringList {"update 1", "download 1", "downresult"}));
         QCOMPARE(log().count(QStringLiteral("checkDownloadIsFinished(): m_task = 4")), 2);
-        QCOMPARE(daemon.getCurrentStateAsInt(), 4);
+        QCOMPARE(daemon.getCurrentStateAsInt(), toInt(StateNumber::Ready));
         QSettings status(STATUS_FILE_PATH, QSettings::IniFormat);
         QCOMPARE(status.value(STATUS_KEY).toString(), QStringLiteral("ready"));
         QCOMPARE(status.value(TARGET_RELEASE_KEY).toString(), QStringLiteral("12.4.1"));
@@ -234,7 +234,7 @@ private Q_SLOTS:
                              QFile::encodeName(tree.path(CONFIG)).constData()),
                  0);
         KIRTA_WAIT_VERIFY(daemon.isUpgradeOnRebootEnabled(), 10000);
-        QCOMPARE(daemon.getCurrentStateAsInt(), 6);
+        QCOMPARE(daemon.getCurrentStateAsInt(), toInt(StateNumber::Forced));
     }
 
     void errorActions_data()
@@ -260,8 +260,8 @@ private Q_SLOTS:
         DaemonTestPeer peer(daemon);
         daemon.loadSettings(false);
         peer.task() = int(CurrentTask::DownloadCompleted);
-        QCOMPARE(daemon.enableUpgradeOnReboot(), -5);
-        KIRTA_WAIT_VERIFY(daemon.getCurrentErrorAsInt() == 2, 5000);
+        QCOMPARE(daemon.enableUpgradeOnReboot(), toInt(ArmDeferred::FirstBlockStarted));
+        KIRTA_WAIT_VERIFY(daemon.getCurrentErrorAsInt() == toInt(ErrorNumber::Imitation), 5000);
         QCOMPARE(daemon.getCurrentStateAsString(), state);
 
         if (action == QLatin1String("Reset")) {
@@ -299,7 +299,7 @@ private Q_SLOTS:
         daemon.loadSettings(false);
         daemon.checkUpdates();
         QCOMPARE(stageCalls().filter(QRegularExpression("^update ")).size(), 2);
-        QCOMPARE(daemon.getCurrentErrorAsInt(), 4);
+        QCOMPARE(daemon.getCurrentErrorAsInt(), toInt(ErrorNumber::Validators));
         QVERIFY(peer.checkUpdatesTimer()->isActive());
         QVERIFY(!peer.checkUpdatesTimer()->signalsBlocked());
     }
@@ -333,12 +333,15 @@ private Q_SLOTS:
         QTest::addColumn<bool>("triggerWatch");
         const QString snapshot = QStringLiteral("snapshot");
         QTest::newRow("failed upgrade rolls back")
-                << QStringList {snapshot, "unsuccessful", "successful"} << 0 << "rollback" << false;
+                << QStringList {snapshot, "unsuccessful", "successful"} << toInt(FsType::Other)
+                << "rollback" << false;
         QTest::newRow("success drops the snapshot")
-                << QStringList {snapshot, "successful"} << 0 << "rm_snapshot" << false;
+                << QStringList {snapshot, "successful"} << toInt(FsType::Other) << "rm_snapshot"
+                << false;
         QTest::newRow("success on LVM hands over to the trigger")
-                << QStringList {snapshot, "successful"} << 1 << "" << true;
-        QTest::newRow("no snapshot stamp") << QStringList {"successful"} << 1 << "" << false;
+                << QStringList {snapshot, "successful"} << toInt(FsType::Lvm) << "" << true;
+        QTest::newRow("no snapshot stamp")
+                << QStringList {"successful"} << toInt(FsType::Lvm) << "" << false;
     }
 
     void afterUpgradeAtReboot()

@@ -1,16 +1,36 @@
 #include "updatedbusservice.h"
 
 #include "constants.h"
+#include "statuspublisher.h"
 #include "updatedbushandler.h"
 
 #include <QDBusConnection>
+#include <QThread>
 
 #include <stdexcept>
 
 UpdateDBusService::UpdateDBusService(Daemon *daemon, QObject *parent)
     : QObject(parent)
-    , m_handler(new UpdateDBusHandler(daemon, this))
-{ }
+    , m_publisher(new StatusPublisher(daemon, this))
+    // Not a child: it moves to the bus thread.
+    , m_handler(new UpdateDBusHandler(daemon, m_publisher))
+    , m_thread(new QThread(this))
+{
+    m_thread->setObjectName(QStringLiteral("bus"));
+}
+
+UpdateDBusService::~UpdateDBusService()
+{
+    // Deleted on its own thread, where the bus library relays its signals.
+    UpdateDBusHandler *handler = m_handler;
+    if (m_thread->isRunning())
+        QMetaObject::invokeMethod(
+                handler, [handler] { delete handler; }, Qt::BlockingQueuedConnection);
+    else
+        delete handler;
+    m_thread->quit();
+    m_thread->wait();
+}
 
 void UpdateDBusService::registerOnBus()
 {
@@ -24,7 +44,12 @@ void UpdateDBusService::registerOnBus()
                                          .toStdString());
     }
 
-    // Only the adaptor's slots are the interface; the handler's own slots
+    m_publisher->follow();
+    if (!m_thread->isRunning()) {
+        m_handler->moveToThread(m_thread);
+        m_thread->start();
+    }
+    // Only the adaptors' members are the interface; the handler's own slots
     // stay private to the process.
     if (!bus.registerObject(DBUS_OBJECT_PATH, DBUS_INTERFACE_NAME, m_handler,
                             QDBusConnection::ExportAdaptors)) {

@@ -3,6 +3,7 @@
 #include "constants.h"
 #include "daemon.h"
 #include "failedreply.h"
+#include "polkitauthority.h"
 #include "statusdbusadaptor.h"
 #include "statuspublisher.h"
 #include "updatedbusadaptor.h"
@@ -13,12 +14,18 @@
 
 #include <exception>
 
+const char *const UpdateDBusHandler::ARM_ACTION = "os.kirtalinux.zun.kirtaupdateservice.arm";
+const char *const UpdateDBusHandler::DISARM_ACTION = "os.kirtalinux.zun.kirtaupdateservice.disarm";
+const char *const UpdateDBusHandler::CLEAR_RESULT_ACTION
+        = "os.kirtalinux.zun.kirtaupdateservice.clear-result";
+
 UpdateDBusHandler::UpdateDBusHandler(Daemon *daemon, StatusPublisher *publisher, QObject *parent)
     : QObject(parent)
     , QDBusContext()
     , m_daemon(daemon)
     , m_publisher(publisher)
     , m_logger(LOG_FILE_PATH, Logger::Info)
+    , m_authority(new PolkitAuthority(this))
 {
     new UpdateDBusAdaptor(this);
     new StatusDBusAdaptor(this);
@@ -31,26 +38,54 @@ std::shared_ptr<const StatusSnapshot> UpdateDBusHandler::snapshot() const
 
 std::shared_ptr<const StatusSnapshot> UpdateDBusHandler::read()
 {
-    if (!m_readWindow.isValid())
-        m_readWindow.start();
-    ++m_readCalls;
-    if (m_readWindow.hasExpired(READ_SUMMARY_INTERVAL_MS)) {
-        m_logger.info(QStringLiteral("Answered %1 read calls in the last %2 s")
-                              .arg(m_readCalls)
-                              .arg(m_readWindow.restart() / 1000));
-        m_readCalls = 0;
-    }
+    count(&m_readCalls);
     return snapshot();
 }
 
-int UpdateDBusHandler::change(int fallback, Change change)
+void UpdateDBusHandler::count(int *counter)
+{
+    if (!m_summaryWindow.isValid())
+        m_summaryWindow.start();
+    ++*counter;
+    if (!m_summaryWindow.hasExpired(SUMMARY_INTERVAL_MS))
+        return;
+    m_logger.info(QStringLiteral("Answered %1 read calls and refused %2 changes in the last %3 s")
+                          .arg(m_readCalls)
+                          .arg(m_refusedCalls)
+                          .arg(m_summaryWindow.restart() / 1000));
+    m_readCalls = 0;
+    m_refusedCalls = 0;
+}
+
+int UpdateDBusHandler::change(int fallback, Change change, const char *action)
 {
     if (!calledFromDBus())
         return replyOrFail(*this, fallback, [&] { return change(m_daemon); });
 
     setDelayedReply(true);
     const QDBusMessage call = message();
-    QDBusConnection bus = connection();
+    const QDBusConnection bus = connection();
+    if (!action) {
+        dispatch(call, bus, change);
+        return fallback;
+    }
+    m_authority->check(bus, call.service(), QLatin1String(action),
+                       [this, call, bus, change](bool allowed) {
+                           if (allowed) {
+                               dispatch(call, bus, change);
+                               return;
+                           }
+                           count(&m_refusedCalls);
+                           bus.send(call.createErrorReply(
+                                   QDBusError::AccessDenied,
+                                   QStringLiteral("Not authorized to call %1").arg(call.member())));
+                       });
+    return fallback;
+}
+
+void UpdateDBusHandler::dispatch(const QDBusMessage &call, const QDBusConnection &bus,
+                                 const Change &change)
+{
     Daemon *daemon = m_daemon;
     StatusPublisher *publisher = m_publisher;
     QMetaObject::invokeMethod(
@@ -67,7 +102,6 @@ int UpdateDBusHandler::change(int fallback, Change change)
                 bus.send(reply);
             },
             Qt::QueuedConnection);
-    return fallback;
 }
 
 QString UpdateDBusHandler::getUpdateDateAsString()
@@ -92,13 +126,16 @@ int UpdateDBusHandler::getCurrentErrorAsInt()
 
 int UpdateDBusHandler::enableUpgradeOnReboot()
 {
-    return change(-1, [](Daemon *daemon) { return daemon->enableUpgradeOnReboot(); });
+    return change(
+            -1, [](Daemon *daemon) { return daemon->enableUpgradeOnReboot(); }, ARM_ACTION);
 }
 
 int UpdateDBusHandler::disableUpgradeOnReboot()
 {
     // A client may never suppress the forced-mode refusal.
-    return change(-1, [](Daemon *daemon) { return daemon->disableUpgradeOnReboot(false); });
+    return change(
+            -1, [](Daemon *daemon) { return daemon->disableUpgradeOnReboot(false); },
+            DISARM_ACTION);
 }
 
 int UpdateDBusHandler::setStateFromOutside(int stateAsInt)
@@ -115,11 +152,14 @@ bool UpdateDBusHandler::isUpgradeOnRebootEnabled()
 int UpdateDBusHandler::removeUpgradeResultStamp(int type)
 {
     StatusPublisher *publisher = m_publisher;
-    return change(-1, [type, publisher](Daemon *daemon) {
-        const int result = daemon->removeUpgradeResultStamp(type);
-        publisher->refreshResultStamps();
-        return result;
-    });
+    return change(
+            -1,
+            [type, publisher](Daemon *daemon) {
+                const int result = daemon->removeUpgradeResultStamp(type);
+                publisher->refreshResultStamps();
+                return result;
+            },
+            CLEAR_RESULT_ACTION);
 }
 
 QString UpdateDBusHandler::getMinorUpdateVersion()

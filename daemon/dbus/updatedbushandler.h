@@ -9,16 +9,19 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 
 class Daemon;
+class PolkitAuthority;
+class QDBusConnection;
+class QDBusMessage;
 class StatusPublisher;
 struct StatusSnapshot;
 
-// Receives the calls of the daemon's bus object on a thread of its own, so
-// that the bus answers while the daemon's thread waits for a stage run.
+// Receives the calls of the daemon's bus object on a thread other than the
+// daemon's, so that the bus answers while the daemon's thread waits for a
+// stage run.
 // Reads are answered from the publisher's latest snapshot. Changes are
 // handed to the daemon's thread and answered from there once done (a
 // delayed reply); an operation that throws is answered with an error reply
@@ -55,9 +58,15 @@ public:
     qlonglong lastCheck() const;
     QString lastResult() const;
 
-    // Read calls are counted, not logged one by one: any user may make
-    // them, as often as they like.
-    static constexpr int READ_SUMMARY_INTERVAL_MS = 60000;
+    // Read calls and refused changes are counted, not logged one by one:
+    // any user may make them, as often as they like.
+    static constexpr int SUMMARY_INTERVAL_MS = 60000;
+
+    // The polkit actions of the changes that users other than root may ask
+    // for (data/os.kirtalinux.zun.kirtaupdateservice.policy).
+    static const char *const ARM_ACTION;
+    static const char *const DISARM_ACTION;
+    static const char *const CLEAR_RESULT_ACTION;
 
 public Q_SLOTS:
     QString getUpdateDateAsString();
@@ -76,14 +85,20 @@ private:
     using Change = std::function<int(Daemon *)>;
     std::shared_ptr<const StatusSnapshot> snapshot() const;
     std::shared_ptr<const StatusSnapshot> read();
+    void count(int *counter);
     // Runs `change` on the daemon's thread and answers the call from there;
-    // `fallback` is what a throwing operation yields outside the bus.
-    int change(int fallback, Change change);
+    // `fallback` is what a throwing operation yields outside the bus. With
+    // an `action`, a caller other than root needs polkit's consent first;
+    // without, the bus policy lets only root call.
+    int change(int fallback, Change change, const char *action = nullptr);
+    void dispatch(const QDBusMessage &call, const QDBusConnection &bus, const Change &change);
 
     Daemon *m_daemon = nullptr;
     StatusPublisher *m_publisher = nullptr;
     Logger m_logger;
     // Touched on the bus thread only.
     int m_readCalls = 0;
-    QElapsedTimer m_readWindow;
+    int m_refusedCalls = 0;
+    QElapsedTimer m_summaryWindow;
+    PolkitAuthority *m_authority = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "updatedbushandler.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QThread>
 
 #include <stdexcept>
@@ -21,15 +22,31 @@ UpdateDBusService::UpdateDBusService(Daemon *daemon, QObject *parent)
 
 UpdateDBusService::~UpdateDBusService()
 {
-    // Deleted on its own thread, where the bus library relays its signals.
+    // Deleted here, not on the bus library's thread: the library waits on
+    // that thread for the object's unregistration.
     UpdateDBusHandler *handler = m_handler;
-    if (m_thread->isRunning())
+    QThread *home = thread();
+    if (handler->thread() != home && handler->thread()->isRunning())
         QMetaObject::invokeMethod(
-                handler, [handler] { delete handler; }, Qt::BlockingQueuedConnection);
-    else
-        delete handler;
+                handler, [handler, home] { handler->moveToThread(home); },
+                Qt::BlockingQueuedConnection);
+    delete handler;
     m_thread->quit();
     m_thread->wait();
+}
+
+QThread *UpdateDBusService::answeringThread(const QDBusConnection &bus)
+{
+    // The bus library reads the socket on a thread of its own and calls an
+    // object that lives there at once, as it answers Peer.Ping; an object
+    // elsewhere waits for its thread to wake up, which on a loaded machine
+    // can take a scheduler slice. The library's bus-name object lives on
+    // that thread.
+    QObject *libraryObject = bus.interface();
+    if (libraryObject && libraryObject->thread() != thread())
+        return libraryObject->thread();
+    m_thread->start();
+    return m_thread;
 }
 
 void UpdateDBusService::registerOnBus()
@@ -45,10 +62,8 @@ void UpdateDBusService::registerOnBus()
     }
 
     m_publisher->follow();
-    if (!m_thread->isRunning()) {
-        m_handler->moveToThread(m_thread);
-        m_thread->start();
-    }
+    if (m_handler->thread() == thread())
+        m_handler->moveToThread(answeringThread(bus));
     // Only the adaptors' members are the interface; the handler's own slots
     // stay private to the process.
     if (!bus.registerObject(DBUS_OBJECT_PATH, DBUS_INTERFACE_NAME, m_handler,

@@ -3,12 +3,14 @@
 #include <QObject>
 
 class Daemon;
+class QDBusConnection;
 class QThread;
 class StatusPublisher;
 class UpdateDBusHandler;
 
 // The daemon's presence on the system bus: its well-known name and the one
-// object that clients call. The object answers on a thread of its own.
+// object that clients call. The object answers on a thread other than the
+// daemon's, which only carries out changes.
 class UpdateDBusService : public QObject
 {
     Q_OBJECT
@@ -28,6 +30,10 @@ public:
     StatusPublisher *publisher() const { return m_publisher; }
 
 private:
+    // Where the handler answers: the bus library's own thread, or else
+    // m_thread, started.
+    QThread *answeringThread(const QDBusConnection &bus);
+
     StatusPublisher *m_publisher = nullptr;
     UpdateDBusHandler *m_handler = nullptr;
     QThread *m_thread = nullptr;

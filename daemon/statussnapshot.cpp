@@ -39,7 +39,7 @@ bool StatusSnapshot::operator==(const StatusSnapshot &other) const
     return task == other.task && armed == other.armed && forcedMode == other.forcedMode
            && error == other.error && version == other.version && deadline == other.deadline
            && upgradable == other.upgradable && lastCheck == other.lastCheck
-           && lastResult == other.lastResult;
+           && lastResult == other.lastResult && metricsFile == other.metricsFile;
 }
 
 QString StatusSnapshot::taskWord(int task)

@@ -25,6 +25,9 @@ struct StatusSnapshot
     // "none", "successful" or "unsuccessful": the result stamps of the last
     // upgrade at reboot. Filled in by whoever looks at the stamp files.
     QString lastResult = QStringLiteral("none");
+    // Where the metrics for the fleet's monitoring go ("" none); not shown
+    // to clients.
+    QString metricsFile;
 
     bool operator==(const StatusSnapshot &other) const;
     bool operator!=(const StatusSnapshot &other) const { return !(*this == other); }

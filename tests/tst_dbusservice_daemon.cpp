@@ -343,6 +343,12 @@ void TestDbusServiceDaemon::registrationFailureEndsWithOne()
 void TestDbusServiceDaemon::busAnswersWhileTheDaemonWorks()
 {
     const QString status = INTERFACE + QStringLiteral(".Status");
+    const QString metrics = QStringLiteral("/var/lib/node-exporter/kirta.prom");
+    QVERIFY(m_tree.writeFile(CONFIG_PATH,
+                             SandboxTree::sampleConfiguration()
+                                     + QStringLiteral("Metrics_file=%1\n").arg(metrics)));
+    // The collector's directory exists; the daemon replaces the file.
+    QVERIFY(m_tree.writeFile(metrics, QByteArray()));
     DaemonProcess daemon;
     QVERIFY(startFreshDaemon(daemon));
     QDBusConnection bus = QDBusConnection::systemBus();
@@ -388,6 +394,13 @@ void TestDbusServiceDaemon::busAnswersWhileTheDaemonWorks()
     QCOMPARE(properties.value(QStringLiteral("Packages")), QVariant(QStringList()));
     QVERIFY(properties.value(QStringLiteral("LastCheck")).toLongLong() > 0);
     QCOMPARE(properties.value(QStringLiteral("LastResult")), QVariant(QStringLiteral("none")));
+    // The metrics file followed.
+    const QString prom = m_tree.readFile(metrics);
+    QVERIFY2(prom.contains(QLatin1String("\nkirta_update_state{state=\"stopped-for-major\"} -3\n")),
+             qPrintable(prom));
+    QVERIFY(prom.contains(QLatin1String("\nkirta_update_last_result{result=\"none\"} 1\n")));
+    QVERIFY(prom.contains(QLatin1String("\nkirta_update_last_check_seconds ")
+                          + properties.value(QStringLiteral("LastCheck")).toString() + '\n'));
 
     // Many reads, then a change that alters nothing: its answer comes after
     // whatever the daemon announced before it.

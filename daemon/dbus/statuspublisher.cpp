@@ -56,6 +56,7 @@ void StatusPublisher::publish()
     if (state == m_publishedState && next == *current())
         return;
     const QVariantMap properties = next.properties(now);
+    m_metrics.write(next.metricsFile, next);
     {
         QMutexLocker lock(&m_mutex);
         m_current = std::make_shared<const StatusSnapshot>(std::move(next));

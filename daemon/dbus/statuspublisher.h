@@ -1,5 +1,6 @@
 #pragma once
 
+#include "metricsfile.h"
 #include "statussnapshot.h"
 
 #include <QMutex>
@@ -16,7 +17,8 @@ class Daemon;
 // event loop is about to wait, so every change is seen once the operation
 // that made it has returned, and a change of several members in one turn
 // is published once. The snapshot is taken from members only: a loop turn
-// costs a few comparisons, never a file access.
+// costs a few comparisons, never a file access. Each published change also
+// goes to the metrics file, when one is configured.
 class StatusPublisher : public QObject
 {
     Q_OBJECT
@@ -46,6 +48,7 @@ private:
     mutable QMutex m_mutex;
     std::shared_ptr<const StatusSnapshot> m_current;
     QVariantMap m_properties;
+    MetricsFile m_metrics;
     QString m_lastResult = QStringLiteral("none");
     int m_publishedState = 0;
     bool m_following = false;

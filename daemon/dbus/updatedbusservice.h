@@ -27,8 +27,6 @@ public:
     // The name, once taken, is kept until the process ends.
     void registerOnBus();
 
-    StatusPublisher *publisher() const { return m_publisher; }
-
 private:
     // Where the handler answers: the bus library's own thread, or else
     // m_thread, started.

@@ -1,23 +1,19 @@
 #include "checker.h"
 
 #include "daemonbus.h"
+#include "daemonproxy.h"
 #include "updatestate.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
-#include <QDBusInterface>
-#include <QDBusMessage>
-#include <QDBusPendingCall>
+#include <QDBusPendingReply>
 #include <QThread>
-#include <QVariant>
 
 #include <cstdio>
 #include <unistd.h>
 
 namespace {
-const char *const ARM_METHOD = "enableUpgradeOnReboot";
-const char *const STATE_METHOD = "getCurrentStateAsInt";
 // Daemon state numbers that mean armed: "activated" and "forced".
 const int STATE_ACTIVATED = 5;
 const int STATE_FORCED = 6;
@@ -51,9 +47,9 @@ Checker::~Checker() = default;
 
 void Checker::buildInterface()
 {
-    m_interface = std::make_unique<QDBusInterface>(
-            QLatin1String(DaemonBus::SERVICE), QLatin1String(DaemonBus::PATH),
-            QLatin1String(DaemonBus::INTERFACE), QDBusConnection::systemBus());
+    m_interface = std::make_unique<DaemonProxy>(QLatin1String(DaemonBus::SERVICE),
+                                                QLatin1String(DaemonBus::PATH),
+                                                QDBusConnection::systemBus());
     m_interfaceStale = false;
 }
 
@@ -71,7 +67,7 @@ void Checker::requestMinorActivation()
 void Checker::sendArmingRequest()
 {
     // The reply is not waited for: arming takes longer than a call may.
-    const QDBusPendingCall call = m_interface->asyncCall(QLatin1String(ARM_METHOD));
+    const QDBusPendingReply<int> call = m_interface->enableUpgradeOnReboot();
     m_armingDelivered = !call.isError();
     if (!m_armingDelivered)
         m_interfaceStale = true;
@@ -82,15 +78,14 @@ int Checker::checkDaemonState()
     if (!interfaceUsable())
         buildInterface();
 
-    QDBusPendingCall call = m_interface->asyncCall(QLatin1String(STATE_METHOD));
+    QDBusPendingReply<int> call = m_interface->getCurrentStateAsInt();
     if (call.isError()) {
         m_interfaceStale = true;
         m_armingDelivered = false;
         return CallFailed;
     }
     call.waitForFinished();
-    const QDBusMessage reply = call.reply();
-    if (reply.type() != QDBusMessage::ReplyMessage) {
+    if (call.isError()) {
         if (daemonAbsent(call.error())) {
             // Whatever was asked of an earlier daemon may be gone with it.
             m_interfaceStale = true;
@@ -99,8 +94,7 @@ int Checker::checkDaemonState()
         return NotArmed;
     }
 
-    const QVariant first = reply.arguments().value(0);
-    const int state = first.userType() == QMetaType::Int ? first.toInt() : 0;
+    const int state = call.value();
     if (state == STATE_ACTIVATED || state == STATE_FORCED)
         return Armed;
     // The daemon answers now; a request it never got is made again.

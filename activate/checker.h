@@ -6,7 +6,7 @@
 
 #include <memory>
 
-class QDBusInterface;
+class DaemonProxy;
 
 // Arms the pending upgrade and waits until it is armed: a minor update
 // through the update daemon, a major-release upgrade through the upgrade
@@ -42,7 +42,7 @@ private:
     // Returns what is left of the pause, as sleep() does.
     unsigned pause() const;
 
-    std::unique_ptr<QDBusInterface> m_interface;
+    std::unique_ptr<DaemonProxy> m_interface;
     int m_tryNumber = 0;
     ZunAdmin::DbusService m_dbusService;
     // A proxy built while the daemon was away never learns that it came

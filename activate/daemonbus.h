@@ -1,11 +1,10 @@
 #pragma once
 
 // Where the update daemon answers on the system bus. The tool shares no code
-// with the daemon, only these names.
+// with the daemon, only these names and the interface file.
 namespace DaemonBus {
 
 constexpr const char *SERVICE = "os.kirtalinux.zun.kirtaupdateservice";
 constexpr const char *PATH = "/os/kirtalinux/zun/kirtaupdateservice";
-constexpr const char *INTERFACE = "os.kirtalinux.zun.kirtaupdateservice";
 
 } // namespace DaemonBus

@@ -12,6 +12,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
@@ -115,6 +116,64 @@ bool waitUntilSettled(const ProcessProbe &probe, int quietMs, int timeoutMs)
     return false;
 }
 
+struct BusyRun
+{
+    QString error;
+    RoundTrips::Result reads;
+    qint64 changeAnsweredMs = 0;
+};
+
+// Makes the stage program's "clean" run last `seconds` (through the
+// stand-in's delay file), asks for it with setStateFromOutside(0) without
+// waiting for the answer, and times reads from the moment the run has
+// started until shortly before it ends. The change's answer must not come
+// before the reads are over: that shows the daemon's thread was held.
+BusyRun timeWhileBusy(const QDBusConnection &bus, const RoundTrips &trips,
+                      const ProcessProbe &probe, int seconds)
+{
+    BusyRun run;
+    const QString delayPath = qEnvironmentVariable("KIRTA_SYSROOT")
+                              + QStringLiteral("/standin/kirta-update-service.clean.delay");
+    QFile delay(delayPath);
+    if (!delay.open(QIODevice::WriteOnly) || delay.write(QByteArray::number(seconds)) < 0) {
+        run.error = QStringLiteral("cannot write %1").arg(delayPath);
+        return run;
+    }
+    delay.close();
+
+    QDBusMessage stop = QDBusMessage::createMethodCall(DBUS_SERVICE_NAME, DBUS_OBJECT_PATH,
+                                                       DBUS_INTERFACE_NAME,
+                                                       QStringLiteral("setStateFromOutside"));
+    stop << 0;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const QDBusPendingCall change = bus.asyncCall(stop, (seconds + 60) * 1000);
+    while (probe.childCount() == 0 && !change.isFinished() && !elapsed.hasExpired(10000))
+        QThread::msleep(5);
+    if (probe.childCount() == 0) {
+        run.error = QStringLiteral("the stage run did not start");
+        QFile::remove(delayPath);
+        return run;
+    }
+    // Stop a second and a half early: the run's end is not ours to time.
+    const qint64 until = seconds * 1000 - 1500;
+    run.reads = trips.measureWhile(GETTERS, [&] { return elapsed.elapsed() < until; });
+    const bool answeredEarly = change.isFinished();
+    QDBusPendingCall waiting = change;
+    waiting.waitForFinished();
+    run.changeAnsweredMs = elapsed.elapsed();
+    QFile::remove(delayPath);
+    if (!run.reads.error.isEmpty())
+        run.error = QStringLiteral("read failed: %1").arg(run.reads.error);
+    else if (answeredEarly)
+        run.error = QStringLiteral("setStateFromOutside(0) was answered while reads were timed: "
+                                   "the stage run did not hold the daemon's thread");
+    else if (waiting.isError())
+        run.error = QStringLiteral("setStateFromOutside(0) failed: %1")
+                            .arg(waiting.error().message());
+    return run;
+}
+
 QString memoryText(const ProcessProbe::Memory &memory, qint64 ProcessProbe::Memory::*field)
 {
     return memory.ok ? QStringLiteral("%1 kB").arg(memory.*field) : QStringLiteral("n/a");
@@ -152,8 +211,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption noteOption(QStringLiteral("note"),
                                         QStringLiteral("A line for the header (repeatable)."),
                                         QStringLiteral("text"));
-    parser.addOptions(
-            {countOption, warmUpOption, idleOption, settleOption, quietOption, noteOption});
+    const QCommandLineOption busyOption(
+            QStringLiteral("busy-seconds"),
+            QStringLiteral("Length of a stage run that holds the daemon's thread while reads are "
+                           "timed, 0 to skip (default 20; needs the stand-ins of bench/run)."),
+            QStringLiteral("s"), QStringLiteral("20"));
+    parser.addOptions({countOption, warmUpOption, idleOption, settleOption, quietOption, noteOption,
+                       busyOption});
     parser.process(app);
 
     bool ok = true;
@@ -173,6 +237,7 @@ int main(int argc, char *argv[])
     const int idleSeconds = number(idleOption, 0);
     const int settleSeconds = number(settleOption, 1);
     const int quietSeconds = number(quietOption, 1);
+    const int busySeconds = number(busyOption, 0);
     if (!ok)
         return 2;
 
@@ -241,6 +306,17 @@ int main(int argc, char *argv[])
     }
     const ProcessProbe::Memory loadedMemory = probe.memory();
 
+    BusyRun busy;
+    if (busySeconds > 0) {
+        progress(QStringLiteral("timing reads while a %1 s stage run holds the daemon's thread")
+                         .arg(busySeconds));
+        busy = timeWhileBusy(bus, trips, probe, busySeconds);
+        if (!busy.error.isEmpty()) {
+            progress(busy.error);
+            return 1;
+        }
+    }
+
     QTextStream out(stdout);
     out.setCodec("UTF-8");
     out << "### kirta-bench, " << started.toString(Qt::ISODate) << "\n\n";
@@ -270,6 +346,26 @@ int main(int argc, char *argv[])
     const RoundTrips::Percentiles pings = RoundTrips::percentiles(allPings);
     out << "| Peer.Ping, all " << allPings.size() << " | | " << microseconds(pings.medianUs)
         << " | " << microseconds(pings.p90Us) << " | " << microseconds(pings.p99Us) << " | | |\n\n";
+
+    if (busySeconds > 0) {
+        const RoundTrips::Percentiles call = RoundTrips::percentiles(busy.reads.callNs);
+        const RoundTrips::Percentiles ping = RoundTrips::percentiles(busy.reads.pingNs);
+        const double ratio = ping.medianUs > 0 ? call.medianUs / ping.medianUs : 0;
+        out << "While a stage run held the daemon's thread for " << busySeconds
+            << " s (the stage program's \"clean\" run of setStateFromOutside(0), answered after "
+            << QString::number(busy.changeAnsweredMs / 1000.0, 'f', 1)
+            << " s): " << busy.reads.callNs.size()
+            << " read calls through the six getters in turn, each paired with a Peer.Ping. "
+               "Microseconds.\n\n";
+        out << "| reads | median | p90 | p99 | Ping median | Ping p99 | median / Ping median |\n";
+        out << "|---|--:|--:|--:|--:|--:|--:|\n";
+        out << "| all six getters | " << microseconds(call.medianUs) << " | "
+            << microseconds(call.p90Us) << " | " << microseconds(call.p99Us) << " | "
+            << microseconds(ping.medianUs) << " | " << microseconds(ping.p99Us) << " | "
+            << QString::number(ratio, 'f', 2) << " |\n\n";
+        out << "Aim: p99 at most 2000 us and median at most 1.5 x the Ping median: "
+            << (call.p99Us <= 2000 && ratio <= 1.5 ? "met" : "NOT met") << ".\n\n";
+    }
 
     out << "| idle daemon | value |\n|---|--:|\n";
     out << "| Private_Dirty, settled | "

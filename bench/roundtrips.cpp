@@ -78,6 +78,33 @@ RoundTrips::Result RoundTrips::measure(const QString &method, int warmUp, int co
     return result;
 }
 
+RoundTrips::Result RoundTrips::measureWhile(const QStringList &methods,
+                                            const std::function<bool()> &more) const
+{
+    Result result;
+    result.method = methods.join(QLatin1String(", "));
+    const QDBusMessage ping = QDBusMessage::createMethodCall(m_service, m_path, PEER_INTERFACE,
+                                                             QStringLiteral("Ping"));
+    for (int i = 0; more(); ++i) {
+        const QDBusMessage call = QDBusMessage::createMethodCall(m_service, m_path, m_interface,
+                                                                 methods.at(i % methods.size()));
+        const bool callFirst = i % 2 == 0;
+        qint64 callNs = -1;
+        qint64 pingNs = -1;
+        if (callFirst)
+            callNs = timedCall(m_bus, call, m_timeoutMs, &result.error, &result.answer);
+        if (result.error.isEmpty())
+            pingNs = timedCall(m_bus, ping, m_timeoutMs, &result.error, nullptr);
+        if (!callFirst && result.error.isEmpty())
+            callNs = timedCall(m_bus, call, m_timeoutMs, &result.error, &result.answer);
+        if (!result.error.isEmpty())
+            return result;
+        result.callNs.append(callNs);
+        result.pingNs.append(pingNs);
+    }
+    return result;
+}
+
 RoundTrips::Percentiles RoundTrips::percentiles(QVector<qint64> samplesNs)
 {
     Percentiles result;

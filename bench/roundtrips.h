@@ -2,8 +2,11 @@
 
 #include <QDBusConnection>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVector>
+
+#include <functional>
 
 // Times blocking calls of one object's methods, each paired with an
 // org.freedesktop.DBus.Peer.Ping to the same connection. The Ping is
@@ -37,6 +40,9 @@ public:
 
     // `warmUp` untimed pairs, then `count` timed ones.
     Result measure(const QString &method, int warmUp, int count) const;
+    // Timed pairs going through `methods` in turn for as long as `more`
+    // says so; `method` of the result names them all.
+    Result measureWhile(const QStringList &methods, const std::function<bool()> &more) const;
     // One untimed Ping: empty when answered, the error otherwise.
     QString ping() const;
 

@@ -54,3 +54,5 @@ const QString APPLICATION_NAME = QStringLiteral("kirta-update-daemon");
 const QString DBUS_SERVICE_NAME = QStringLiteral("os.kirtalinux.zun.kirtaupdateservice");
 const QString DBUS_OBJECT_PATH = QStringLiteral("/os/kirtalinux/zun/kirtaupdateservice");
 const QString DBUS_INTERFACE_NAME = QStringLiteral("os.kirtalinux.zun.kirtaupdateservice");
+const QString DBUS_STATUS_INTERFACE_NAME
+        = QStringLiteral("os.kirtalinux.zun.kirtaupdateservice.Status");

@@ -60,3 +60,4 @@ extern const QString APPLICATION_NAME;
 extern const QString DBUS_SERVICE_NAME;
 extern const QString DBUS_OBJECT_PATH;
 extern const QString DBUS_INTERFACE_NAME;
+extern const QString DBUS_STATUS_INTERFACE_NAME;

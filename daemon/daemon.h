@@ -6,6 +6,7 @@
 #include "stage.h"
 #include "triggerchecker.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QStringList>
 
@@ -15,6 +16,7 @@ class QFileSystemWatcher;
 class QThread;
 class QTimer;
 class SettingsController;
+struct StatusSnapshot;
 
 // The update daemon: one object on the main thread that owns the timers,
 // processes and settings and drives the update cycle through them.
@@ -34,6 +36,9 @@ public:
 
     // Task and state model
     const QString getStateAsString() const;
+    // Everything clients read, taken without logging or file access: the
+    // bus answers from it while this thread is busy.
+    StatusSnapshot statusSnapshot() const;
 
     // Settings
     QString loadSettings(bool reload);
@@ -205,4 +210,6 @@ private:
     // Set while the immediate re-check of a Reset runs: a Reset asked for
     // from inside it leaves the next check to m_checkUpdatesTimer.
     bool m_resetRecheckRunning = false;
+    // When the package lists were last read without fault.
+    QDateTime m_lastSuccessfulCheck;
 };

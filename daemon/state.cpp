@@ -1,38 +1,9 @@
 #include "constants.h"
 #include "daemon.h"
 #include "settingscontroller.h"
+#include "statussnapshot.h"
 
 #include <QCoreApplication>
-
-namespace {
-struct TaskRendering
-{
-    const char *word;
-    int number;
-};
-
-// Indexed by CurrentTask; DownloadCompleted is rendered from the arming flags.
-constexpr TaskRendering TASK_RENDERINGS[] = {
-        {"unknown", toInt(StateNumber::Undefined)},
-        {"wait-for-connection", toInt(StateNumber::WaitingForConnection)},
-        {"no-updates", toInt(StateNumber::NoUpdates)},
-        {"wait-for-download", toInt(StateNumber::WaitingForDownload)},
-        {"downloading", toInt(StateNumber::Downloading)},
-        {"ready", toInt(StateNumber::Ready)},
-        {"error", toInt(StateNumber::Undefined)},
-        {"stopped", toInt(StateNumber::Stopped)},
-        {"stopped-for-major", toInt(StateNumber::StoppedForMajor)},
-};
-constexpr TaskRendering OUT_OF_RANGE = {"error", toInt(StateNumber::Undefined)};
-
-TaskRendering renderingOf(int task)
-{
-    if (task < 0 || task >= int(sizeof(TASK_RENDERINGS) / sizeof(TASK_RENDERINGS[0])))
-        return OUT_OF_RANGE;
-    return TASK_RENDERINGS[task];
-}
-
-} // namespace
 
 // Rendering of DownloadCompleted: 4 ready, 6 forced, 5 activated. The word
 // and the number share it, log lines and test order included.
@@ -61,7 +32,7 @@ const QString Daemon::getStateAsString() const
                : number == toInt(StateNumber::Forced) ? QStringLiteral("forced")
                                                       : QStringLiteral("activated");
     }
-    return QString::fromLatin1(renderingOf(m_task).word);
+    return StatusSnapshot::taskWord(m_task);
 }
 
 const QString Daemon::getCurrentStateAsString() const
@@ -79,7 +50,7 @@ int Daemon::getCurrentStateAsInt() const
     if (m_task == toInt(CurrentTask::DownloadCompleted)) {
         return completedStateNumber(where);
     }
-    return renderingOf(m_task).number;
+    return StatusSnapshot::taskNumber(m_task);
 }
 
 int Daemon::getCurrentErrorAsInt() const
@@ -110,4 +81,19 @@ const QString Daemon::getMinorUpdateVersion() const
     }
     m_logger.debug(where, QStringLiteral("Version unknown"));
     return QCoreApplication::translate("Daemon", "Version unknown");
+}
+
+StatusSnapshot Daemon::statusSnapshot() const
+{
+    StatusSnapshot snapshot;
+    snapshot.task = m_task;
+    snapshot.armed = m_isUpgradeEnabled;
+    snapshot.forcedMode = m_forcedMode;
+    snapshot.error = m_currentError;
+    snapshot.version = m_availUpdateVersion;
+    snapshot.deadline = m_settingsController->params().upgrade_time_stamp.second;
+    snapshot.upgradable = m_upgradableList;
+    snapshot.lastCheck = m_lastSuccessfulCheck;
+    snapshot.metricsFile = m_settingsController->params().metrics_file.second;
+    return snapshot;
 }

@@ -48,6 +48,7 @@ void Daemon::checkUpdates()
         }
     }
 
+    m_lastSuccessfulCheck = QDateTime::currentDateTime();
     if (result == 0) {
         m_logger.debug(where, QStringLiteral("NO PACKAGES"));
         if (!(m_task == toInt(CurrentTask::DownloadCompleted) && m_isUpgradeEnabled)) {

@@ -8,7 +8,8 @@ auto fields(const Params &p)
     return std::tie(p.t_check, p.t_download_min, p.t_download_max, p.t_retry, p.t_end_check,
                     p.t_delay, p.action_on_error, p.snapshot, p.always_new_update,
                     p.free_space_policy, p.use_sources_list_d, p.host_to_ping, p.upgrade_time_stamp,
-                    p.extra_repos, p.extra_repos_policy, p.log_level, p.retry_time_stamp);
+                    p.extra_repos, p.extra_repos_policy, p.log_level, p.retry_time_stamp,
+                    p.metrics_file);
 }
 } // namespace
 

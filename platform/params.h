@@ -26,6 +26,7 @@ struct Params
     std::pair<bool, int> extra_repos_policy {false, 0};
     std::pair<bool, QString> log_level {false, QString()};
     std::pair<bool, QDateTime> retry_time_stamp {false, QDateTime()};
+    std::pair<bool, QString> metrics_file {false, QString()};
 
     bool operator==(const Params &other) const;
     bool operator!=(const Params &other) const { return !(*this == other); }

@@ -86,6 +86,7 @@ const QVector<KeyInfo> &keys()
             intKey(KEY_EXTRA_REPOS_POLICY, Kind::Integer, &Params::extra_repos_policy),
             textKey(KEY_LOG_LEVEL, Kind::NonEmptyText, &Params::log_level),
             dateKey(QLatin1String(SettingsController::RETRY_STAMP_KEY), &Params::retry_time_stamp),
+            textKey(KEY_METRICS_FILE, Kind::Text, &Params::metrics_file),
     };
     return table;
 }
@@ -485,6 +486,7 @@ Params SettingsController::defaults()
     p.extra_repos_policy = {false, 0};
     p.log_level = {false, QStringLiteral("info")};
     p.retry_time_stamp = {false, QDateTime()};
+    p.metrics_file = {false, QString()};
     return p;
 }
 

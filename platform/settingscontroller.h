@@ -41,6 +41,7 @@ class Logger;
 //   Extra_repos_policy  0         any integer
 //   Log_level           "info"    non-empty text, kept as written
 //   Retry_time_stamp    unset     DATE_TIME_FORMAT; empty = unset
+//   Metrics_file        ""        any text; empty = no metrics file
 // (the record fields are named like the keys, T_end fills upgrade_time_stamp)
 //
 // Integers are 32-bit signed; anything beyond is malformed. An empty

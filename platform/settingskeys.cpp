@@ -17,6 +17,7 @@ const QString KEY_HOST_TO_PING_LOWER = QStringLiteral("host_to_ping");
 const QString KEY_EXTRA_REPOS = QStringLiteral("Extra_repos");
 const QString KEY_EXTRA_REPOS_POLICY = QStringLiteral("Extra_repos_policy");
 const QString KEY_LOG_LEVEL = QStringLiteral("Log_level");
+const QString KEY_METRICS_FILE = QStringLiteral("Metrics_file");
 const QString ACTION_RETRY = QStringLiteral("Retry");
 const QString ACTION_RESET = QStringLiteral("Reset");
 const QString ACTION_STOP = QStringLiteral("Stop");

@@ -21,6 +21,7 @@ extern const QString KEY_HOST_TO_PING_LOWER;
 extern const QString KEY_EXTRA_REPOS;
 extern const QString KEY_EXTRA_REPOS_POLICY;
 extern const QString KEY_LOG_LEVEL;
+extern const QString KEY_METRICS_FILE;
 extern const QString ACTION_RETRY;
 extern const QString ACTION_RESET;
 extern const QString ACTION_STOP;

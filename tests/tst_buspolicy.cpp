@@ -1,8 +1,9 @@
 // The shipped bus policy on a dbus-daemon configured like a system bus:
-// who may own the daemon's name and who may call which of its methods.
-// Callers other than root are played by "gdbus" run as the user nobody,
-// once plainly and once as a member of a group that an administrator's
-// policy file grants the changing methods.
+// who may own the daemon's name and who may call which of its methods, and
+// what polkit (python3-dbusmock's polkitd, or none) decides for callers
+// other than root. Callers other than root are played by "gdbus" run as the
+// user nobody, once plainly and once as a member of a group that an
+// administrator's policy file grants the changing methods.
 
 #include "daemonprocess.h"
 #include "sandbox.h"
@@ -34,6 +35,10 @@ const char *const GRANTED_GROUP = "adm";
 const QString ROOT = QStringLiteral("root");
 const QString NOBODY = QStringLiteral("nobody");
 const QString GRANTED = QStringLiteral("nobody in the granted group");
+// Polkit column: no polkit on the bus at all.
+const QString NO_POLKIT = QStringLiteral("-");
+const QString POLKIT_SERVICE = QStringLiteral("org.freedesktop.PolicyKit1");
+const QString ACTION = QStringLiteral("os.kirtalinux.zun.kirtaupdateservice.");
 const int START_TIMEOUT_MS = 15000;
 const int CALL_TIMEOUT_MS = 10000;
 
@@ -63,6 +68,10 @@ const char *const BUS_CONFIG
           "           send_interface=\"org.freedesktop.DBus.Introspectable\"/>\n"
           "    <allow send_destination=\"org.freedesktop.DBus\" "
           "send_interface=\"org.freedesktop.DBus.Peer\"/>\n"
+          "  </policy>\n"
+          "  <policy user=\"root\">\n"
+          "    <allow own=\"org.freedesktop.PolicyKit1\"/>\n"
+          "    <allow send_destination=\"org.freedesktop.PolicyKit1\"/>\n"
           "  </policy>\n"
           "  <include>%2</include>\n"
           "  <policy group=\"%3\">\n"
@@ -103,10 +112,15 @@ private Q_SLOTS:
 private:
     // Runs gdbus on the policy bus as `caller` (ROOT, NOBODY or GRANTED).
     GdbusResult gdbus(const QString &caller, const QStringList &arguments) const;
+    // NO_POLKIT, or the mock polkit allowing just `allowed` (a comma list).
+    bool setPolkit(const QString &allowed);
+    int polkitChecks() const;
 
     std::unique_ptr<QTemporaryDir> m_busDir;
     std::unique_ptr<QProcess> m_busProcess;
     std::unique_ptr<DaemonProcess> m_daemon;
+    std::unique_ptr<QProcess> m_polkit;
+    QString m_polkitLog;
     QString m_address;
     uint m_nobodyUid = 65534;
     uint m_nobodyGid = 65534;
@@ -178,6 +192,7 @@ void TestBusPolicy::initTestCase()
 
 void TestBusPolicy::cleanupTestCase()
 {
+    setPolkit(NO_POLKIT);
     if (m_daemon)
         m_daemon->terminate();
     m_daemon.reset();
@@ -220,6 +235,59 @@ GdbusResult TestBusPolicy::gdbus(const QString &caller, const QStringList &argum
     return result;
 }
 
+bool TestBusPolicy::setPolkit(const QString &allowed)
+{
+    QDBusConnection root {QLatin1String(ROOT_CONNECTION)};
+    if (allowed == NO_POLKIT) {
+        if (m_polkit) {
+            m_polkit->terminate();
+            m_polkit->waitForFinished(START_TIMEOUT_MS);
+            m_polkit.reset();
+        }
+        return waitUntil([&] { return !root.interface()->isServiceRegistered(POLKIT_SERVICE); },
+                         START_TIMEOUT_MS);
+    }
+    if (!m_polkit) {
+        m_polkitLog = m_busDir->filePath(QStringLiteral("polkit.log"));
+        m_polkit = std::make_unique<QProcess>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_address);
+        m_polkit->setProcessEnvironment(environment);
+        // Debian's module belongs to the system's interpreter.
+        m_polkit->start(QStringLiteral("/usr/bin/python3"),
+                        {QStringLiteral("-m"), QStringLiteral("dbusmock"),
+                         QStringLiteral("--system"), QStringLiteral("--template"),
+                         QStringLiteral("polkitd"), QStringLiteral("-l"), m_polkitLog});
+        if (!m_polkit->waitForStarted(START_TIMEOUT_MS)
+            || !waitUntil(
+                    [&] {
+                        return m_polkit->state() != QProcess::Running
+                               || root.interface()->isServiceRegistered(POLKIT_SERVICE);
+                    },
+                    START_TIMEOUT_MS)
+            || m_polkit->state() != QProcess::Running) {
+            qWarning("mock polkit: %s", m_polkit->readAllStandardError().constData());
+            return false;
+        }
+    }
+    QStringList actions;
+    for (const QString &action : allowed.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        actions << ACTION + action;
+    QDBusMessage set = QDBusMessage::createMethodCall(
+            POLKIT_SERVICE, QStringLiteral("/org/freedesktop/PolicyKit1/Authority"),
+            QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("SetAllowed"));
+    set << actions;
+    return root.call(set, QDBus::Block, CALL_TIMEOUT_MS).type() == QDBusMessage::ReplyMessage;
+}
+
+int TestBusPolicy::polkitChecks() const
+{
+    QFile log(m_polkitLog);
+    if (!log.open(QIODevice::ReadOnly))
+        return 0;
+    return log.readAll().count("CheckAuthorization");
+}
+
 void TestBusPolicy::calls_data()
 {
     QTest::addColumn<QString>("caller");
@@ -227,43 +295,74 @@ void TestBusPolicy::calls_data()
     QTest::addColumn<QStringList>("arguments");
     // The answer gdbus prints, or the error name when the bus refuses.
     QTest::addColumn<QString>("expected");
+    // NO_POLKIT, or the actions the mock polkit allows ("" none).
+    QTest::addColumn<QString>("polkit");
+    // Whether the daemon asked polkit.
+    QTest::addColumn<bool>("asked");
 
     const QString own = SERVICE + QLatin1Char('.');
     const QStringList none;
     QTest::newRow("nobody reads the state number")
-            << NOBODY << own + "getCurrentStateAsInt" << none << "(1,)";
-    QTest::newRow("nobody reads the state word")
-            << NOBODY << own + "getCurrentStateAsString" << none << "('no-updates',)";
+            << NOBODY << own + "getCurrentStateAsInt" << none << "(1,)" << NO_POLKIT << false;
+    QTest::newRow("nobody reads the state word") << NOBODY << own + "getCurrentStateAsString"
+                                                 << none << "('no-updates',)" << NO_POLKIT << false;
     QTest::newRow("nobody reads the error")
-            << NOBODY << own + "getCurrentErrorAsInt" << none << "(-1,)";
-    QTest::newRow("nobody reads the date") << NOBODY << own + "getUpdateDateAsString" << none
-                                           << "('Upgrade date not set or not valid',)";
-    QTest::newRow("nobody reads the version")
-            << NOBODY << own + "getMinorUpdateVersion" << none << "('Version unknown',)";
-    QTest::newRow("nobody asks whether armed")
-            << NOBODY << own + "isUpgradeOnRebootEnabled" << none << "(false,)";
+            << NOBODY << own + "getCurrentErrorAsInt" << none << "(-1,)" << NO_POLKIT << false;
+    QTest::newRow("nobody reads the date")
+            << NOBODY << own + "getUpdateDateAsString" << none
+            << "('Upgrade date not set or not valid',)" << NO_POLKIT << false;
+    QTest::newRow("nobody reads the version") << NOBODY << own + "getMinorUpdateVersion" << none
+                                              << "('Version unknown',)" << NO_POLKIT << false;
+    QTest::newRow("nobody asks whether armed") << NOBODY << own + "isUpgradeOnRebootEnabled" << none
+                                               << "(false,)" << NO_POLKIT << false;
     QTest::newRow("nobody pings") << NOBODY << QStringLiteral("org.freedesktop.DBus.Peer.Ping")
-                                  << none << "()";
-    QTest::newRow("nobody may not arm")
-            << NOBODY << own + "enableUpgradeOnReboot" << none << ACCESS_DENIED;
-    QTest::newRow("nobody may not disarm")
-            << NOBODY << own + "disableUpgradeOnReboot" << none << ACCESS_DENIED;
+                                  << none << "()" << NO_POLKIT << false;
+    QTest::newRow("nobody may not arm") << NOBODY << own + "enableUpgradeOnReboot" << none
+                                        << ACCESS_DENIED << NO_POLKIT << false;
+    QTest::newRow("nobody may not disarm") << NOBODY << own + "disableUpgradeOnReboot" << none
+                                           << ACCESS_DENIED << NO_POLKIT << false;
     QTest::newRow("nobody may not set the state")
             << NOBODY << own + "setStateFromOutside" << QStringList {QStringLiteral("2")}
-            << ACCESS_DENIED;
+            << ACCESS_DENIED << NO_POLKIT << false;
     QTest::newRow("nobody may not remove stamps")
             << NOBODY << own + "removeUpgradeResultStamp" << QStringList {QStringLiteral("7")}
-            << ACCESS_DENIED;
+            << ACCESS_DENIED << NO_POLKIT << false;
     QTest::newRow("nobody may not start the activation")
-            << NOBODY << own + "enableAndStartActivatingService" << none << ACCESS_DENIED;
-    QTest::newRow("granted group sets the state") << GRANTED << own + "setStateFromOutside"
-                                                  << QStringList {QStringLiteral("6")} << "(-1,)";
-    QTest::newRow("granted group disarms")
-            << GRANTED << own + "disableUpgradeOnReboot" << none << "(11,)";
-    QTest::newRow("root arms") << ROOT << own + "enableUpgradeOnReboot" << none << "(-10,)";
-    QTest::newRow("root disarms") << ROOT << own + "disableUpgradeOnReboot" << none << "(11,)";
+            << NOBODY << own + "enableAndStartActivatingService" << none << ACCESS_DENIED
+            << NO_POLKIT << false;
+    QTest::newRow("granted group sets the state")
+            << GRANTED << own + "setStateFromOutside" << QStringList {QStringLiteral("6")}
+            << "(-1,)" << NO_POLKIT << false;
+    // Arming, disarming and clearing are polkit's to decide, whatever the
+    // bus policy grants.
+    QTest::newRow("granted group may not disarm without polkit")
+            << GRANTED << own + "disableUpgradeOnReboot" << none << ACCESS_DENIED << NO_POLKIT
+            << false;
+    QTest::newRow("polkit refuses nobody arming")
+            << NOBODY << own + "enableUpgradeOnReboot" << none << ACCESS_DENIED << "disarm" << true;
+    QTest::newRow("polkit lets nobody arm")
+            << NOBODY << own + "enableUpgradeOnReboot" << none << "(-10,)"
+            << "arm" << true;
+    QTest::newRow("polkit lets nobody disarm")
+            << NOBODY << own + "disableUpgradeOnReboot" << none << "(11,)"
+            << "disarm" << true;
+    QTest::newRow("polkit lets nobody clear the result")
+            << NOBODY << own + "removeUpgradeResultStamp" << QStringList {QStringLiteral("1")}
+            << "(1,)"
+            << "clear-result" << true;
+    QTest::newRow("polkit's consent to arm does not set the state")
+            << NOBODY << own + "setStateFromOutside" << QStringList {QStringLiteral("2")}
+            << ACCESS_DENIED << "arm,disarm,clear-result" << false;
+    QTest::newRow("root arms without polkit's consent")
+            << ROOT << own + "enableUpgradeOnReboot" << none << "(-10,)"
+            << "" << false;
+    QTest::newRow("root arms") << ROOT << own + "enableUpgradeOnReboot" << none << "(-10,)"
+                               << NO_POLKIT << false;
+    QTest::newRow("root disarms") << ROOT << own + "disableUpgradeOnReboot" << none << "(11,)"
+                                  << NO_POLKIT << false;
     QTest::newRow("root sets the state")
-            << ROOT << own + "setStateFromOutside" << QStringList {QStringLiteral("6")} << "(-1,)";
+            << ROOT << own + "setStateFromOutside" << QStringList {QStringLiteral("6")} << "(-1,)"
+            << NO_POLKIT << false;
 }
 
 void TestBusPolicy::calls()
@@ -272,6 +371,10 @@ void TestBusPolicy::calls()
     QFETCH(QString, method);
     QFETCH(QStringList, arguments);
     QFETCH(QString, expected);
+    QFETCH(QString, polkit);
+    QFETCH(bool, asked);
+    QVERIFY(setPolkit(polkit));
+    const int checks = polkitChecks();
 
     const int logSize = DaemonProcess::logText().size();
     const GdbusResult result = gdbus(
@@ -291,6 +394,7 @@ void TestBusPolicy::calls()
         QVERIFY2(result.exitCode == 0, qPrintable(result.output));
         QCOMPARE(result.output, expected);
     }
+    QCOMPARE(polkitChecks() > checks, asked);
     QVERIFY(m_daemon->isRunning());
 }
 

@@ -11,6 +11,8 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
@@ -85,6 +87,23 @@ QStringList methodsFromGdbus(const QString &output, const QString &interfaceName
 }
 } // namespace
 
+// Keeps every PropertiesChanged of the daemon's object.
+class ChangeRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QStringList interfaces;
+    QList<QVariantMap> changes;
+
+public Q_SLOTS:
+    void record(const QString &interfaceName, const QVariantMap &changed, const QStringList &)
+    {
+        interfaces << interfaceName;
+        changes << changed;
+    }
+};
+
 class TestDbusServiceDaemon : public QObject
 {
     Q_OBJECT
@@ -100,6 +119,7 @@ private Q_SLOTS:
     void otherArgumentTypesAreUnknown();
     void registrationFailureEndsWithOne_data();
     void registrationFailureEndsWithOne();
+    void busAnswersWhileTheDaemonWorks();
 
 private:
     // Starts the daemon and waits until it owns the name and has finished
@@ -323,6 +343,88 @@ void TestDbusServiceDaemon::registrationFailureEndsWithOne()
                      && !daemon.standardError().contains("not connected"),
              daemon.standardError().constData());
     QCOMPARE(owner, nameTaken ? bus.baseService() : QString());
+}
+
+// Reads are answered while a stage run holds the daemon's thread, a change
+// is announced once, and read calls leave no trace in the log.
+void TestDbusServiceDaemon::busAnswersWhileTheDaemonWorks()
+{
+    const QString status = INTERFACE + QStringLiteral(".Status");
+    const QString metrics = QStringLiteral("/var/lib/node-exporter/kirta.prom");
+    QVERIFY(m_tree.writeFile(CONFIG_PATH,
+                             SandboxTree::sampleConfiguration()
+                                     + QStringLiteral("Metrics_file=%1\n").arg(metrics)));
+    // The collector's directory exists; the daemon replaces the file.
+    QVERIFY(m_tree.writeFile(metrics, QByteArray()));
+    DaemonProcess daemon;
+    QVERIFY(startFreshDaemon(daemon));
+    QDBusConnection bus = QDBusConnection::systemBus();
+    ChangeRecorder recorder;
+    QVERIFY(bus.connect(SERVICE, OBJECT_PATH, QStringLiteral("org.freedesktop.DBus.Properties"),
+                        QStringLiteral("PropertiesChanged"), &recorder,
+                        SLOT(record(QString, QVariantMap, QStringList))));
+    // The stop cleans the cache first; that run now takes 5 s.
+    QVERIFY(m_tree.writeFile(QStringLiteral("/standin/kirta-update-service.clean.delay"),
+                             QByteArray("5")));
+    QDBusMessage stop = QDBusMessage::createMethodCall(SERVICE, OBJECT_PATH, INTERFACE,
+                                                       QStringLiteral("setStateFromOutside"));
+    stop << 3;
+    const QDBusPendingCall change = bus.asyncCall(stop, CALL_TIMEOUT_MS);
+    KIRTA_WAIT_VERIFY(m_tree.readFile(QStringLiteral("/standin/kirta-update-service.calls"))
+                              .contains(QLatin1String("clean")),
+                      CALL_TIMEOUT_MS);
+    for (int i = 0; i < 50; ++i) {
+        QElapsedTimer took;
+        took.start();
+        const QDBusMessage reply = callDaemon(QStringLiteral("getCurrentStateAsInt"));
+        QCOMPARE(reply.arguments(), QVariantList {1});
+        QVERIFY2(took.elapsed() < 1000, qPrintable(QString::number(took.elapsed())));
+    }
+    QVERIFY2(!change.isFinished(), "the stage run ended before the reads did");
+
+    KIRTA_WAIT_VERIFY(change.isFinished(), CALL_TIMEOUT_MS);
+    QCOMPARE(change.reply().arguments(), QVariantList {0});
+    // What the change did is there for the next read.
+    QCOMPARE(callDaemon(QStringLiteral("getCurrentStateAsInt")).arguments(), QVariantList {-3});
+    const QDBusMessage all = bus.call(
+            QDBusMessage::createMethodCall(SERVICE, OBJECT_PATH,
+                                           QStringLiteral("org.freedesktop.DBus.Properties"),
+                                           QStringLiteral("GetAll"))
+            << status);
+    QCOMPARE(all.type(), QDBusMessage::ReplyMessage);
+    const QVariantMap properties = qdbus_cast<QVariantMap>(all.arguments().value(0));
+    QCOMPARE(properties.value(QStringLiteral("State")), QVariant(-3));
+    QCOMPARE(properties.value(QStringLiteral("StateName")),
+             QVariant(QStringLiteral("stopped-for-major")));
+    QCOMPARE(properties.value(QStringLiteral("Armed")), QVariant(false));
+    QCOMPARE(properties.value(QStringLiteral("Deadline")), QVariant(qlonglong(0)));
+    QCOMPARE(properties.value(QStringLiteral("Packages")), QVariant(QStringList()));
+    QVERIFY(properties.value(QStringLiteral("LastCheck")).toLongLong() > 0);
+    QCOMPARE(properties.value(QStringLiteral("LastResult")), QVariant(QStringLiteral("none")));
+    // The metrics file followed.
+    const QString prom = m_tree.readFile(metrics);
+    QVERIFY2(prom.contains(QLatin1String("\nkirta_update_state{state=\"stopped-for-major\"} -3\n")),
+             qPrintable(prom));
+    QVERIFY(prom.contains(QLatin1String("\nkirta_update_last_result{result=\"none\"} 1\n")));
+    QVERIFY(prom.contains(QLatin1String("\nkirta_update_last_check_seconds ")
+                          + properties.value(QStringLiteral("LastCheck")).toString() + '\n'));
+
+    // Many reads, then a change that alters nothing: its answer comes after
+    // whatever the daemon announced before it.
+    const int linesBefore = DaemonProcess::logText().count(QLatin1Char('\n'));
+    for (int i = 0; i < 300; ++i)
+        callDaemon(i % 2 ? QStringLiteral("getCurrentStateAsString")
+                         : QStringLiteral("isUpgradeOnRebootEnabled"));
+    const int grown = DaemonProcess::logText().count(QLatin1Char('\n')) - linesBefore;
+    QCOMPARE(callDaemon(QStringLiteral("removeUpgradeResultStamp"), {7}).arguments(),
+             QVariantList {1});
+    QCoreApplication::processEvents();
+    QCOMPARE(recorder.interfaces, QStringList {status});
+    QCOMPARE(recorder.changes.value(0),
+             QVariantMap({{QStringLiteral("State"), -3},
+                          {QStringLiteral("StateName"), QStringLiteral("stopped-for-major")}}));
+    QVERIFY2(grown < 10, qPrintable(QStringLiteral("%1 log lines for 300 reads").arg(grown)));
+    QVERIFY(daemon.isRunning());
 }
 
 QTEST_GUILESS_MAIN(TestDbusServiceDaemon)

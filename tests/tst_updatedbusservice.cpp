@@ -235,14 +235,8 @@ private Q_SLOTS:
         QCOMPARE(what, message);
     }
 
-    void exportedInterfaceMatchesFile()
+    void exportedInterfacesMatchFiles()
     {
-        QFile file(QString::fromLocal8Bit(qgetenv("KIRTA_SOURCE_DIR"))
-                   + QStringLiteral("/data/os.kirtalinux.zun.kirtaupdateservice.xml"));
-        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
-        const QString shipped = QString::fromUtf8(file.readAll());
-        QCOMPARE(interfaceNames(shipped), QStringList {DBUS_INTERFACE_NAME});
-
         Daemon daemon;
         UpdateDBusService service(&daemon);
         service.registerOnBus();
@@ -255,17 +249,72 @@ private Q_SLOTS:
         QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
         const QString live = reply.arguments().value(0).toString();
 
-        // The handler's own slots stay unexported: only the adaptor's interface
-        // and the standard ones are there.
+        // The handler's own slots and properties stay unexported: only the
+        // adaptors' interfaces and the standard ones are there.
         QStringList interfaces = interfaceNames(live);
         interfaces.sort();
         QCOMPARE(interfaces, QStringList({QStringLiteral("org.freedesktop.DBus.Introspectable"),
                                           QStringLiteral("org.freedesktop.DBus.Peer"),
                                           QStringLiteral("org.freedesktop.DBus.Properties"),
-                                          DBUS_INTERFACE_NAME}));
-        const QStringList expected = describeInterface(shipped, DBUS_INTERFACE_NAME);
-        QCOMPARE(expected.size(), 11);
-        QCOMPARE(describeInterface(live, DBUS_INTERFACE_NAME), expected);
+                                          DBUS_INTERFACE_NAME, DBUS_STATUS_INTERFACE_NAME}));
+        const QList<QPair<QString, int>> files {{DBUS_INTERFACE_NAME, 11},
+                                                {DBUS_STATUS_INTERFACE_NAME, 10}};
+        for (const auto &[name, members] : files) {
+            QFile file(QString::fromLocal8Bit(qgetenv("KIRTA_SOURCE_DIR"))
+                       + QStringLiteral("/data/%1.xml").arg(name));
+            QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+            const QString shipped = QString::fromUtf8(file.readAll());
+            QCOMPARE(interfaceNames(shipped), QStringList {name});
+            const QStringList expected = describeInterface(shipped, name);
+            QCOMPARE(expected.size(), members);
+            QCOMPARE(describeInterface(live, name), expected);
+        }
+    }
+
+    // Nothing on the object is writable by clients, not even what the
+    // adaptors inherit from QObject.
+    void propertiesRefuseSet_data()
+    {
+        QTest::addColumn<QString>("interfaceName");
+        QTest::addColumn<QString>("property");
+        QTest::addColumn<QVariant>("value");
+
+        QTest::newRow("methods: objectName")
+                << DBUS_INTERFACE_NAME << "objectName" << QVariant(QStringLiteral("x"));
+        QTest::newRow("status: objectName")
+                << DBUS_STATUS_INTERFACE_NAME << "objectName" << QVariant(QStringLiteral("x"));
+        QTest::newRow("any interface: objectName")
+                << QString() << "objectName" << QVariant(QStringLiteral("x"));
+        QTest::newRow("status: State") << DBUS_STATUS_INTERFACE_NAME << "State" << QVariant(5);
+        QTest::newRow("status: Armed") << DBUS_STATUS_INTERFACE_NAME << "Armed" << QVariant(true);
+    }
+
+    void propertiesRefuseSet()
+    {
+        QFETCH(QString, interfaceName);
+        QFETCH(QString, property);
+        QFETCH(QVariant, value);
+        Daemon daemon;
+        UpdateDBusService service(&daemon);
+        service.registerOnBus();
+
+        const auto properties = [&](const QString &method, const QVariantList &arguments) {
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                    DBUS_SERVICE_NAME, DBUS_OBJECT_PATH,
+                    QStringLiteral("org.freedesktop.DBus.Properties"), method);
+            call.setArguments(arguments);
+            return callFromClient(call);
+        };
+        const QDBusMessage set
+                = properties(QStringLiteral("Set"),
+                             {interfaceName, property, QVariant::fromValue(QDBusVariant(value))});
+        const QDBusMessage armed = properties(
+                QStringLiteral("Get"), {DBUS_STATUS_INTERFACE_NAME, QStringLiteral("Armed")});
+        QVERIFY(unregisterDaemon());
+
+        QCOMPARE(set.type(), QDBusMessage::ErrorMessage);
+        QCOMPARE(armed.type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(armed.arguments().value(0).value<QDBusVariant>().variant(), QVariant(false));
     }
 
     void callsReachTheDaemon()

@@ -1,73 +1,226 @@
 #include "updatedbushandler.h"
 
+#include "constants.h"
 #include "daemon.h"
 #include "failedreply.h"
+#include "polkitauthority.h"
+#include "statusdbusadaptor.h"
+#include "statuspublisher.h"
 #include "updatedbusadaptor.h"
 
-UpdateDBusHandler::UpdateDBusHandler(Daemon *daemon, QObject *parent)
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QMetaObject>
+
+#include <exception>
+
+const char *const UpdateDBusHandler::ARM_ACTION = "os.kirtalinux.zun.kirtaupdateservice.arm";
+const char *const UpdateDBusHandler::DISARM_ACTION = "os.kirtalinux.zun.kirtaupdateservice.disarm";
+const char *const UpdateDBusHandler::CLEAR_RESULT_ACTION
+        = "os.kirtalinux.zun.kirtaupdateservice.clear-result";
+
+UpdateDBusHandler::UpdateDBusHandler(Daemon *daemon, StatusPublisher *publisher, QObject *parent)
     : QObject(parent)
     , QDBusContext()
-    , m_adaptor(new UpdateDBusAdaptor(this))
     , m_daemon(daemon)
-{ }
+    , m_publisher(publisher)
+    , m_logger(LOG_FILE_PATH, Logger::Info)
+    , m_authority(new PolkitAuthority(this))
+{
+    new UpdateDBusAdaptor(this);
+    new StatusDBusAdaptor(this);
+}
+
+std::shared_ptr<const StatusSnapshot> UpdateDBusHandler::snapshot() const
+{
+    return m_publisher->current();
+}
+
+std::shared_ptr<const StatusSnapshot> UpdateDBusHandler::read()
+{
+    count(&m_readCalls);
+    return snapshot();
+}
+
+void UpdateDBusHandler::count(int *counter)
+{
+    if (!m_summaryWindow.isValid())
+        m_summaryWindow.start();
+    ++*counter;
+    if (!m_summaryWindow.hasExpired(SUMMARY_INTERVAL_MS))
+        return;
+    m_logger.info(QStringLiteral("Answered %1 read calls and refused %2 changes in the last %3 s")
+                          .arg(m_readCalls)
+                          .arg(m_refusedCalls)
+                          .arg(m_summaryWindow.restart() / 1000));
+    m_readCalls = 0;
+    m_refusedCalls = 0;
+}
+
+int UpdateDBusHandler::change(int fallback, Change change, const char *action)
+{
+    if (!calledFromDBus())
+        return replyOrFail(*this, fallback, [&] { return change(m_daemon); });
+
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    const QDBusConnection bus = connection();
+    if (!action) {
+        dispatch(call, bus, change);
+        return fallback;
+    }
+    m_authority->check(bus, call.service(), QLatin1String(action),
+                       [this, call, bus, change](bool allowed) {
+                           if (allowed) {
+                               dispatch(call, bus, change);
+                               return;
+                           }
+                           count(&m_refusedCalls);
+                           bus.send(call.createErrorReply(
+                                   QDBusError::AccessDenied,
+                                   QStringLiteral("Not authorized to call %1").arg(call.member())));
+                       });
+    return fallback;
+}
+
+void UpdateDBusHandler::dispatch(const QDBusMessage &call, const QDBusConnection &bus,
+                                 const Change &change)
+{
+    Daemon *daemon = m_daemon;
+    StatusPublisher *publisher = m_publisher;
+    QMetaObject::invokeMethod(
+            m_daemon,
+            [call, bus, daemon, publisher, change]() mutable {
+                QDBusMessage reply;
+                try {
+                    reply = call.createReply(change(daemon));
+                } catch (const std::exception &e) {
+                    reply = call.createErrorReply(QDBusError::Failed, QString::fromUtf8(e.what()));
+                }
+                // A client that reads right after the answer sees the change.
+                publisher->publish();
+                bus.send(reply);
+            },
+            Qt::QueuedConnection);
+}
 
 QString UpdateDBusHandler::getUpdateDateAsString()
 {
-    return replyOrFail(*this, QString(), [this] { return m_daemon->getUpdateDateAsString(); });
+    return read()->updateDateText();
 }
 
 QString UpdateDBusHandler::getCurrentStateAsString()
 {
-    return replyOrFail(*this, QString(), [this] { return m_daemon->getCurrentStateAsString(); });
+    return read()->stateWord(QDateTime::currentDateTime());
 }
 
 int UpdateDBusHandler::getCurrentStateAsInt()
 {
-    return replyOrFail(*this, -3, [this] { return m_daemon->getCurrentStateAsInt(); });
+    return read()->stateNumber(QDateTime::currentDateTime());
 }
 
 int UpdateDBusHandler::getCurrentErrorAsInt()
 {
-    return replyOrFail(*this, -4, [this] { return m_daemon->getCurrentErrorAsInt(); });
+    return read()->error;
 }
 
 int UpdateDBusHandler::enableUpgradeOnReboot()
 {
-    return replyOrFail(*this, -1, [this] { return m_daemon->enableUpgradeOnReboot(); });
+    return change(
+            -1, [](Daemon *daemon) { return daemon->enableUpgradeOnReboot(); }, ARM_ACTION);
 }
 
 int UpdateDBusHandler::disableUpgradeOnReboot()
 {
     // A client may never suppress the forced-mode refusal.
-    return replyOrFail(*this, -1, [this] { return m_daemon->disableUpgradeOnReboot(false); });
+    return change(
+            -1, [](Daemon *daemon) { return daemon->disableUpgradeOnReboot(false); },
+            DISARM_ACTION);
 }
 
 int UpdateDBusHandler::setStateFromOutside(int stateAsInt)
 {
-    return replyOrFail(*this, -1,
-                       [this, stateAsInt] { return m_daemon->setStateFromOutside(stateAsInt); });
+    return change(-1,
+                  [stateAsInt](Daemon *daemon) { return daemon->setStateFromOutside(stateAsInt); });
 }
 
 bool UpdateDBusHandler::isUpgradeOnRebootEnabled()
 {
-    return replyOrFail(*this, false, [this] { return m_daemon->isUpgradeOnRebootEnabled(); });
+    return read()->armed;
 }
 
 int UpdateDBusHandler::removeUpgradeResultStamp(int type)
 {
-    return replyOrFail(*this, -1,
-                       [this, type] { return m_daemon->removeUpgradeResultStamp(type); });
+    StatusPublisher *publisher = m_publisher;
+    return change(
+            -1,
+            [type, publisher](Daemon *daemon) {
+                const int result = daemon->removeUpgradeResultStamp(type);
+                publisher->refreshResultStamps();
+                return result;
+            },
+            CLEAR_RESULT_ACTION);
 }
 
 QString UpdateDBusHandler::getMinorUpdateVersion()
 {
-    return replyOrFail(*this, QString(), [this] { return m_daemon->getMinorUpdateVersion(); });
+    return read()->versionText();
 }
 
 int UpdateDBusHandler::enableAndStartActivatingService()
 {
-    return replyOrFail(*this, -5, [this] {
-        m_daemon->enableAndStartActivatingService();
+    return change(-5, [](Daemon *daemon) {
+        daemon->enableAndStartActivatingService();
         return 0;
     });
+}
+
+int UpdateDBusHandler::state() const
+{
+    return snapshot()->stateNumber(QDateTime::currentDateTime());
+}
+
+QString UpdateDBusHandler::stateName() const
+{
+    return snapshot()->stateWord(QDateTime::currentDateTime());
+}
+
+int UpdateDBusHandler::error() const
+{
+    return snapshot()->error;
+}
+
+QString UpdateDBusHandler::targetRelease() const
+{
+    return snapshot()->version;
+}
+
+qlonglong UpdateDBusHandler::deadline() const
+{
+    return StatusSnapshot::unixTime(snapshot()->deadline);
+}
+
+bool UpdateDBusHandler::forced() const
+{
+    return snapshot()->forcedMode;
+}
+
+bool UpdateDBusHandler::armed() const
+{
+    return snapshot()->armed;
+}
+
+QStringList UpdateDBusHandler::packages() const
+{
+    return snapshot()->packageNames();
+}
+
+qlonglong UpdateDBusHandler::lastCheck() const
+{
+    return StatusSnapshot::unixTime(snapshot()->lastCheck);
+}
+
+QString UpdateDBusHandler::lastResult() const
+{
+    return snapshot()->lastResult;
 }

@@ -1,24 +1,72 @@
 #pragma once
 
+#include "logger.h"
+
 #include <QDBusContext>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
 
 class Daemon;
-class UpdateDBusAdaptor;
+class PolkitAuthority;
+class QDBusConnection;
+class QDBusMessage;
+class StatusPublisher;
+struct StatusSnapshot;
 
-// Receives the calls of the daemon's bus object and forwards them to the
-// daemon. The adaptor is what the bus sees, but the call context lands
-// here, so an operation that throws is answered with an error reply
-// instead of taking the daemon down.
+// Receives the calls of the daemon's bus object on a thread other than the
+// daemon's, so that the bus answers while the daemon's thread waits for a
+// stage run.
+// Reads are answered from the publisher's latest snapshot. Changes are
+// handed to the daemon's thread and answered from there once done (a
+// delayed reply); an operation that throws is answered with an error reply
+// instead of taking the daemon down. The adaptors are what the bus sees,
+// but the call context lands here.
 class UpdateDBusHandler : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "os.kirtalinux.zun.kirtaupdateservice")
+    // Read by the status adaptor.
+    Q_PROPERTY(int State READ state)
+    Q_PROPERTY(QString StateName READ stateName)
+    Q_PROPERTY(int Error READ error)
+    Q_PROPERTY(QString TargetRelease READ targetRelease)
+    Q_PROPERTY(qlonglong Deadline READ deadline)
+    Q_PROPERTY(bool Forced READ forced)
+    Q_PROPERTY(bool Armed READ armed)
+    Q_PROPERTY(QStringList Packages READ packages)
+    Q_PROPERTY(qlonglong LastCheck READ lastCheck)
+    Q_PROPERTY(QString LastResult READ lastResult)
 
 public:
-    // `daemon` is not owned and must outlive the handler.
-    UpdateDBusHandler(Daemon *daemon, QObject *parent = nullptr);
+    // Neither is owned; both must outlive the handler.
+    UpdateDBusHandler(Daemon *daemon, StatusPublisher *publisher, QObject *parent = nullptr);
+
+    int state() const;
+    QString stateName() const;
+    int error() const;
+    QString targetRelease() const;
+    qlonglong deadline() const;
+    bool forced() const;
+    bool armed() const;
+    QStringList packages() const;
+    qlonglong lastCheck() const;
+    QString lastResult() const;
+
+    // Read calls and refused changes are counted, not logged one by one:
+    // any user may make them, as often as they like.
+    static constexpr int SUMMARY_INTERVAL_MS = 60000;
+
+    // The polkit actions of the changes that users other than root may ask
+    // for (data/os.kirtalinux.zun.kirtaupdateservice.policy).
+    static const char *const ARM_ACTION;
+    static const char *const DISARM_ACTION;
+    static const char *const CLEAR_RESULT_ACTION;
 
 public Q_SLOTS:
     QString getUpdateDateAsString();
@@ -34,6 +82,23 @@ public Q_SLOTS:
     int enableAndStartActivatingService();
 
 private:
-    UpdateDBusAdaptor *m_adaptor = nullptr;
+    using Change = std::function<int(Daemon *)>;
+    std::shared_ptr<const StatusSnapshot> snapshot() const;
+    std::shared_ptr<const StatusSnapshot> read();
+    void count(int *counter);
+    // Runs `change` on the daemon's thread and answers the call from there;
+    // `fallback` is what a throwing operation yields outside the bus. With
+    // an `action`, a caller other than root needs polkit's consent first;
+    // without, the bus policy lets only root call.
+    int change(int fallback, Change change, const char *action = nullptr);
+    void dispatch(const QDBusMessage &call, const QDBusConnection &bus, const Change &change);
+
     Daemon *m_daemon = nullptr;
+    StatusPublisher *m_publisher = nullptr;
+    Logger m_logger;
+    // Touched on the bus thread only.
+    int m_readCalls = 0;
+    int m_refusedCalls = 0;
+    QElapsedTimer m_summaryWindow;
+    PolkitAuthority *m_authority = nullptr;
 };

@@ -1,16 +1,53 @@
 #include "updatedbusservice.h"
 
 #include "constants.h"
+#include "statuspublisher.h"
 #include "updatedbushandler.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QThread>
 
 #include <stdexcept>
 
 UpdateDBusService::UpdateDBusService(Daemon *daemon, QObject *parent)
     : QObject(parent)
-    , m_handler(new UpdateDBusHandler(daemon, this))
-{ }
+    , m_publisher(new StatusPublisher(daemon, this))
+    // Not a child: it moves to the bus thread.
+    , m_handler(new UpdateDBusHandler(daemon, m_publisher))
+    , m_thread(new QThread(this))
+{
+    m_thread->setObjectName(QStringLiteral("bus"));
+}
+
+UpdateDBusService::~UpdateDBusService()
+{
+    // Deleted here, not on the bus library's thread: the library waits on
+    // that thread for the object's unregistration.
+    UpdateDBusHandler *handler = m_handler;
+    QThread *home = thread();
+    if (handler->thread() != home && handler->thread()->isRunning())
+        QMetaObject::invokeMethod(
+                handler, [handler, home] { handler->moveToThread(home); },
+                Qt::BlockingQueuedConnection);
+    delete handler;
+    m_thread->quit();
+    m_thread->wait();
+}
+
+QThread *UpdateDBusService::answeringThread(const QDBusConnection &bus)
+{
+    // The bus library reads the socket on a thread of its own and calls an
+    // object that lives there at once, as it answers Peer.Ping; an object
+    // elsewhere waits for its thread to wake up, which on a loaded machine
+    // can take a scheduler slice. The library's bus-name object lives on
+    // that thread.
+    QObject *libraryObject = bus.interface();
+    if (libraryObject && libraryObject->thread() != thread())
+        return libraryObject->thread();
+    m_thread->start();
+    return m_thread;
+}
 
 void UpdateDBusService::registerOnBus()
 {
@@ -24,7 +61,10 @@ void UpdateDBusService::registerOnBus()
                                          .toStdString());
     }
 
-    // Only the adaptor's slots are the interface; the handler's own slots
+    m_publisher->follow();
+    if (m_handler->thread() == thread())
+        m_handler->moveToThread(answeringThread(bus));
+    // Only the adaptors' members are the interface; the handler's own slots
     // stay private to the process.
     if (!bus.registerObject(DBUS_OBJECT_PATH, DBUS_INTERFACE_NAME, m_handler,
                             QDBusConnection::ExportAdaptors)) {

@@ -3,25 +3,36 @@
 #include <QObject>
 
 class Daemon;
+class QDBusConnection;
+class QThread;
+class StatusPublisher;
 class UpdateDBusHandler;
 
 // The daemon's presence on the system bus: its well-known name and the one
-// object that clients call.
+// object that clients call. The object answers on a thread other than the
+// daemon's, which only carries out changes.
 class UpdateDBusService : public QObject
 {
     Q_OBJECT
 
 public:
-    // Builds the handler and its adaptor; the bus is not touched until
-    // registerOnBus().
+    // Builds the publisher, the handler and its adaptors; the bus is not
+    // touched until registerOnBus(). Construct it on the daemon's thread.
     explicit UpdateDBusService(Daemon *daemon, QObject *parent = nullptr);
+    ~UpdateDBusService() override;
 
-    // Takes the service name and publishes the object. Throws
-    // std::runtime_error when there is no bus, the name is owned by somebody
-    // else or not allowed, or the object path is taken. The name, once
-    // taken, is kept until the process ends.
+    // Takes the service name, starts the bus thread and publishes the
+    // object. Throws std::runtime_error when there is no bus, the name is
+    // owned by somebody else or not allowed, or the object path is taken.
+    // The name, once taken, is kept until the process ends.
     void registerOnBus();
 
 private:
+    // Where the handler answers: the bus library's own thread, or else
+    // m_thread, started.
+    QThread *answeringThread(const QDBusConnection &bus);
+
+    StatusPublisher *m_publisher = nullptr;
     UpdateDBusHandler *m_handler = nullptr;
+    QThread *m_thread = nullptr;
 };

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "logger.h"
+
+#include <QString>
+
+struct StatusSnapshot;
+
+// The daemon's state as a Prometheus text file for node_exporter's
+// textfile collector. Each write replaces the file as a whole (a new file
+// renamed over the old one), so the collector never reads half of it.
+class MetricsFile
+{
+public:
+    MetricsFile();
+
+    // Writes `snapshot` to `path` (as configured; the sandbox prefix is
+    // added here). An empty path writes nothing. Failures are logged once
+    // per path, not at every change.
+    void write(const QString &path, const StatusSnapshot &snapshot);
+
+    // The file's text.
+    static QByteArray render(const StatusSnapshot &snapshot);
+
+private:
+    Logger m_logger;
+    QString m_failedPath;
+};

@@ -1,0 +1,82 @@
+#include "statuspublisher.h"
+
+#include "constants.h"
+#include "daemon.h"
+
+#include <QAbstractEventDispatcher>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QFile>
+#include <QMutexLocker>
+#include <QThread>
+
+StatusPublisher::StatusPublisher(Daemon *daemon, QObject *parent)
+    : QObject(parent)
+    , m_daemon(daemon)
+    , m_current(std::make_shared<const StatusSnapshot>())
+{ }
+
+std::shared_ptr<const StatusSnapshot> StatusPublisher::current() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_current;
+}
+
+void StatusPublisher::follow()
+{
+    if (m_following)
+        return;
+    // What is there at the start is no change.
+    refreshResultStamps();
+    connect(QAbstractEventDispatcher::instance(thread()), &QAbstractEventDispatcher::aboutToBlock,
+            this, &StatusPublisher::publish);
+    m_following = true;
+}
+
+void StatusPublisher::refreshResultStamps()
+{
+    // A failure stamp wins: it is the one that asks for attention.
+    if (QFile::exists(MINOR_FAIL_STAMP_PATH))
+        m_lastResult = QStringLiteral("unsuccessful");
+    else if (QFile::exists(MINOR_SUCCESS_STAMP_PATH))
+        m_lastResult = QStringLiteral("successful");
+    else
+        m_lastResult = QStringLiteral("none");
+    publish();
+}
+
+void StatusPublisher::publish()
+{
+    StatusSnapshot next = m_daemon->statusSnapshot();
+    next.lastResult = m_lastResult;
+    const QDateTime now = QDateTime::currentDateTime();
+    // The state also turns from "activated" to "forced" when the deadline
+    // passes, with no member changed.
+    const int state = next.stateNumber(now);
+    if (state == m_publishedState && next == *current())
+        return;
+    const QVariantMap properties = next.properties(now);
+    m_metrics.write(next.metricsFile, next);
+    {
+        QMutexLocker lock(&m_mutex);
+        m_current = std::make_shared<const StatusSnapshot>(std::move(next));
+    }
+    m_publishedState = state;
+    QVariantMap changed;
+    for (auto it = properties.cbegin(); it != properties.cend(); ++it) {
+        if (m_properties.value(it.key()) != it.value())
+            changed.insert(it.key(), it.value());
+    }
+    m_properties = properties;
+    if (m_following && !changed.isEmpty())
+        announce(changed);
+}
+
+void StatusPublisher::announce(const QVariantMap &changed)
+{
+    QDBusMessage signal = QDBusMessage::createSignal(
+            DBUS_OBJECT_PATH, QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("PropertiesChanged"));
+    signal << DBUS_STATUS_INTERFACE_NAME << changed << QStringList();
+    QDBusConnection::systemBus().send(signal);
+}

@@ -1,0 +1,127 @@
+#include "statussnapshot.h"
+
+#include "codes.h"
+#include "constants.h"
+#include "currenttask.h"
+
+#include <QCoreApplication>
+
+namespace {
+struct TaskRendering
+{
+    const char *word;
+    int number;
+};
+
+// Indexed by CurrentTask; DownloadCompleted is rendered from the arming flags.
+constexpr TaskRendering TASK_RENDERINGS[] = {
+        {"unknown", toInt(StateNumber::Undefined)},
+        {"wait-for-connection", toInt(StateNumber::WaitingForConnection)},
+        {"no-updates", toInt(StateNumber::NoUpdates)},
+        {"wait-for-download", toInt(StateNumber::WaitingForDownload)},
+        {"downloading", toInt(StateNumber::Downloading)},
+        {"ready", toInt(StateNumber::Ready)},
+        {"error", toInt(StateNumber::Undefined)},
+        {"stopped", toInt(StateNumber::Stopped)},
+        {"stopped-for-major", toInt(StateNumber::StoppedForMajor)},
+};
+constexpr TaskRendering OUT_OF_RANGE = {"error", toInt(StateNumber::Undefined)};
+
+TaskRendering renderingOf(int task)
+{
+    if (task < 0 || task >= int(sizeof(TASK_RENDERINGS) / sizeof(TASK_RENDERINGS[0])))
+        return OUT_OF_RANGE;
+    return TASK_RENDERINGS[task];
+}
+} // namespace
+
+bool StatusSnapshot::operator==(const StatusSnapshot &other) const
+{
+    return task == other.task && armed == other.armed && forcedMode == other.forcedMode
+           && error == other.error && version == other.version && deadline == other.deadline
+           && upgradable == other.upgradable && lastCheck == other.lastCheck
+           && lastResult == other.lastResult && metricsFile == other.metricsFile;
+}
+
+QString StatusSnapshot::taskWord(int task)
+{
+    return QString::fromLatin1(renderingOf(task).word);
+}
+
+int StatusSnapshot::taskNumber(int task)
+{
+    return renderingOf(task).number;
+}
+
+int StatusSnapshot::stateNumber(const QDateTime &now) const
+{
+    if (task != toInt(CurrentTask::DownloadCompleted))
+        return taskNumber(task);
+    if (!armed)
+        return toInt(StateNumber::Ready);
+    const bool deadlinePassed = deadline.isValid() && now >= deadline;
+    return deadlinePassed || forcedMode ? toInt(StateNumber::Forced)
+                                        : toInt(StateNumber::Activated);
+}
+
+QString StatusSnapshot::stateWord(const QDateTime &now) const
+{
+    if (task != toInt(CurrentTask::DownloadCompleted))
+        return taskWord(task);
+    switch (StateNumber(stateNumber(now))) {
+    case StateNumber::Ready:
+        return QStringLiteral("ready");
+    case StateNumber::Forced:
+        return QStringLiteral("forced");
+    default:
+        return QStringLiteral("activated");
+    }
+}
+
+QString StatusSnapshot::updateDateText() const
+{
+    if (deadline.isValid())
+        return deadline.toString(DATE_TIME_FORMAT);
+    return QCoreApplication::translate("Daemon", "Upgrade date not set or not valid");
+}
+
+QString StatusSnapshot::versionText() const
+{
+    if (!version.isEmpty())
+        return version;
+    return QCoreApplication::translate("Daemon", "Version unknown");
+}
+
+QStringList StatusSnapshot::packageNames() const
+{
+    // "name/suite version arch [upgradable from: old]"; the heading
+    // "Listing..." and blank lines carry no slash.
+    QStringList names;
+    for (const QString &line : upgradable) {
+        const int slash = line.indexOf(QLatin1Char('/'));
+        if (slash > 0 && !line.left(slash).contains(QLatin1Char(' ')))
+            names << line.left(slash);
+    }
+    return names;
+}
+
+qint64 StatusSnapshot::unixTime(const QDateTime &time)
+{
+    return time.isValid() ? time.toSecsSinceEpoch() : 0;
+}
+
+QVariantMap StatusSnapshot::properties(const QDateTime &now) const
+{
+    return {
+            {QStringLiteral("State"), stateNumber(now)},
+            {QStringLiteral("StateName"), stateWord(now)},
+            {QStringLiteral("Error"), error},
+            {QStringLiteral("TargetRelease"), version},
+            {QStringLiteral("Deadline"), unixTime(deadline)},
+            {QStringLiteral("Forced"), forcedMode},
+            {QStringLiteral("Armed"), armed},
+            {QStringLiteral("Packages"), packageNames()},
+            {QStringLiteral("LastCheck"), unixTime(lastCheck)},
+            {QStringLiteral("LastResult"), lastResult},
+    };
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+// What clients may read of the daemon, taken at one moment on the daemon's
+// thread. A snapshot is never changed once taken, so the bus thread reads
+// it without locks while the daemon goes on.
+struct StatusSnapshot
+{
+    int task = 0;
+    bool armed = false;
+    bool forcedMode = false;
+    int error = -1;
+    // The pending version as found, "" when none.
+    QString version;
+    // The deadline T_end; invalid when unset.
+    QDateTime deadline;
+    // The package tool's listing of upgradable packages, as read.
+    QStringList upgradable;
+    // Invalid until a check has succeeded since the start.
+    QDateTime lastCheck;
+    // "none", "successful" or "unsuccessful": the result stamps of the last
+    // upgrade at reboot. Filled in by whoever looks at the stamp files.
+    QString lastResult = QStringLiteral("none");
+    // Where the metrics for the fleet's monitoring go ("" none); not shown
+    // to clients.
+    QString metricsFile;
+
+    bool operator==(const StatusSnapshot &other) const;
+    bool operator!=(const StatusSnapshot &other) const { return !(*this == other); }
+
+    // The renderings clients see, as the daemon's own read operations give
+    // them; `now` decides whether a set deadline has passed.
+    int stateNumber(const QDateTime &now) const;
+    QString stateWord(const QDateTime &now) const;
+    QString updateDateText() const;
+    QString versionText() const;
+    QStringList packageNames() const;
+    static qint64 unixTime(const QDateTime &time);
+    // The properties of the status interface by name.
+    QVariantMap properties(const QDateTime &now) const;
+
+    // Word and number of a task other than DownloadCompleted.
+    static QString taskWord(int task);
+    static int taskNumber(int task);
+};

@@ -61,3 +61,7 @@ extern const QString APPLICATION_NAME;
 extern const QString DBUS_SERVICE_NAME;
 extern const QString DBUS_OBJECT_PATH;
 extern const QString DBUS_INTERFACE_NAME;
+
+// Error number (getCurrentErrorAsInt) of an arm whose link for the boot-time
+// upgrade could not be made; the other numbers are set where they arise.
+constexpr int ERROR_ARMING_FAILED = 5;

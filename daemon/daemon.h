@@ -140,16 +140,22 @@ private:
     int m_runStage(const QStringList &arguments, int failureCode);
     // Ends a stage run that outlived its wait, so the runner is free again.
     void m_stopStaleStage();
+    // After a link step that failed: takes back the stamp, the frozen copy
+    // and the stopped timers, and records ERROR_ARMING_FAILED.
+    void m_undoFailedArm(bool downloadTimerWasActive);
     // A download that could not even start counts as a failed download.
     void m_downloadFailed();
     // Forced mode downloads at once; otherwise after a new random delay.
     void m_downloadNowOrLater(const QString &where);
-    // Keeps a stamp timer running exactly while its stamp is set.
-    void m_followStamp(bool stampSet, QTimer *timer, void (Daemon::*startTheTimer)(),
+    // Creates a missing stamp timer while its stamp is set, drops it once the
+    // stamp is gone; never restarts one that a stop has halted.
+    void m_followStamp(bool stampSet, QTimer *&timer, void (Daemon::*startTheTimer)(),
                        const QString &timerName, const QString &stampName);
     // Creates (interval "T_end_check") and (re)starts a stamp timer.
     void m_startStampTimer(QTimer *&timer, const QString &where, const QString &timerName,
                            void (Daemon::*slot)());
+    // The clean that left the task in Error, once more; true once it worked.
+    bool m_retryFailedClean();
     // setNoUpdates; `breakLock` false never terminates the holder of the
     // package lock when the clean fails.
     void m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce, bool breakLock);

@@ -110,6 +110,10 @@ void Daemon::checkDownloadIsFinished()
         m_settingsController->setParams(params);
         m_settingsController->sync();
         startTEndTimer();
+    } else if (!m_checkTEndTimer || !m_checkTEndTimer->isActive()) {
+        // A deadline kept from before a stop: its timer was halted with the
+        // dropped update and runs again with the new one.
+        startTEndTimer();
     }
     m_logger.info(QStringLiteral("END OF DOWNLOADING, timestamp: ")
                   + params.upgrade_time_stamp.second.toString(DATE_TIME_FORMAT));

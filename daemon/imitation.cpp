@@ -72,7 +72,9 @@ int Daemon::getImitationResult(int res)
     execScriptsByScript(Stage::FirstBlock, SubStage::After, Stage::FakeStage);
     enableUpgradeOnReboot();
     resetRetryTimeStamp();
-    makeConfigCopy();
+    // A failed arm has undone itself: there is no upgrade to freeze for.
+    if (m_currentError != ERROR_ARMING_FAILED)
+        makeConfigCopy();
     return 0;
 }
 

@@ -23,6 +23,7 @@ int Daemon::enableUpgradeOnReboot()
         return -5;
     }
     execScriptsByScript(Stage::SecondBlock, SubStage::Before, Stage::FakeStage);
+    const bool downloadTimerWasActive = m_downloadUpdatesTimer && m_downloadUpdatesTimer->isActive();
     if (m_downloadUpdatesTimer)
         m_downloadUpdatesTimer->stop();
     m_checkUpdatesTimer->stop();
@@ -99,17 +100,34 @@ int Daemon::enableUpgradeOnReboot()
     const bool linkInPlace = linkCode <= 2;
     if (linkInPlace) {
         m_isUpgradeEnabled = true;
+        if (m_currentError == ERROR_ARMING_FAILED)
+            m_currentError = -1;
     } else {
         m_logger.error(
                 QStringLiteral("The upgrade could not be armed: %1 is not a link to %2 (code %3)")
                         .arg(SYS_UPDATE_SYMLINK, APTCACHE_POINT)
                         .arg(result));
+        m_undoFailedArm(downloadTimerWasActive);
     }
     manageStatusFile();
     if (linkInPlace)
         execScriptsByScript(Stage::SecondBlock, SubStage::After, Stage::FakeStage);
     m_logger.debug(where, QStringLiteral("Final returncode = %1").arg(result));
     return result;
+}
+
+void Daemon::m_undoFailedArm(bool downloadTimerWasActive)
+{
+    // Nothing is armed, so nothing of an armed upgrade may stay behind: the
+    // cycle goes on as before the attempt, and clients can read why.
+    m_isUpgradeEnabled = false;
+    m_currentError = ERROR_ARMING_FAILED;
+    QFile::remove(UPGRADE_STAMP_PATH);
+    if (QFile::exists(SETTINGS_COPY_PATH))
+        removeConfigCopyAndCheckOriginal();
+    m_checkUpdatesTimer->start();
+    if (downloadTimerWasActive)
+        m_downloadUpdatesTimer->start();
 }
 
 int Daemon::disableUpgradeOnReboot(bool suppressForce)
@@ -123,6 +141,9 @@ int Daemon::disableUpgradeOnReboot(bool suppressForce)
             return 89;
         }
     }
+    // Read before the link goes: a name that cannot be removed matters only
+    // when it is the link of an armed upgrade.
+    const bool wasArmed = m_isUpgradeEnabled || isUpgradeAlreadySet();
     if (m_isUpgradeEnabled) {
         m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled"));
         execScriptsByScript(Stage::FirstBlock, SubStage::Before, Stage::SecondBlock);
@@ -146,7 +167,7 @@ int Daemon::disableUpgradeOnReboot(bool suppressForce)
     }
 
     QFile stampFile(UPGRADE_STAMP_PATH);
-    if (linkCode == 2) {
+    if (linkCode == 2 && wasArmed) {
         // The link stays, so the boot will still upgrade: the upgrade stays
         // armed, with its stamp and frozen configuration.
         m_logger.error(QStringLiteral("%1 could not be removed, the upgrade stays armed")
@@ -154,6 +175,9 @@ int Daemon::disableUpgradeOnReboot(bool suppressForce)
         manageStatusFile();
         return linkCode + (stampFile.exists() ? 20 : 10);
     }
+    if (linkCode == 2)
+        m_logger.error(QStringLiteral("%1 could not be removed; no upgrade was armed through it")
+                               .arg(SYS_UPDATE_SYMLINK));
 
     removeConfigCopyAndCheckOriginal();
     int stampCode = 0;

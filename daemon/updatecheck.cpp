@@ -21,6 +21,12 @@ void Daemon::checkUpdates()
     case CurrentTask::WaitingForUpdates:
     case CurrentTask::DownloadCompleted:
         break;
+    case CurrentTask::Error:
+        // Only a failed clean leaves the cycle here; each periodic check
+        // tries it again until it succeeds.
+        if (!m_retryFailedClean())
+            return;
+        break;
     default:
         return;
     }
@@ -70,6 +76,19 @@ void Daemon::checkUpdates()
         }
     }
     manageStatusFile();
+}
+
+bool Daemon::m_retryFailedClean()
+{
+    m_logger.info(QStringLiteral("The last cache clean failed, cleaning again"));
+    if (cleanCacheByScript() != 0) {
+        m_logger.error(QStringLiteral("The cache clean failed again, next try at the next check"));
+        if (!m_checkUpdatesTimer->isActive())
+            m_checkUpdatesTimer->start();
+        return false;
+    }
+    m_task = toInt(CurrentTask::WaitingForUpdates);
+    return true;
 }
 
 const QStringList Daemon::getUpgradableList()

@@ -2,6 +2,7 @@
 #include "daemontestpeer.h"
 #include "filemove.h"
 #include "sandbox.h"
+#include "waituntil.h"
 
 #include <QtTest>
 
@@ -60,6 +61,7 @@ private Q_SLOTS:
         QTest::newRow("plain file replaced, stamp there") << "file" << true << 12 << true;
         QTest::newRow("dangling link") << "dangling" << false << 5 << false;
         QTest::newRow("directory stays") << "dir" << false << 4 << false;
+        QTest::newRow("directory stays, stamp there") << "dir" << true << 14 << false;
     }
 
     void enable()
@@ -84,6 +86,10 @@ private Q_SLOTS:
         makeReady(daemon);
         QCOMPARE(daemon.enableUpgradeOnReboot(), code);
         QCOMPARE(daemon.isUpgradeOnRebootEnabled(), armed);
+        // A failed arm takes itself back and says so.
+        QCOMPARE(tree.exists(STAMP), armed);
+        QCOMPARE(daemon.getCurrentErrorAsInt(), armed ? -1 : ERROR_ARMING_FAILED);
+        QCOMPARE(DaemonTestPeer(daemon).checkUpdatesTimer()->isActive(), !armed);
         QCOMPARE(status(), armed ? QStringLiteral("activated") : QStringLiteral("ready"));
         QCOMPARE(daemon.getCurrentStateAsInt(), armed ? 5 : 4);
         if (armed) {
@@ -92,6 +98,26 @@ private Q_SLOTS:
         }
         const QStringList hooks = tree.standInCalls(QStringLiteral("kirta-update-service"));
         QCOMPARE(hooks.contains(QStringLiteral("exec_scripts 1 0")), armed);
+    }
+
+    // The first block passed but the link cannot be made: the configuration
+    // is neither frozen nor unwatched, and a later arm clears the error.
+    void failedArmAfterImitation()
+    {
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        peer.task() = int(CurrentTask::DownloadCompleted);
+        QVERIFY(tree.mkpath(LINK));
+        daemon.getImitationResult(0);
+        QCOMPARE(daemon.getCurrentErrorAsInt(), ERROR_ARMING_FAILED);
+        QVERIFY(!tree.exists(COPY));
+        QVERIFY(peer.configWatcher()->files().contains(SETTINGS_PATH));
+        QCOMPARE(status(), QStringLiteral("ready"));
+
+        QVERIFY(QDir(tree.path(LINK)).removeRecursively());
+        QCOMPARE(daemon.enableUpgradeOnReboot(), 0);
+        QCOMPARE(daemon.getCurrentErrorAsInt(), -1);
     }
 
     void enableBeforeTheDownloadOnlyRecordsIt()
@@ -115,6 +141,7 @@ private Q_SLOTS:
         QTest::newRow("armed") << true << false << 0 << false;
         QTest::newRow("nothing armed") << false << false << 11 << false;
         QTest::newRow("link cannot be removed: stays armed") << true << true << 22 << true;
+        QTest::newRow("directory cannot be removed, nothing armed") << false << true << 12 << false;
     }
 
     void disable()
@@ -129,7 +156,7 @@ private Q_SLOTS:
         if (armedBefore)
             QCOMPARE(daemon.enableUpgradeOnReboot(), 0);
         if (directoryAtLink) {
-            QVERIFY(QFile::remove(tree.path(LINK)));
+            QVERIFY(!armedBefore || QFile::remove(tree.path(LINK)));
             QVERIFY(tree.mkpath(LINK));
         }
         QCOMPARE(daemon.disableUpgradeOnReboot(), code);
@@ -150,6 +177,75 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(tree.path(LINK)).isSymLink());
         QCOMPARE(daemon.setStateFromOutside(5), 0);
         QVERIFY(!QFileInfo(tree.path(LINK)).isSymLink());
+    }
+
+    void forcedMode_data()
+    {
+        QTest::addColumn<int>("task");
+        QTest::addColumn<QString>("deadline"); // ahead, passed, unset
+        QTest::addColumn<int>("taskAfter");
+        QTest::addColumn<bool>("armed");
+        QTest::addColumn<int>("disableAnswer");
+        const int waiting = toInt(CurrentTask::WaitingForDownload);
+        const int downloading = toInt(CurrentTask::Downloading);
+        const int completed = toInt(CurrentTask::DownloadCompleted);
+        const int noUpdates = toInt(CurrentTask::WaitingForUpdates);
+        const int stopped = toInt(CurrentTask::Stopped);
+        QTest::newRow("waiting for the download: it starts") << waiting << "ahead" << downloading
+                                                             << false << 99;
+        QTest::newRow("ready: armed, forced beats passed") << completed << "passed" << completed
+                                                           << true << 89;
+        QTest::newRow("no updates: checked at once") << noUpdates << "unset" << noUpdates << false
+                                                     << 99;
+        QTest::newRow("downloading: goes on") << downloading << "ahead" << downloading << false
+                                              << 99;
+        QTest::newRow("stopped: stays") << stopped << "unset" << stopped << false << 99;
+    }
+
+    // Forcing moves the deadline to now at the latest and pushes the cycle
+    // one step where it waits.
+    void forcedMode()
+    {
+        QFETCH(int, task);
+        QFETCH(QString, deadline);
+        QFETCH(int, taskAfter);
+        QFETCH(bool, armed);
+        QFETCH(int, disableAnswer);
+        const QDateTime passed = QDateTime::fromString(
+                QDateTime::currentDateTime().addDays(-1).toString(DATE_TIME_FORMAT),
+                DATE_TIME_FORMAT);
+        const QDateTime ahead = QDateTime::currentDateTime().addDays(2);
+        if (deadline != QLatin1String("unset"))
+            QVERIFY(tree.writeFile(CONFIG,
+                                   "T_check=60\nT_end="
+                                           + (deadline == QLatin1String("ahead") ? ahead : passed)
+                                                     .toString(DATE_TIME_FORMAT)
+                                           + "\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        makeReady(daemon);
+        peer.task() = task;
+        const QDateTime before = QDateTime::currentDateTime();
+        QCOMPARE(daemon.setForcedMode(), 0);
+        const QDateTime after = QDateTime::currentDateTime();
+
+        const QDateTime moved = peer.settings()->params().upgrade_time_stamp.second;
+        if (deadline == QLatin1String("passed"))
+            QCOMPARE(moved, passed);
+        else
+            QVERIFY2(moved >= before && moved <= after, qPrintable(moved.toString()));
+        QCOMPARE(peer.task(), taskAfter);
+        QCOMPARE(daemon.isUpgradeOnRebootEnabled(), armed);
+        const QStringList stage = tree.standInCalls(QStringLiteral("kirta-update-service"));
+        QCOMPARE(stage.contains(QStringLiteral("update 1")),
+                 task == toInt(CurrentTask::WaitingForUpdates));
+        QCOMPARE(daemon.isUpgradeCanBeDisabled(), disableAnswer);
+        if (task == toInt(CurrentTask::WaitingForDownload)) {
+            // The detached download must be gone before the next tree.
+            const QString proc = QStringLiteral("/proc/%1").arg(peer.pid());
+            QVERIFY(peer.pid() > 0);
+            KIRTA_WAIT_VERIFY(!QFileInfo::exists(proc), 10000);
+        }
     }
 
     void disarmAfterEditResetsImitation_data()

@@ -250,6 +250,29 @@ private Q_SLOTS:
         QVERIFY(!peer.checkUpdatesTimer()->signalsBlocked());
     }
 
+    // A failed clean parks the cycle in "error" only until a periodic check
+    // manages the clean.
+    void failedCleanIsRetried()
+    {
+        answer(STAGE, QStringLiteral("clean"), 1);
+        writeConfig(QStringLiteral("T_check=60\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        QCOMPARE(daemon.setStateFromOutside(0), 0);
+        for (int check = 0; check < 2; ++check) {
+            QCOMPARE(daemon.getCurrentStateAsString(), QStringLiteral("error"));
+            QVERIFY(peer.checkUpdatesTimer()->isActive());
+            daemon.checkUpdates();
+        }
+        QCOMPARE(stageCalls(), (QStringList {"clean", "clean", "clean"}));
+        answer(STAGE, QStringLiteral("clean"), 0);
+        daemon.checkUpdates();
+        QCOMPARE(daemon.getCurrentStateAsString(), QStringLiteral("no-updates"));
+        QCOMPARE(stageCalls().mid(3), (QStringList {"clean", "update 1"}));
+        QVERIFY(peer.checkUpdatesTimer()->isActive());
+    }
+
     // A blocking stage that gives no answer never reads as success.
     void stageWithoutAnswer()
     {

@@ -16,7 +16,7 @@ int Daemon::downloadUpdatesByScript()
     m_logger.debug(where, QStringLiteral("try to download"));
     if (!checkConnection()) {
         m_logger.debug(where, QStringLiteral("checkConnection() return false"));
-        m_logicalTask = toInt(CurrentTask::WaitingForDownload);
+        setLogicalTask(CurrentTask::WaitingForDownload);
         m_logger.debug(where, QStringLiteral("return 1"));
         return 1;
     }
@@ -26,7 +26,7 @@ int Daemon::downloadUpdatesByScript()
         m_downloadUpdatesTimer->stop();
     }
     m_logger.debug(where, QStringLiteral("Downloading"));
-    m_task = toInt(CurrentTask::Downloading);
+    setTask(CurrentTask::Downloading);
     m_waitDownloadProcTimer->start();
 
     // A process of its own: the stage runner may still hold a run that
@@ -56,7 +56,7 @@ void Daemon::m_downloadFailed()
                            &Daemon::downloadUpdatesByScript);
         return;
     }
-    m_task = toInt(CurrentTask::WaitingForDownload);
+    setTask(CurrentTask::WaitingForDownload);
     startDownloadTimer();
 }
 
@@ -117,7 +117,7 @@ void Daemon::checkDownloadIsFinished()
     }
     m_logger.info(QStringLiteral("END OF DOWNLOADING, timestamp: ")
                   + params.upgrade_time_stamp.second.toString(DATE_TIME_FORMAT));
-    m_task = toInt(CurrentTask::DownloadCompleted);
+    setTask(CurrentTask::DownloadCompleted);
     fillMinorUpdateVersion();
     m_isUpgradeEnabled = isUpgradeAlreadySet();
     if (isTEndSetAndPassed())
@@ -138,7 +138,7 @@ void Daemon::m_downloadNowOrLater(const QString &where)
         downloadUpdatesByScript();
     } else {
         m_logger.debug(where, QStringLiteral("m_forcedMode = false"));
-        m_task = toInt(CurrentTask::WaitingForDownload);
+        setTask(CurrentTask::WaitingForDownload);
         startDownloadTimer();
     }
 }

@@ -36,7 +36,7 @@ void Daemon::checkUpdates()
     m_logger.debug(where, QStringLiteral("now we really start checking updates"));
 
     if (!checkConnection()) {
-        m_logicalTask = toInt(CurrentTask::WaitingForUpdates);
+        setLogicalTask(CurrentTask::WaitingForUpdates);
         m_logger.debug(where, QStringLiteral("m_logicalTask = CurrentTask::WaitingForUpdates"));
         return;
     }
@@ -57,7 +57,7 @@ void Daemon::checkUpdates()
     if (result == 0) {
         m_logger.debug(where, QStringLiteral("NO PACKAGES"));
         if (!(m_task == toInt(CurrentTask::DownloadCompleted) && m_isUpgradeEnabled)) {
-            m_task = toInt(CurrentTask::WaitingForUpdates);
+            setTask(CurrentTask::WaitingForUpdates);
             m_upgradableList.clear();
         }
         if (!m_checkUpdatesTimer->isActive()) {
@@ -87,7 +87,7 @@ bool Daemon::m_retryFailedClean()
             m_checkUpdatesTimer->start();
         return false;
     }
-    m_task = toInt(CurrentTask::WaitingForUpdates);
+    setTask(CurrentTask::WaitingForUpdates);
     return true;
 }
 
@@ -173,10 +173,10 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
 
     if (cleanCacheByScript() != 0) {
         m_logger.debug(where, QStringLiteral("cleanCacheByScript() != 0"));
-        m_task = toInt(CurrentTask::Error);
+        setTask(CurrentTask::Error);
     } else {
         m_logger.debug(where, QStringLiteral("cleanCacheByScript() == 0"));
-        m_task = toInt(CurrentTask::WaitingForUpdates);
+        setTask(CurrentTask::WaitingForUpdates);
     }
 
     if (stopChecking) {
@@ -189,10 +189,10 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
         }
         if (m_currentError > 0) {
             m_logger.debug(where, QStringLiteral("m_currentError > 0"));
-            m_task = toInt(CurrentTask::Stopped);
+            setTask(CurrentTask::Stopped);
         } else {
             m_logger.debug(where, QStringLiteral("m_currentError <= 0"));
-            m_task = toInt(CurrentTask::StoppedForMajor);
+            setTask(CurrentTask::StoppedForMajor);
         }
     } else {
         m_logger.debug(where, QStringLiteral("stopChecking = false"));

@@ -115,6 +115,22 @@ private Q_SLOTS:
         QCOMPARE(log().count(QStringLiteral("m_logicalTask == CurrentTask::WaitingForUpdates")), 1);
     }
 
+    // A stop while the connection is away stays a stop when it comes back.
+    void stopDuringConnectionWait()
+    {
+        tree.setStandInExitCode(QStringLiteral("ping"), 1);
+        writeConfig(QStringLiteral("T_check=60\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        KIRTA_WAIT_VERIFY(peer.task() == int(CurrentTask::WaitingForConnection), 3000);
+        QCOMPARE(daemon.setStateFromOutside(3), 0);
+        tree.setStandInExitCode(QStringLiteral("ping"), 0);
+        KIRTA_WAIT_VERIFY(!peer.checkConnectionTimer()->isActive(), 8000);
+        QCOMPARE(daemon.getCurrentStateAsString(), QStringLiteral("stopped-for-major"));
+        QVERIFY(!stageCalls().contains(QStringLiteral("update 1")));
+    }
+
     void passedDeadlineArmsInOrder()
     {
         happyPath();

@@ -26,11 +26,12 @@ constexpr unsigned bit(CurrentTask task)
 }
 constexpr unsigned ANY = (1u << (toInt(CurrentTask::StoppedForMajor) + 1)) - 1;
 // A stop ends the download poll, so nothing it decides comes after a stop.
-constexpr unsigned NOT_STOPPED = ANY & ~bit(CurrentTask::Stopped) & ~bit(CurrentTask::StoppedForMajor);
+constexpr unsigned NOT_STOPPED
+        = ANY & ~bit(CurrentTask::Stopped) & ~bit(CurrentTask::StoppedForMajor);
 // A stop cleans first (WaitingForUpdates, or Error when the clean failed),
 // then stops; the end of a connection wait returns to any task it began in.
 constexpr unsigned AFTER_CLEAN = bit(CurrentTask::WaitingForUpdates) | bit(CurrentTask::Error)
-        | bit(CurrentTask::WaitingForConnection);
+                                 | bit(CurrentTask::WaitingForConnection);
 
 // The allowed moves: for each task (in enum order), the tasks it may be
 // entered from, and who makes the move (Daemon::setTask checks each move in

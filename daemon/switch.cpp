@@ -23,7 +23,8 @@ int Daemon::enableUpgradeOnReboot()
         return -5;
     }
     execScriptsByScript(Stage::SecondBlock, SubStage::Before, Stage::FakeStage);
-    const bool downloadTimerWasActive = m_downloadUpdatesTimer && m_downloadUpdatesTimer->isActive();
+    const bool downloadTimerWasActive
+            = m_downloadUpdatesTimer && m_downloadUpdatesTimer->isActive();
     if (m_downloadUpdatesTimer)
         m_downloadUpdatesTimer->stop();
     m_checkUpdatesTimer->stop();

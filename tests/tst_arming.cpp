@@ -191,14 +191,14 @@ private Q_SLOTS:
         const int completed = toInt(CurrentTask::DownloadCompleted);
         const int noUpdates = toInt(CurrentTask::WaitingForUpdates);
         const int stopped = toInt(CurrentTask::Stopped);
-        QTest::newRow("waiting for the download: it starts") << waiting << "ahead" << downloading
-                                                             << false << 99;
-        QTest::newRow("ready: armed, forced beats passed") << completed << "passed" << completed
-                                                           << true << 89;
-        QTest::newRow("no updates: checked at once") << noUpdates << "unset" << noUpdates << false
-                                                     << 99;
-        QTest::newRow("downloading: goes on") << downloading << "ahead" << downloading << false
-                                              << 99;
+        QTest::newRow("waiting for the download: it starts")
+                << waiting << "ahead" << downloading << false << 99;
+        QTest::newRow("ready: armed, forced beats passed")
+                << completed << "passed" << completed << true << 89;
+        QTest::newRow("no updates: checked at once")
+                << noUpdates << "unset" << noUpdates << false << 99;
+        QTest::newRow("downloading: goes on")
+                << downloading << "ahead" << downloading << false << 99;
         QTest::newRow("stopped: stays") << stopped << "unset" << stopped << false << 99;
     }
 
@@ -282,11 +282,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("parking"); // "", "file" or "link"
         QTest::addColumn<QString>("expected");
         QTest::addColumn<bool>("copyLeft");
-        QTest::newRow("copy moved back") << "T_check=5\n" << "" << "T_check=60\n" << false;
-        QTest::newRow("left-over parking file") << "T_check=5\n" << "file" << "T_check=5\n" << true;
-        QTest::newRow("link at the parking place") << "T_check=5\n" << "link" << "T_check=5\n"
+        QTest::newRow("copy moved back") << "T_check=5\n"
+                                         << ""
+                                         << "T_check=60\n"
+                                         << false;
+        QTest::newRow("left-over parking file") << "T_check=5\n"
+                                                << "file"
+                                                << "T_check=5\n"
+                                                << true;
+        QTest::newRow("link at the parking place") << "T_check=5\n"
+                                                   << "link"
+                                                   << "T_check=5\n"
                                                    << true;
-        QTest::newRow("configuration lost by a crash") << "" << "" << "T_check=60\n" << false;
+        QTest::newRow("configuration lost by a crash") << ""
+                                                       << ""
+                                                       << "T_check=60\n"
+                                                       << false;
     }
 
     void restoreAfterReboot()

@@ -33,17 +33,18 @@ private Q_SLOTS:
         QTest::newRow("stage program") << "/usr/sbin/kirta-update-service" << true;
         QTest::newRow("imitation") << "/usr/bin/kirta-update-modern" << true;
         QTest::newRow("offline upgrade") << "/usr/libexec/kirta-offline-upgrade" << true;
-        QTest::newRow("daemon unit") << "/usr/lib/systemd/system/kirta-update-daemon.service" << false;
-        QTest::newRow("activation unit") << "/usr/lib/systemd/system/kirta-activate-update.service"
-                                         << false;
-        QTest::newRow("offline unit") << "/usr/lib/systemd/system/kirta-offline-upgrade.service"
-                                      << false;
+        QTest::newRow("daemon unit")
+                << "/usr/lib/systemd/system/kirta-update-daemon.service" << false;
+        QTest::newRow("activation unit")
+                << "/usr/lib/systemd/system/kirta-activate-update.service" << false;
+        QTest::newRow("offline unit")
+                << "/usr/lib/systemd/system/kirta-offline-upgrade.service" << false;
         QTest::newRow("bus policy")
                 << "/usr/share/dbus-1/system.d/os.kirtalinux.zun.kirtaupdateservice.conf" << false;
         QTest::newRow("interface")
                 << "/usr/share/dbus-1/interfaces/os.kirtalinux.zun.kirtaupdateservice.xml" << false;
-        QTest::newRow("configuration") << "/etc/kirta-update-service/kirta-update-daemon.conf"
-                                       << false;
+        QTest::newRow("configuration")
+                << "/etc/kirta-update-service/kirta-update-daemon.conf" << false;
         QTest::newRow("log rotation") << "/etc/logrotate.d/kirta-update-daemon" << false;
     }
 
@@ -58,8 +59,9 @@ private Q_SLOTS:
 
     void offlineUpgradeIsWantedBySystemUpdate()
     {
-        const QFileInfo link(installed(QStringLiteral(
-                "/usr/lib/systemd/system/system-update.target.wants/kirta-offline-upgrade.service")));
+        const QFileInfo link(
+                installed(QStringLiteral("/usr/lib/systemd/system/system-update.target.wants/"
+                                         "kirta-offline-upgrade.service")));
         QVERIFY(link.isSymLink());
         QCOMPARE(link.canonicalFilePath(),
                  QFileInfo(installed(QStringLiteral(
@@ -69,7 +71,8 @@ private Q_SLOTS:
 
     void daemonUnit()
     {
-        QFile unit(installed(QStringLiteral("/usr/lib/systemd/system/kirta-update-daemon.service")));
+        QFile unit(
+                installed(QStringLiteral("/usr/lib/systemd/system/kirta-update-daemon.service")));
         QVERIFY(unit.open(QIODevice::ReadOnly | QIODevice::Text));
         const QStringList lines = QString::fromUtf8(unit.readAll()).split('\n');
         for (const char *line : {"Type=dbus", "BusName=os.kirtalinux.zun.kirtaupdateservice",

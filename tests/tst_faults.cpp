@@ -8,8 +8,7 @@
 // can run beside the others.
 
 #include "daemonprocess.h"
-#include "privatebus.h"
-#include "sandbox.h"
+#include "processtestbed.h"
 #include "settingscontroller.h"
 #include "waituntil.h"
 
@@ -187,31 +186,25 @@ private:
     // Ends every process of a stage run that is still there.
     void endStageRuns() const;
 
-    PrivateBus m_bus;
-    SandboxTree m_tree;
+    ProcessTestBed m_bed;
+    SandboxTree &m_tree = m_bed.tree();
     QString m_binDir;
 };
 
 void TestFaults::initTestCase()
 {
-    QVERIFY2(m_tree.isValid(), "KIRTA_SYSROOT must name an absolute directory");
-    QVERIFY2(QFileInfo(DaemonProcess::defaultProgram()).isExecutable(),
-             qPrintable(DaemonProcess::defaultProgram()));
+    QVERIFY2(m_bed.start(), qPrintable(m_bed.errorString()));
     m_binDir = m_tree.root() + QStringLiteral(".bin");
     QVERIFY(QDir(m_binDir).removeRecursively());
     QVERIFY(QDir().mkpath(m_binDir));
     QVERIFY(QFile::copy(DaemonProcess::defaultProgram(), program()));
     QVERIFY(QFile::setPermissions(program(), QFile::ReadOwner | QFile::ExeOwner));
-    QVERIFY2(m_bus.start(), qPrintable(m_bus.errorString()));
-    QVERIFY(QDBusConnection::systemBus().isConnected());
 }
 
 void TestFaults::init()
 {
-    QVERIFY2(m_tree.reset(), qPrintable(m_tree.root()));
-    QVERIFY(m_tree.installDaemonStandIns());
+    QVERIFY2(m_bed.resetTree(QString::fromUtf8(config())), qPrintable(m_bed.errorString()));
     QVERIFY(installStageProgram());
-    QVERIFY(m_tree.writeFile(CONFIG_PATH, config()));
 }
 
 void TestFaults::cleanup()

@@ -241,10 +241,14 @@ private Q_SLOTS:
                  task == toInt(CurrentTask::WaitingForUpdates));
         QCOMPARE(daemon.isUpgradeCanBeDisabled(), disableAnswer);
         if (task == toInt(CurrentTask::WaitingForDownload)) {
-            // The detached download must be gone before the next tree.
-            const QString proc = QStringLiteral("/proc/%1").arg(peer.pid());
+            // The detached download must be over (gone, or a zombie left to
+            // whoever reaps orphans) before the next tree.
             QVERIFY(peer.pid() > 0);
-            KIRTA_WAIT_VERIFY(!QFileInfo::exists(proc), 10000);
+            const auto over = [&peer] {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(peer.pid()));
+                return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+            };
+            KIRTA_WAIT_VERIFY(over(), 10000);
         }
     }
 

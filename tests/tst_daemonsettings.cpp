@@ -143,6 +143,19 @@ private Q_SLOTS:
         writeConfig(stamps + "T_check=7\n");
         daemon.loadSettings(true);
         QCOMPARE(running(), qMakePair(false, false));
+
+        // The next completed download (its process already gone) runs the
+        // kept deadline's timer again.
+        QVERIFY(tree.installStandIn(QStringLiteral("/usr/bin/apt-cache")));
+        QProcess download;
+        download.start(QStringLiteral("true"), QStringList());
+        QVERIFY(download.waitForStarted());
+        peer.pid() = download.processId();
+        QVERIFY(download.waitForFinished());
+        peer.task() = int(CurrentTask::Downloading);
+        daemon.checkDownloadIsFinished();
+        QCOMPARE(peer.task(), int(CurrentTask::DownloadCompleted));
+        QCOMPARE(running(), qMakePair(true, false));
     }
 
     void intervalChangesMoveStamps_data()

@@ -58,6 +58,9 @@ enum class ErrorNumber : int {
     FreeSpace = 1,
     Imitation = 2,
     Validators = 4,
+    // The link for the boot-time upgrade could not be made; cleared by the
+    // next arm that succeeds.
+    ArmingFailed = 5,
 };
 
 // The type argument of removeUpgradeResultStamp.

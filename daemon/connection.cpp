@@ -42,11 +42,9 @@ bool Daemon::checkConnection()
         return true;
     }
     m_logger.debug(where, QStringLiteral("ping() return false"));
-    if (m_task != toInt(CurrentTask::WaitingForConnection)) {
+    if (m_task != toInt(CurrentTask::WaitingForConnection))
         m_logger.debug(where, QStringLiteral("m_task != CurrentTask::WaitingForConnection "));
-        m_prevtask = m_task;
-    }
-    m_task = toInt(CurrentTask::WaitingForConnection);
+    setTask(CurrentTask::WaitingForConnection);
     if (!m_checkConnectionTimer) {
         m_logger.debug(where, QStringLiteral("!m_checkConnectionTimer"));
         m_checkConnectionTimer = new QTimer(this);
@@ -74,7 +72,10 @@ void Daemon::restartTaskByConnection()
     m_checkConnectionTimer->stop();
     m_logger.debug(where, QStringLiteral("m_prevtask"), m_prevtask);
     m_logger.debug(where, QStringLiteral("m_task"), m_task);
-    m_task = m_prevtask;
+    // A stop or a drop during the wait has moved the cycle on; only a task
+    // still waiting returns to where it was.
+    if (m_task == toInt(CurrentTask::WaitingForConnection))
+        setTask(CurrentTask(m_prevtask));
     if (m_logicalTask == toInt(CurrentTask::WaitingForUpdates)) {
         m_logger.debug(where, QStringLiteral("m_logicalTask == CurrentTask::WaitingForUpdates"));
         QTimer::singleShot(100, this, &Daemon::checkUpdates);

@@ -20,6 +20,30 @@ struct StatusSnapshot;
 
 // The update daemon: one object on the main thread that owns the timers,
 // processes and settings and drives the update cycle through them.
+//
+// One class, its operations spread over daemon/*.cpp by subject:
+//   startup.cpp       constructor, destructor, start(), directories at start
+//   state.cpp         setTask (every change of the task) and the renderings
+//                     of task and error for clients
+//   settings.cpp      loading and reloading the configuration, the watch on
+//                     the file, the stamp timers on each load
+//   repositories.cpp  extra repository lists and the repository policy
+//   timers.cpp        download delay, deadline and retry timers, forced mode
+//   stages.cpp        blocking runs of the stage program (update, downresult,
+//                     clean, exec_scripts)
+//   connection.cpp    ping and the wait for the connection
+//   updatecheck.cpp   the periodic check, the upgradable list, setNoUpdates
+//   download.cpp      the detached download and its poll
+//   erroractions.cpp  Stop, Reset and Retry after a failure
+//   imitation.cpp     the first block: hooks, free-space check, imitation
+//   configcopy.cpp    the configuration frozen while an upgrade is armed
+//   switch.cpp        arming and disarming the upgrade at reboot
+//   major.cpp         the major-release upgrade, setStateFromOutside
+//   stamps.cpp        status file, snapshot and result stamps, after-reboot
+//   statussnapshot.cpp  what clients read, copied for the bus thread
+//   filemove.cpp      the parking move and atomic, synced file writes
+// The bus side is daemon/dbus/, the helpers running outside programs are in
+// daemon/workers/; every child program runs through platform/childprocess.
 class Daemon : public QObject
 {
     Q_OBJECT
@@ -34,22 +58,22 @@ public:
     void tryToCreateAppDirs();
     bool isUpgradeStampPresent() const;
 
-    // Task and state model
+    // Task and state model (state.cpp)
     const QString getStateAsString() const;
     // Everything clients read, taken without logging or file access: the
     // bus answers from it while this thread is busy.
     StatusSnapshot statusSnapshot() const;
 
-    // Settings
+    // Settings (settings.cpp)
     QString loadSettings(bool reload);
 
-    // Repository selection
+    // Repository selection (repositories.cpp)
     void parseExtraRepos(const QString &extraRepos);
     void cleanSourceDir();
     const QStringList getArgsForRepos(int policy);
     void manageReposPolicyFile();
 
-    // Timers and deadlines
+    // Timers and deadlines (timers.cpp)
     void setDownloadTimerInterval();
     void startDownloadTimer();
     void startTEndTimer();
@@ -59,48 +83,48 @@ public:
     int isUpgradeCanBeDisabled();
     int setForcedMode();
 
-    // Stage program
+    // Stage program (stages.cpp)
     int checkUpdatesByScript();
     int getDownloadResult();
     int execScriptsByScript(Stage stage, SubStage subStage, Stage prevStage);
 
-    // Connection
+    // Connection (connection.cpp)
     bool ping();
     bool checkConnection();
 
-    // Update check and download
+    // Update check (updatecheck.cpp) and download (download.cpp)
     const QStringList getUpgradableList();
     bool areThereNewPackages();
     int fillMinorUpdateVersion();
     void setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce);
     int downloadUpdatesByScript();
 
-    // Error actions
+    // Error actions (erroractions.cpp)
     void doActionOnError();
     void doStopAction();
     void doResetAction();
     void doRetryAction();
 
-    // First block
+    // First block (imitation.cpp)
     void tryToPassFirstBlock();
     void startUpdateImitation();
     void resetRetryTimeStamp();
 
-    // Configuration copy
+    // Configuration copy (configcopy.cpp)
     void makeConfigCopy();
     void removeConfigCopyAndCheckOriginal();
     void removeConfigCopyAndOverriteOriginal();
 
-    // Arming
+    // Arming (switch.cpp)
     bool isUpgradeAlreadySet() const;
     int setUpdateSet();
 
-    // Major-release upgrade
+    // Major-release upgrade (major.cpp)
     int getMajorReportMode() const;
     void tryToRestartMinorUpdate();
     int setReady();
 
-    // Stamps and status file
+    // Stamps and status file (stamps.cpp)
     void manageStatusFile();
     void actualizeSnapshotStamp(bool state);
     void areWeAfterMinorUpgrade();
@@ -115,6 +139,9 @@ public:
     static int minutesToMsec(qint64 minutes, bool *clamped = nullptr);
 
 public Q_SLOTS:
+    // Reachable over the bus; each lives with its group above (state.cpp,
+    // switch.cpp, major.cpp, stamps.cpp) or is a timer's slot (see the
+    // timer table below).
     const QString getUpdateDateAsString() const;
     const QString getCurrentStateAsString() const;
     const QString getMinorUpdateVersion() const;
@@ -139,6 +166,11 @@ public Q_SLOTS:
     void checkMajorReport();
 
 private:
+    // The one writer of m_task (and of m_prevtask, on entering a connection
+    // wait): checks the move against the table beside CurrentTask in debug
+    // builds and logs it.
+    void setTask(CurrentTask task);
+    void setLogicalTask(CurrentTask task);
     int completedStateNumber(const QString &where) const;
     // One blocking run of the stage program. A run that could not start,
     // crashed or outlived its wait yields `failureCode` (logged), so that it
@@ -153,16 +185,23 @@ private:
     QList<qint64> m_ownProcessGroups() const;
     // After an upgrade at reboot: the next download gets a deadline of its own.
     void m_clearUpgradeDeadlines();
+
+    // After a link step that failed: takes back the stamp, the frozen copy
+    // and the stopped timers, and records ErrorNumber::ArmingFailed.
+    void m_undoFailedArm(bool downloadTimerWasActive);
     // A download that could not even start counts as a failed download.
     void m_downloadFailed();
     // Forced mode downloads at once; otherwise after a new random delay.
     void m_downloadNowOrLater(const QString &where);
-    // Keeps a stamp timer running exactly while its stamp is set.
-    void m_followStamp(bool stampSet, QTimer *timer, void (Daemon::*startTheTimer)(),
+    // Creates a missing stamp timer while its stamp is set, drops it once the
+    // stamp is gone; never restarts one that a stop has halted.
+    void m_followStamp(bool stampSet, QTimer *&timer, void (Daemon::*startTheTimer)(),
                        const QString &timerName, const QString &stampName);
     // Creates (interval "T_end_check") and (re)starts a stamp timer.
     void m_startStampTimer(QTimer *&timer, const QString &where, const QString &timerName,
                            void (Daemon::*slot)());
+    // The clean that left the task in Error, once more; true once it worked.
+    bool m_retryFailedClean();
     // setNoUpdates; `breakLock` false never terminates the holder of the
     // package lock when the clean fails.
     void m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce, bool breakLock);
@@ -176,6 +215,43 @@ private:
     // Keeps the configuration file watched after a replace-by-rename.
     void rewatchConfigFile();
 
+    // The timers; each repeats until stopped. "Created" is where the QTimer
+    // is made (lazily ones stay null until then).
+    //
+    // m_checkUpdatesTimer -> checkUpdates()
+    //   interval "T_check" minutes, set in start() and by each reload.
+    //   Created by the constructor. Started when a check finds nothing, a
+    //   download completes, an upgrade is disarmed or a failed arm taken back,
+    //   setNoUpdates without a stop, a failed clean retried in vain. Stopped
+    //   while arming, by a stop, and before an immediate check (setNoUpdates
+    //   with checkNow, forced mode); checkUpdates blocks its signals while it
+    //   runs.
+    // m_downloadUpdatesTimer -> downloadUpdatesByScript()
+    //   interval drawn anew at each start from "T_download_min" to
+    //   "T_download_max" minutes (and on a reload that changes them).
+    //   Created by startDownloadTimer(), which new packages or a failed
+    //   download call. Stopped when a download starts and while arming.
+    // m_waitDownloadProcTimer -> checkDownloadIsFinished()
+    //   5 s. Created by the constructor. Started with each download; stopped
+    //   when the download process is gone or could not start.
+    // m_checkTEndTimer -> checkTimeEnd()
+    //   interval "T_end_check" minutes, retuned by a reload. Created by
+    //   startTEndTimer(): at the end of a download, or by a load that finds
+    //   "T_end" set and no timer. Stopped (halted) by a stop, which a load
+    //   never undoes; dropped by a load that finds "T_end" unset.
+    // m_checkRetryTimeStampTimer -> checkRetryTimeStamp()
+    //   interval "T_end_check" minutes, fixed at creation. Created by
+    //   startEndRetryTimer(): the Retry action, or a load that finds
+    //   "Retry_time_stamp" set and no timer. Halted and dropped like the
+    //   deadline timer.
+    // m_checkMajorInstalledTimer -> checkisMajorUpdateInstalled()
+    //   60 s. Created and started by start(); never stopped.
+    // m_checkMajorReportTimer -> checkMajorReport()
+    //   10 s. Created and started by checkisMajorUpdateInstalled() while the
+    //   major-release upgrade package is installed, stopped once it is not.
+    // m_checkConnectionTimer -> restartTaskByConnection()
+    //   5 s. Created and started by checkConnection() when a ping fails;
+    //   stopped by restartTaskByConnection() once a ping works.
     QTimer *m_checkUpdatesTimer = nullptr;
     QTimer *m_downloadUpdatesTimer = nullptr;
     QTimer *m_waitDownloadProcTimer = nullptr;
@@ -188,6 +264,9 @@ private:
     QStringList m_upgradableList;
     QFileSystemWatcher *m_configWatcher = nullptr;
     Logger m_logger;
+    // CurrentTask values, written only by setTask() and setLogicalTask():
+    // the task now, the task a connection wait returns to, and the step
+    // (check or download) to take again once the connection is back.
     int m_task = 0;
     int m_prevtask = 0;
     int m_logicalTask = 0;

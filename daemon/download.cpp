@@ -20,7 +20,7 @@ int Daemon::downloadUpdatesByScript()
     m_logger.debug(where, QStringLiteral("try to download"));
     if (!checkConnection()) {
         m_logger.debug(where, QStringLiteral("checkConnection() return false"));
-        m_logicalTask = toInt(CurrentTask::WaitingForDownload);
+        setLogicalTask(CurrentTask::WaitingForDownload);
         m_logger.debug(where, QStringLiteral("return 1"));
         return 1;
     }
@@ -30,7 +30,7 @@ int Daemon::downloadUpdatesByScript()
         m_downloadUpdatesTimer->stop();
     }
     m_logger.debug(where, QStringLiteral("Downloading"));
-    m_task = toInt(CurrentTask::Downloading);
+    setTask(CurrentTask::Downloading);
     m_waitDownloadProcTimer->start();
 
     // A process of its own: the stage runner may still hold a run that
@@ -67,7 +67,7 @@ void Daemon::m_downloadFailed()
                            &Daemon::downloadUpdatesByScript);
         return;
     }
-    m_task = toInt(CurrentTask::WaitingForDownload);
+    setTask(CurrentTask::WaitingForDownload);
     startDownloadTimer();
 }
 
@@ -108,10 +108,14 @@ void Daemon::checkDownloadIsFinished()
         m_settingsController->setParams(params);
         m_settingsController->sync();
         startTEndTimer();
+    } else if (!m_checkTEndTimer || !m_checkTEndTimer->isActive()) {
+        // A deadline kept from before a stop: its timer was halted with the
+        // dropped update and runs again with the new one.
+        startTEndTimer();
     }
     m_logger.info(QStringLiteral("END OF DOWNLOADING, timestamp: ")
                   + params.upgrade_time_stamp.second.toString(DATE_TIME_FORMAT));
-    m_task = toInt(CurrentTask::DownloadCompleted);
+    setTask(CurrentTask::DownloadCompleted);
     fillMinorUpdateVersion();
     m_isUpgradeEnabled = isUpgradeAlreadySet();
     if (isTEndSetAndPassed())
@@ -142,7 +146,7 @@ void Daemon::m_downloadNowOrLater(const QString &where)
         downloadUpdatesByScript();
     } else {
         m_logger.debug(where, QStringLiteral("m_forcedMode = false"));
-        m_task = toInt(CurrentTask::WaitingForDownload);
+        setTask(CurrentTask::WaitingForDownload);
         startDownloadTimer();
     }
 }

@@ -73,7 +73,9 @@ int Daemon::getImitationResult(int res)
     execScriptsByScript(Stage::FirstBlock, SubStage::After, Stage::FakeStage);
     enableUpgradeOnReboot();
     resetRetryTimeStamp();
-    makeConfigCopy();
+    // A failed arm has undone itself: there is no upgrade to freeze for.
+    if (m_currentError != toInt(ErrorNumber::ArmingFailed))
+        makeConfigCopy();
     return 0;
 }
 

@@ -151,9 +151,12 @@ QString Daemon::loadSettings(bool reload)
 
 // While a stamp is set its timer runs: the daemon's own writes of the file
 // (deadline, retry stamp) reload the settings moments after they started the
-// timer, and stopping it then would lose the deadline. A load stops the timer
-// only when the stamp is not set.
-void Daemon::m_followStamp(bool stampSet, QTimer *timer, void (Daemon::*startTheTimer)(),
+// timer, and stopping it then would lose the deadline. A timer that exists but
+// stands still was halted by a stop (setNoUpdates): an edit of the file must
+// not revive it inside a stopped daemon, so only the cycle starts it again. A
+// load that finds the stamp gone drops the timer, so that a stamp set again
+// later gets a running timer.
+void Daemon::m_followStamp(bool stampSet, QTimer *&timer, void (Daemon::*startTheTimer)(),
                            const QString &timerName, const QString &stampName)
 {
     const QString where = QStringLiteral("QString Daemon::loadSettings(bool)");
@@ -161,13 +164,13 @@ void Daemon::m_followStamp(bool stampSet, QTimer *timer, void (Daemon::*startThe
         if (!timer) {
             m_logger.debug(where, stampName + QStringLiteral(" && !") + timerName);
             (this->*startTheTimer)();
-        } else if (!timer->isActive()) {
-            timer->start();
         }
     } else if (timer && timer->isActive()) {
         m_logger.debug(where, timerName + QStringLiteral(" && ") + timerName
                                       + QStringLiteral("->isActive()"));
         timer->stop();
+        timer->deleteLater();
+        timer = nullptr;
     }
 }
 

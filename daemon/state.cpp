@@ -4,6 +4,29 @@
 #include "statussnapshot.h"
 
 #include <QCoreApplication>
+#include <QtGlobal>
+
+void Daemon::setTask(CurrentTask task)
+{
+    const int from = m_task;
+    if (from == toInt(task))
+        return;
+    Q_ASSERT_X(isAllowedTaskMove(from, task), "Daemon::setTask",
+               qPrintable(QStringLiteral("move %1 -> %2 is not in the table of moves")
+                                  .arg(from)
+                                  .arg(toInt(task))));
+    // The task a connection wait interrupts is the one it returns to.
+    if (task == CurrentTask::WaitingForConnection)
+        m_prevtask = from;
+    m_task = toInt(task);
+    m_logger.debug(QStringLiteral("void Daemon::setTask(CurrentTask)"),
+                   QStringLiteral("task %1 -> %2").arg(from).arg(m_task));
+}
+
+void Daemon::setLogicalTask(CurrentTask task)
+{
+    m_logicalTask = toInt(task);
+}
 
 // Rendering of DownloadCompleted: 4 ready, 6 forced, 5 activated. The word
 // and the number share it, log lines and test order included.

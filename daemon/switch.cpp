@@ -23,6 +23,8 @@ int Daemon::enableUpgradeOnReboot()
         return toInt(ArmDeferred::FirstBlockStarted);
     }
     execScriptsByScript(Stage::SecondBlock, SubStage::Before, Stage::FakeStage);
+    const bool downloadTimerWasActive
+            = m_downloadUpdatesTimer && m_downloadUpdatesTimer->isActive();
     if (m_downloadUpdatesTimer)
         m_downloadUpdatesTimer->stop();
     m_checkUpdatesTimer->stop();
@@ -99,17 +101,34 @@ int Daemon::enableUpgradeOnReboot()
     const bool linkInPlace = linkCode <= toInt(ArmLink::Replaced);
     if (linkInPlace) {
         m_isUpgradeEnabled = true;
+        if (m_currentError == toInt(ErrorNumber::ArmingFailed))
+            m_currentError = toInt(ErrorNumber::None);
     } else {
         m_logger.error(
                 QStringLiteral("The upgrade could not be armed: %1 is not a link to %2 (code %3)")
                         .arg(SYS_UPDATE_SYMLINK, APTCACHE_POINT)
                         .arg(result));
+        m_undoFailedArm(downloadTimerWasActive);
     }
     manageStatusFile();
     if (linkInPlace)
         execScriptsByScript(Stage::SecondBlock, SubStage::After, Stage::FakeStage);
     m_logger.debug(where, QStringLiteral("Final returncode = %1").arg(result));
     return result;
+}
+
+void Daemon::m_undoFailedArm(bool downloadTimerWasActive)
+{
+    // Nothing is armed, so nothing of an armed upgrade may stay behind: the
+    // cycle goes on as before the attempt, and clients can read why.
+    m_isUpgradeEnabled = false;
+    m_currentError = toInt(ErrorNumber::ArmingFailed);
+    QFile::remove(UPGRADE_STAMP_PATH);
+    if (QFile::exists(SETTINGS_COPY_PATH))
+        removeConfigCopyAndCheckOriginal();
+    m_checkUpdatesTimer->start();
+    if (downloadTimerWasActive)
+        m_downloadUpdatesTimer->start();
 }
 
 int Daemon::disableUpgradeOnReboot(bool suppressForce)
@@ -123,6 +142,9 @@ int Daemon::disableUpgradeOnReboot(bool suppressForce)
             return toInt(DisarmCheck::ForcedArmed);
         }
     }
+    // Read before the link goes: a name that cannot be removed matters only
+    // when it is the link of an armed upgrade.
+    const bool wasArmed = m_isUpgradeEnabled || isUpgradeAlreadySet();
     if (m_isUpgradeEnabled) {
         m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled"));
         execScriptsByScript(Stage::FirstBlock, SubStage::Before, Stage::SecondBlock);
@@ -146,7 +168,7 @@ int Daemon::disableUpgradeOnReboot(bool suppressForce)
     }
 
     QFile stampFile(UPGRADE_STAMP_PATH);
-    if (linkCode == toInt(DisarmLink::RemoveFailed)) {
+    if (linkCode == toInt(DisarmLink::RemoveFailed) && wasArmed) {
         // The link stays, so the boot will still upgrade: the upgrade stays
         // armed, with its stamp and frozen configuration.
         m_logger.error(QStringLiteral("%1 could not be removed, the upgrade stays armed")
@@ -154,6 +176,9 @@ int Daemon::disableUpgradeOnReboot(bool suppressForce)
         manageStatusFile();
         return linkCode + toInt(stampFile.exists() ? StampPart::Failed : StampPart::AlreadySo);
     }
+    if (linkCode == toInt(DisarmLink::RemoveFailed))
+        m_logger.error(QStringLiteral("%1 could not be removed; no upgrade was armed through it")
+                               .arg(SYS_UPDATE_SYMLINK));
 
     removeConfigCopyAndCheckOriginal();
     int stampCode = toInt(StampPart::Changed);

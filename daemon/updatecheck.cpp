@@ -21,6 +21,12 @@ void Daemon::checkUpdates()
     case CurrentTask::WaitingForUpdates:
     case CurrentTask::DownloadCompleted:
         break;
+    case CurrentTask::Error:
+        // Only a failed clean leaves the cycle here; each periodic check
+        // tries it again until it succeeds.
+        if (!m_retryFailedClean())
+            return;
+        break;
     default:
         return;
     }
@@ -30,7 +36,7 @@ void Daemon::checkUpdates()
     m_logger.debug(where, QStringLiteral("now we really start checking updates"));
 
     if (!checkConnection()) {
-        m_logicalTask = toInt(CurrentTask::WaitingForUpdates);
+        setLogicalTask(CurrentTask::WaitingForUpdates);
         m_logger.debug(where, QStringLiteral("m_logicalTask = CurrentTask::WaitingForUpdates"));
         return;
     }
@@ -52,7 +58,7 @@ void Daemon::checkUpdates()
     if (result == 0) {
         m_logger.debug(where, QStringLiteral("NO PACKAGES"));
         if (!(m_task == toInt(CurrentTask::DownloadCompleted) && m_isUpgradeEnabled)) {
-            m_task = toInt(CurrentTask::WaitingForUpdates);
+            setTask(CurrentTask::WaitingForUpdates);
             m_upgradableList.clear();
         }
         if (!m_checkUpdatesTimer->isActive()) {
@@ -71,6 +77,19 @@ void Daemon::checkUpdates()
         }
     }
     manageStatusFile();
+}
+
+bool Daemon::m_retryFailedClean()
+{
+    m_logger.info(QStringLiteral("The last cache clean failed, cleaning again"));
+    if (cleanCacheByScript() != 0) {
+        m_logger.error(QStringLiteral("The cache clean failed again, next try at the next check"));
+        if (!m_checkUpdatesTimer->isActive())
+            m_checkUpdatesTimer->start();
+        return false;
+    }
+    setTask(CurrentTask::WaitingForUpdates);
+    return true;
 }
 
 const QStringList Daemon::getUpgradableList()
@@ -154,10 +173,10 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
 
     if (cleanCacheByScript() != 0) {
         m_logger.debug(where, QStringLiteral("cleanCacheByScript() != 0"));
-        m_task = toInt(CurrentTask::Error);
+        setTask(CurrentTask::Error);
     } else {
         m_logger.debug(where, QStringLiteral("cleanCacheByScript() == 0"));
-        m_task = toInt(CurrentTask::WaitingForUpdates);
+        setTask(CurrentTask::WaitingForUpdates);
     }
 
     if (stopChecking) {
@@ -170,10 +189,10 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
         }
         if (m_currentError > 0) {
             m_logger.debug(where, QStringLiteral("m_currentError > 0"));
-            m_task = toInt(CurrentTask::Stopped);
+            setTask(CurrentTask::Stopped);
         } else {
             m_logger.debug(where, QStringLiteral("m_currentError <= 0"));
-            m_task = toInt(CurrentTask::StoppedForMajor);
+            setTask(CurrentTask::StoppedForMajor);
         }
     } else {
         m_logger.debug(where, QStringLiteral("stopChecking = false"));

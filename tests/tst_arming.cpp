@@ -2,6 +2,7 @@
 #include "daemontestpeer.h"
 #include "filemove.h"
 #include "sandbox.h"
+#include "waituntil.h"
 
 #include <QtTest>
 
@@ -68,6 +69,9 @@ private Q_SLOTS:
         QTest::newRow("directory stays")
                 << "dir" << false << toInt(ArmLink::RemoveFailed) + toInt(StampPart::Changed)
                 << false;
+        QTest::newRow("directory stays, stamp there")
+                << "dir" << true << toInt(ArmLink::RemoveFailed) + toInt(StampPart::AlreadySo)
+                << false;
     }
 
     void enable()
@@ -92,6 +96,11 @@ private Q_SLOTS:
         makeReady(daemon);
         QCOMPARE(daemon.enableUpgradeOnReboot(), code);
         QCOMPARE(daemon.isUpgradeOnRebootEnabled(), armed);
+        // A failed arm takes itself back and says so.
+        QCOMPARE(tree.exists(STAMP), armed);
+        QCOMPARE(daemon.getCurrentErrorAsInt(),
+                 toInt(armed ? ErrorNumber::None : ErrorNumber::ArmingFailed));
+        QCOMPARE(DaemonTestPeer(daemon).checkUpdatesTimer()->isActive(), !armed);
         QCOMPARE(status(), armed ? QStringLiteral("activated") : QStringLiteral("ready"));
         QCOMPARE(daemon.getCurrentStateAsInt(),
                  toInt(armed ? StateNumber::Activated : StateNumber::Ready));
@@ -101,6 +110,27 @@ private Q_SLOTS:
         }
         const QStringList hooks = tree.standInCalls(QStringLiteral("kirta-update-service"));
         QCOMPARE(hooks.contains(QStringLiteral("exec_scripts 1 0")), armed);
+    }
+
+    // The first block passed but the link cannot be made: the configuration
+    // is neither frozen nor unwatched, and a later arm clears the error.
+    void failedArmAfterImitation()
+    {
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        peer.task() = int(CurrentTask::DownloadCompleted);
+        QVERIFY(tree.mkpath(LINK));
+        daemon.getImitationResult(0);
+        QCOMPARE(daemon.getCurrentErrorAsInt(), toInt(ErrorNumber::ArmingFailed));
+        QVERIFY(!tree.exists(COPY));
+        QVERIFY(peer.configWatcher()->files().contains(SETTINGS_PATH));
+        QCOMPARE(status(), QStringLiteral("ready"));
+
+        QVERIFY(QDir(tree.path(LINK)).removeRecursively());
+        QCOMPARE(daemon.enableUpgradeOnReboot(),
+                 toInt(ArmLink::Created) + toInt(StampPart::Changed));
+        QCOMPARE(daemon.getCurrentErrorAsInt(), toInt(ErrorNumber::None));
     }
 
     void enableBeforeTheDownloadOnlyRecordsIt()
@@ -129,6 +159,9 @@ private Q_SLOTS:
         QTest::newRow("link cannot be removed: stays armed")
                 << true << true << toInt(DisarmLink::RemoveFailed) + toInt(StampPart::Failed)
                 << true;
+        QTest::newRow("directory cannot be removed, nothing armed")
+                << false << true << toInt(DisarmLink::RemoveFailed) + toInt(StampPart::AlreadySo)
+                << false;
     }
 
     void disable()
@@ -144,7 +177,7 @@ private Q_SLOTS:
             QCOMPARE(daemon.enableUpgradeOnReboot(),
                      toInt(ArmLink::Created) + toInt(StampPart::Changed));
         if (directoryAtLink) {
-            QVERIFY(QFile::remove(tree.path(LINK)));
+            QVERIFY(!armedBefore || QFile::remove(tree.path(LINK)));
             QVERIFY(tree.mkpath(LINK));
         }
         QCOMPARE(daemon.disableUpgradeOnReboot(), code);
@@ -167,6 +200,79 @@ private Q_SLOTS:
         QCOMPARE(daemon.setStateFromOutside(toInt(OutsideState::StopEvenForced)),
                  toInt(OutsideAnswer::Done));
         QVERIFY(!QFileInfo(tree.path(LINK)).isSymLink());
+    }
+
+    void forcedMode_data()
+    {
+        QTest::addColumn<int>("task");
+        QTest::addColumn<QString>("deadline"); // ahead, passed, unset
+        QTest::addColumn<int>("taskAfter");
+        QTest::addColumn<bool>("armed");
+        QTest::addColumn<int>("disableAnswer");
+        const int waiting = toInt(CurrentTask::WaitingForDownload);
+        const int downloading = toInt(CurrentTask::Downloading);
+        const int completed = toInt(CurrentTask::DownloadCompleted);
+        const int noUpdates = toInt(CurrentTask::WaitingForUpdates);
+        const int stopped = toInt(CurrentTask::Stopped);
+        QTest::newRow("waiting for the download: it starts")
+                << waiting << "ahead" << downloading << false << 99;
+        QTest::newRow("ready: armed, forced beats passed")
+                << completed << "passed" << completed << true << 89;
+        QTest::newRow("no updates: checked at once")
+                << noUpdates << "unset" << noUpdates << false << 99;
+        QTest::newRow("downloading: goes on")
+                << downloading << "ahead" << downloading << false << 99;
+        QTest::newRow("stopped: stays") << stopped << "unset" << stopped << false << 99;
+    }
+
+    // Forcing moves the deadline to now at the latest and pushes the cycle
+    // one step where it waits.
+    void forcedMode()
+    {
+        QFETCH(int, task);
+        QFETCH(QString, deadline);
+        QFETCH(int, taskAfter);
+        QFETCH(bool, armed);
+        QFETCH(int, disableAnswer);
+        const QDateTime passed = QDateTime::fromString(
+                QDateTime::currentDateTime().addDays(-1).toString(DATE_TIME_FORMAT),
+                DATE_TIME_FORMAT);
+        const QDateTime ahead = QDateTime::currentDateTime().addDays(2);
+        if (deadline != QLatin1String("unset"))
+            QVERIFY(tree.writeFile(CONFIG,
+                                   "T_check=60\nT_end="
+                                           + (deadline == QLatin1String("ahead") ? ahead : passed)
+                                                     .toString(DATE_TIME_FORMAT)
+                                           + "\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        makeReady(daemon);
+        peer.task() = task;
+        const QDateTime before = QDateTime::currentDateTime();
+        QCOMPARE(daemon.setForcedMode(), 0);
+        const QDateTime after = QDateTime::currentDateTime();
+
+        const QDateTime moved = peer.settings()->params().upgrade_time_stamp.second;
+        if (deadline == QLatin1String("passed"))
+            QCOMPARE(moved, passed);
+        else
+            QVERIFY2(moved >= before && moved <= after, qPrintable(moved.toString()));
+        QCOMPARE(peer.task(), taskAfter);
+        QCOMPARE(daemon.isUpgradeOnRebootEnabled(), armed);
+        const QStringList stage = tree.standInCalls(QStringLiteral("kirta-update-service"));
+        QCOMPARE(stage.contains(QStringLiteral("update 1")),
+                 task == toInt(CurrentTask::WaitingForUpdates));
+        QCOMPARE(daemon.isUpgradeCanBeDisabled(), disableAnswer);
+        if (task == toInt(CurrentTask::WaitingForDownload)) {
+            // The detached download must be over (gone, or a zombie left to
+            // whoever reaps orphans) before the next tree.
+            QVERIFY(peer.pid() > 0);
+            const auto over = [&peer] {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(peer.pid()));
+                return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+            };
+            KIRTA_WAIT_VERIFY(over(), 10000);
+        }
     }
 
     void disarmAfterEditResetsImitation_data()
@@ -203,11 +309,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("parking"); // "", "file" or "link"
         QTest::addColumn<QString>("expected");
         QTest::addColumn<bool>("copyLeft");
-        QTest::newRow("copy moved back") << "T_check=5\n" << "" << "T_check=60\n" << false;
-        QTest::newRow("left-over parking file") << "T_check=5\n" << "file" << "T_check=5\n" << true;
-        QTest::newRow("link at the parking place") << "T_check=5\n" << "link" << "T_check=5\n"
+        QTest::newRow("copy moved back") << "T_check=5\n"
+                                         << ""
+                                         << "T_check=60\n"
+                                         << false;
+        QTest::newRow("left-over parking file") << "T_check=5\n"
+                                                << "file"
+                                                << "T_check=5\n"
+                                                << true;
+        QTest::newRow("link at the parking place") << "T_check=5\n"
+                                                   << "link"
+                                                   << "T_check=5\n"
                                                    << true;
-        QTest::newRow("configuration lost by a crash") << "" << "" << "T_check=60\n" << false;
+        QTest::newRow("configuration lost by a crash") << ""
+                                                       << ""
+                                                       << "T_check=60\n"
+                                                       << false;
     }
 
     void restoreAfterReboot()

@@ -2,12 +2,9 @@
 // the single-instance guard and configuration edits while it runs.
 
 #include "daemonprocess.h"
-#include "privatebus.h"
-#include "sandbox.h"
+#include "processtestbed.h"
 #include "waituntil.h"
 
-#include <QDBusConnection>
-#include <QDBusError>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -54,27 +51,18 @@ private:
     // than `loadsBefore` times.
     bool startAndWaitForLoad(DaemonProcess &daemon, int loadsBefore = 0);
 
-    PrivateBus m_bus;
-    SandboxTree m_tree;
+    ProcessTestBed m_bed;
+    SandboxTree &m_tree = m_bed.tree();
 };
 
 void TestDaemonProcess::initTestCase()
 {
-    QVERIFY2(m_tree.isValid(), "KIRTA_SYSROOT must name an absolute directory");
-    QVERIFY2(QFileInfo(DaemonProcess::defaultProgram()).isExecutable(),
-             qPrintable(DaemonProcess::defaultProgram()));
-    QVERIFY2(m_bus.start(), qPrintable(m_bus.errorString()));
-    // The first systemBus() use: it must find the private bus.
-    const QDBusConnection bus = QDBusConnection::systemBus();
-    QVERIFY2(bus.isConnected(), qPrintable(bus.lastError().message()));
-    QVERIFY(m_bus.address().startsWith(QLatin1String("unix:")));
+    QVERIFY2(m_bed.start(), qPrintable(m_bed.errorString()));
 }
 
 void TestDaemonProcess::init()
 {
-    QVERIFY2(m_tree.reset(), qPrintable(m_tree.root()));
-    QVERIFY(m_tree.installDaemonStandIns());
-    QVERIFY(m_tree.writeFile(CONFIG_PATH, SandboxTree::sampleConfiguration(5)));
+    QVERIFY2(m_bed.resetTree(SandboxTree::sampleConfiguration(5)), qPrintable(m_bed.errorString()));
 }
 
 bool TestDaemonProcess::startAndWaitForLoad(DaemonProcess &daemon, int loadsBefore)

@@ -111,27 +111,51 @@ private Q_SLOTS:
     }
 
     // A reload, e.g. after the daemon wrote the deadline itself, must not stop
-    // the timer that arms the upgrade once the deadline passes.
-    void stampTimersSurviveReloads()
+    // the timer that arms the upgrade once the deadline passes; nor may an
+    // edit revive the timers a stop has halted.
+    void stampTimersFollowReloads()
     {
+        QVERIFY(tree.installDaemonStandIns());
         const QString ahead = stamp(minuteFromNow(7200));
-        writeConfig("T_end=" + ahead + "\nRetry_time_stamp=" + ahead + "\n");
+        const QString stamps = "T_end=" + ahead + "\nRetry_time_stamp=" + ahead + "\n";
+        writeConfig(stamps);
         Daemon daemon;
         DaemonTestPeer peer(daemon);
+        const auto running = [&peer] {
+            return QPair<bool, bool>(peer.checkTEndTimer() && peer.checkTEndTimer()->isActive(),
+                                     peer.checkRetryTimeStampTimer()
+                                             && peer.checkRetryTimeStampTimer()->isActive());
+        };
         daemon.loadSettings(false);
         for (int round = 0; round < 3; ++round) {
             daemon.loadSettings(true);
-            QVERIFY(peer.checkTEndTimer()->isActive());
-            QVERIFY(peer.checkRetryTimeStampTimer()->isActive());
+            QCOMPARE(running(), qMakePair(true, true));
         }
-        peer.checkTEndTimer()->stop();
-        daemon.loadSettings(true);
-        QVERIFY2(peer.checkTEndTimer()->isActive(), "a stopped deadline timer starts again");
-
         writeConfig(QStringLiteral("T_check=5\n"));
         daemon.loadSettings(true);
-        QVERIFY(!peer.checkTEndTimer()->isActive());
-        QVERIFY(!peer.checkRetryTimeStampTimer()->isActive());
+        QCOMPARE(running(), qMakePair(false, false));
+        writeConfig(stamps);
+        daemon.loadSettings(true);
+        QCOMPARE(running(), qMakePair(true, true));
+
+        QCOMPARE(daemon.setStateFromOutside(3), 0);
+        QCOMPARE(running(), qMakePair(false, false));
+        writeConfig(stamps + "T_check=7\n");
+        daemon.loadSettings(true);
+        QCOMPARE(running(), qMakePair(false, false));
+
+        // The next completed download (its process already gone) runs the
+        // kept deadline's timer again.
+        QVERIFY(tree.installStandIn(QStringLiteral("/usr/bin/apt-cache")));
+        QProcess download;
+        download.start(QStringLiteral("true"), QStringList());
+        QVERIFY(download.waitForStarted());
+        peer.pid() = download.processId();
+        QVERIFY(download.waitForFinished());
+        peer.task() = int(CurrentTask::Downloading);
+        daemon.checkDownloadIsFinished();
+        QCOMPARE(peer.task(), int(CurrentTask::DownloadCompleted));
+        QCOMPARE(running(), qMakePair(true, false));
     }
 
     void intervalChangesMoveStamps_data()

@@ -4,8 +4,7 @@
 
 #include "codes.h"
 #include "daemonprocess.h"
-#include "privatebus.h"
-#include "sandbox.h"
+#include "processtestbed.h"
 #include "waituntil.h"
 
 #include <QDBusConnection>
@@ -126,24 +125,18 @@ private:
     // its first update check, so the state it renders stays put.
     bool startFreshDaemon(DaemonProcess &daemon);
 
-    PrivateBus m_bus;
-    SandboxTree m_tree;
+    ProcessTestBed m_bed;
+    SandboxTree &m_tree = m_bed.tree();
 };
 
 void TestDbusServiceDaemon::initTestCase()
 {
-    QVERIFY2(m_tree.isValid(), "KIRTA_SYSROOT must name an absolute directory");
-    QVERIFY2(QFileInfo(DaemonProcess::defaultProgram()).isExecutable(),
-             qPrintable(DaemonProcess::defaultProgram()));
-    QVERIFY2(m_bus.start(), qPrintable(m_bus.errorString()));
-    QVERIFY(QDBusConnection::systemBus().isConnected());
+    QVERIFY2(m_bed.start(), qPrintable(m_bed.errorString()));
 }
 
 void TestDbusServiceDaemon::init()
 {
-    QVERIFY2(m_tree.reset(), qPrintable(m_tree.root()));
-    QVERIFY(m_tree.installDaemonStandIns());
-    QVERIFY(m_tree.writeFile(CONFIG_PATH, SandboxTree::sampleConfiguration()));
+    QVERIFY2(m_bed.resetTree(SandboxTree::sampleConfiguration()), qPrintable(m_bed.errorString()));
 }
 
 bool TestDbusServiceDaemon::startFreshDaemon(DaemonProcess &daemon)

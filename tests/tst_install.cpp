@@ -49,6 +49,7 @@ private Q_SLOTS:
         QTest::newRow("polkit actions")
                 << "/usr/share/polkit-1/actions/os.kirtalinux.zun.kirtaupdateservice.policy"
                 << false;
+
         QTest::newRow("configuration")
                 << "/etc/kirta-update-service/kirta-update-daemon.conf" << false;
         QTest::newRow("log rotation") << "/etc/logrotate.d/kirta-update-daemon" << false;

@@ -169,6 +169,22 @@ private Q_SLOTS:
         QCOMPARE(peer.checkConnectionTimer()->interval(), 5000);
     }
 
+    // A stop while the connection is away stays a stop when it comes back.
+    void stopDuringConnectionWait()
+    {
+        tree.setStandInExitCode(QStringLiteral("ping"), 1);
+        writeConfig(QStringLiteral("T_check=60\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        KIRTA_WAIT_VERIFY(peer.task() == int(CurrentTask::WaitingForConnection), 3000);
+        QCOMPARE(daemon.setStateFromOutside(3), 0);
+        tree.setStandInExitCode(QStringLiteral("ping"), 0);
+        KIRTA_WAIT_VERIFY(!peer.checkConnectionTimer()->isActive(), 8000);
+        QCOMPARE(daemon.getCurrentStateAsString(), QStringLiteral("stopped-for-major"));
+        QVERIFY(!stageCalls().contains(QStringLiteral("update 1")));
+    }
+
     void passedDeadlineArmsInOrder()
     {
         happyPath();
@@ -302,6 +318,29 @@ private Q_SLOTS:
         QCOMPARE(daemon.getCurrentErrorAsInt(), toInt(ErrorNumber::Validators));
         QVERIFY(peer.checkUpdatesTimer()->isActive());
         QVERIFY(!peer.checkUpdatesTimer()->signalsBlocked());
+    }
+
+    // A failed clean parks the cycle in "error" only until a periodic check
+    // manages the clean.
+    void failedCleanIsRetried()
+    {
+        answer(STAGE, QStringLiteral("clean"), 1);
+        writeConfig(QStringLiteral("T_check=60\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        QCOMPARE(daemon.setStateFromOutside(0), 0);
+        for (int check = 0; check < 2; ++check) {
+            QCOMPARE(daemon.getCurrentStateAsString(), QStringLiteral("error"));
+            QVERIFY(peer.checkUpdatesTimer()->isActive());
+            daemon.checkUpdates();
+        }
+        QCOMPARE(stageCalls(), (QStringList {"clean", "clean", "clean"}));
+        answer(STAGE, QStringLiteral("clean"), 0);
+        daemon.checkUpdates();
+        QCOMPARE(daemon.getCurrentStateAsString(), QStringLiteral("no-updates"));
+        QCOMPARE(stageCalls().mid(3), (QStringList {"clean", "update 1"}));
+        QVERIFY(peer.checkUpdatesTimer()->isActive());
     }
 
     // A blocking stage that gives no answer never reads as success.

@@ -21,7 +21,8 @@ DaemonClient::DaemonClient(const QDBusConnection &bus, QObject *parent)
     , m_bus(bus)
     , m_methods(QLatin1String(SERVICE), QLatin1String(PATH), bus)
     , m_watcher(QLatin1String(SERVICE), bus,
-                QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration)
+                QDBusServiceWatcher::WatchForRegistration
+                        | QDBusServiceWatcher::WatchForUnregistration)
 {
     m_methods.setTimeout(CHANGE_TIMEOUT_MS);
 }
@@ -29,7 +30,7 @@ DaemonClient::DaemonClient(const QDBusConnection &bus, QObject *parent)
 bool DaemonClient::isOnBus() const
 {
     return m_bus.isConnected() && m_bus.interface()
-            && m_bus.interface()->isServiceRegistered(QLatin1String(SERVICE)).value();
+           && m_bus.interface()->isServiceRegistered(QLatin1String(SERVICE)).value();
 }
 
 namespace {
@@ -62,17 +63,18 @@ void DaemonClient::requestStatus()
 {
     ++m_pendingReads;
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(getAll()), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
-        call->deleteLater();
-        --m_pendingReads;
-        const QDBusPendingReply<QVariantMap> reply = *call;
-        if (reply.isError())
-            Q_EMIT statusUnreadable(reply.error().message());
-        else if (reply.value().isEmpty())
-            Q_EMIT statusUnreadable(QStringLiteral("the daemon publishes no status"));
-        else
-            Q_EMIT statusRead(reply.value());
-    });
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher *call) {
+                call->deleteLater();
+                --m_pendingReads;
+                const QDBusPendingReply<QVariantMap> reply = *call;
+                if (reply.isError())
+                    Q_EMIT statusUnreadable(reply.error().message());
+                else if (reply.value().isEmpty())
+                    Q_EMIT statusUnreadable(QStringLiteral("the daemon publishes no status"));
+                else
+                    Q_EMIT statusRead(reply.value());
+            });
 }
 
 bool DaemonClient::follow()

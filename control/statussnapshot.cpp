@@ -4,20 +4,14 @@
 
 namespace {
 const char *const JSON_KEYS[][2] = {
-        {"State", "state"},
-        {"StateName", "state_name"},
-        {"Error", "error"},
-        {"TargetRelease", "target_release"},
-        {"Deadline", "deadline"},
-        {"Forced", "forced"},
-        {"Armed", "armed"},
-        {"Packages", "packages"},
-        {"LastCheck", "last_check"},
-        {"LastResult", "last_result"},
+        {"State", "state"},          {"StateName", "state_name"},
+        {"Error", "error"},          {"TargetRelease", "target_release"},
+        {"Deadline", "deadline"},    {"Forced", "forced"},
+        {"Armed", "armed"},          {"Packages", "packages"},
+        {"LastCheck", "last_check"}, {"LastResult", "last_result"},
 };
 
-template<typename T>
-bool take(const QVariantMap &properties, const char *name, T *member)
+template<typename T> bool take(const QVariantMap &properties, const char *name, T *member)
 {
     const auto found = properties.constFind(QLatin1String(name));
     if (found == properties.constEnd() || !found->canConvert<T>())
@@ -63,7 +57,7 @@ QStringList StatusSnapshot::apply(const QVariantMap &properties)
 
 QVariant StatusSnapshot::value(const QString &property) const
 {
-    const QVariantMap all{
+    const QVariantMap all {
             {QStringLiteral("State"), state},
             {QStringLiteral("StateName"), stateName},
             {QStringLiteral("Error"), error},

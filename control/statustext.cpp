@@ -8,8 +8,10 @@ const char *const COMMAND = "kirta-update-ctl";
 
 QString plural(qint64 count, const char *unit)
 {
-    return QStringLiteral("%1 %2%3").arg(count).arg(QLatin1String(unit)).arg(
-            count == 1 ? QString() : QStringLiteral("s"));
+    return QStringLiteral("%1 %2%3")
+            .arg(count)
+            .arg(QLatin1String(unit))
+            .arg(count == 1 ? QString() : QStringLiteral("s"));
 }
 
 QString yesNo(bool value)
@@ -37,11 +39,12 @@ int stampPart(int answer)
 
 QString StatusText::stateWords(const QString &stateName)
 {
-    static const QHash<QString, QString> words{
+    static const QHash<QString, QString> words {
             {QStringLiteral("unknown"), QStringLiteral("starting, no check done yet")},
             {QStringLiteral("wait-for-connection"), QStringLiteral("waiting for the network")},
             {QStringLiteral("no-updates"), QStringLiteral("up to date")},
-            {QStringLiteral("wait-for-download"), QStringLiteral("updates found, download scheduled")},
+            {QStringLiteral("wait-for-download"),
+             QStringLiteral("updates found, download scheduled")},
             {QStringLiteral("downloading"), QStringLiteral("downloading the packages")},
             {QStringLiteral("ready"), QStringLiteral("downloaded, not armed")},
             {QStringLiteral("activated"), QStringLiteral("armed for the next restart")},
@@ -104,11 +107,12 @@ QString StatusText::nextStep(const StatusSnapshot &status, qint64 now)
 QString StatusText::nextStepText(const StatusSnapshot &status, qint64 now)
 {
     const QString release = status.targetRelease.isEmpty()
-            ? QStringLiteral("the update")
-            : QStringLiteral("release %1").arg(status.targetRelease);
+                                    ? QStringLiteral("the update")
+                                    : QStringLiteral("release %1").arg(status.targetRelease);
     if (status.armed) {
         if (status.forced)
-            return QStringLiteral("%1 is installed at the next restart; forced mode keeps it armed.")
+            return QStringLiteral(
+                           "%1 is installed at the next restart; forced mode keeps it armed.")
                     .arg(release);
         return QStringLiteral("%1 is installed at the next restart; \"%2 disarm\" postpones it.")
                 .arg(release, QLatin1String(COMMAND));
@@ -118,7 +122,8 @@ QString StatusText::nextStepText(const StatusSnapshot &status, qint64 now)
         if (status.forced)
             return QStringLiteral("Forced mode arms %1 without asking.").arg(release);
         if (status.deadlinePassed(now))
-            return QStringLiteral("The deadline has passed: %1 is armed at the next deadline check.")
+            return QStringLiteral(
+                           "The deadline has passed: %1 is armed at the next deadline check.")
                     .arg(release);
         if (status.deadline != 0)
             return QStringLiteral("%1 is armed at the deadline, or now with \"%2 arm\".")
@@ -145,7 +150,7 @@ QString StatusText::nextStepText(const StatusSnapshot &status, qint64 now)
 
 QString StatusText::propertyLabel(const QString &property)
 {
-    static const QHash<QString, QString> labels{
+    static const QHash<QString, QString> labels {
             {QStringLiteral("State"), QStringLiteral("State number")},
             {QStringLiteral("StateName"), QStringLiteral("State")},
             {QStringLiteral("Error"), QStringLiteral("Error")},
@@ -177,8 +182,9 @@ QString StatusText::propertyValue(const QString &property, const StatusSnapshot 
     if (property == QLatin1String("Armed"))
         return yesNo(status.armed);
     if (property == QLatin1String("Packages"))
-        return QStringLiteral("%1 (%2)").arg(status.packages.size()).arg(
-                orNone(status.packages.join(QLatin1Char(' '))));
+        return QStringLiteral("%1 (%2)")
+                .arg(status.packages.size())
+                .arg(orNone(status.packages.join(QLatin1Char(' '))));
     if (property == QLatin1String("LastCheck"))
         return localTime(status.lastCheck, QStringLiteral("none since the daemon started"));
     if (property == QLatin1String("LastResult"))

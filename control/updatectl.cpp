@@ -2,8 +2,8 @@
 
 #include "statustext.h"
 
-#include <QDateTime>
 #include <QDBusReply>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,8 +33,7 @@ UpdateCtl::UpdateCtl(QTextStream &out, QTextStream &err, QObject *parent)
     , m_out(out)
     , m_err(err)
     , m_daemon(QDBusConnection::systemBus())
-{
-}
+{ }
 
 QString UpdateCtl::usage()
 {
@@ -86,7 +85,8 @@ int UpdateCtl::run(const QStringList &arguments)
     bool json = false;
     int timeoutSeconds = DEFAULT_ARM_TIMEOUT_S;
     if (command == QLatin1String("status") || command == QLatin1String("watch")) {
-        if (options.size() > 1 || (options.size() == 1 && options.first() != QLatin1String("--json")))
+        if (options.size() > 1
+            || (options.size() == 1 && options.first() != QLatin1String("--json")))
             return usageError(QStringLiteral("%1 takes only --json").arg(command));
         json = !options.isEmpty();
     } else if (command == QLatin1String("arm")) {
@@ -106,8 +106,8 @@ int UpdateCtl::run(const QStringList &arguments)
     }
 
     if (!m_daemon.isOnBus()) {
-        m_err << "kirta-update-ctl: the update daemon is not running (no "
-              << DaemonClient::SERVICE << " on the system bus)\n";
+        m_err << "kirta-update-ctl: the update daemon is not running (no " << DaemonClient::SERVICE
+              << " on the system bus)\n";
         m_err.flush();
         return NotRunning;
     }
@@ -193,8 +193,8 @@ int UpdateCtl::watch(bool json)
     bool started = false;
     auto daemonLine = [&](const char *word, const char *line) {
         if (json)
-            m_out << QJsonDocument(QJsonObject{{QStringLiteral("time"), now()},
-                                               {QStringLiteral("daemon"), QLatin1String(word)}})
+            m_out << QJsonDocument(QJsonObject {{QStringLiteral("time"), now()},
+                                                {QStringLiteral("daemon"), QLatin1String(word)}})
                              .toJson(QJsonDocument::Compact)
                   << '\n';
         else
@@ -214,9 +214,8 @@ int UpdateCtl::watch(bool json)
         if (!started)
             loop.exit(m_daemon.isOnBus() ? Failed : NotRunning);
     });
-    connect(&m_daemon, &DaemonClient::propertiesChanged, &loop, [&](const QVariantMap &changed) {
-        printChanges(status.apply(changed), status, json);
-    });
+    connect(&m_daemon, &DaemonClient::propertiesChanged, &loop,
+            [&](const QVariantMap &changed) { printChanges(status.apply(changed), status, json); });
     connect(&m_daemon, &DaemonClient::vanished, &loop,
             [&] { daemonLine("stopped", "The daemon left the bus"); });
     connect(&m_daemon, &DaemonClient::appeared, &loop, [&] {
@@ -291,9 +290,8 @@ int UpdateCtl::waitUntilArmed(const StatusSnapshot &before, int timeoutSeconds)
     auto apply = [&](const QVariantMap &properties) { judge(status.apply(properties)); };
     connect(&m_daemon, &DaemonClient::propertiesChanged, &loop, apply);
     connect(&m_daemon, &DaemonClient::statusRead, &loop, apply);
-    connect(&m_daemon, &DaemonClient::vanished, &loop, [&] {
-        finish(NotRunning, QStringLiteral("the daemon left the bus"));
-    });
+    connect(&m_daemon, &DaemonClient::vanished, &loop,
+            [&] { finish(NotRunning, QStringLiteral("the daemon left the bus")); });
     QTimer again;
     connect(&again, &QTimer::timeout, &m_daemon, &DaemonClient::requestStatus);
     again.start(ARM_REREAD_MS);
@@ -308,8 +306,9 @@ int UpdateCtl::waitUntilArmed(const StatusSnapshot &before, int timeoutSeconds)
 
     if (result == Done) {
         m_out << "Armed: "
-              << (status.targetRelease.isEmpty() ? QStringLiteral("the update")
-                                                 : QStringLiteral("release ") + status.targetRelease)
+              << (status.targetRelease.isEmpty()
+                          ? QStringLiteral("the update")
+                          : QStringLiteral("release ") + status.targetRelease)
               << " is installed at the next restart.\n";
         m_out.flush();
     } else {
@@ -331,8 +330,8 @@ int UpdateCtl::disarm()
         m_out.flush();
         return Done;
     }
-    m_err << "kirta-update-ctl: not disarmed (" << answer << "): " << StatusText::disarmWords(answer)
-          << ".\n";
+    m_err << "kirta-update-ctl: not disarmed (" << answer
+          << "): " << StatusText::disarmWords(answer) << ".\n";
     m_err.flush();
     return Failed;
 }
@@ -341,7 +340,8 @@ int UpdateCtl::clearResult()
 {
     // The result of a minor upgrade is one of two stamps: type 0 "failed",
     // type 1 "successful". Types 2 and 3 belong to the major-release tool.
-    const struct {
+    const struct
+    {
         int type;
         const char *name;
     } stamps[] = {{0, "unsuccessful"}, {1, "successful"}};
@@ -359,7 +359,8 @@ int UpdateCtl::clearResult()
             return Failed;
         }
     }
-    m_out << (removed ? "Cleared the result of the last offline upgrade.\n" : "No result to clear.\n");
+    m_out << (removed ? "Cleared the result of the last offline upgrade.\n"
+                      : "No result to clear.\n");
     m_out.flush();
     return Done;
 }

@@ -207,8 +207,7 @@ private:
     void m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce, bool breakLock);
     // Interval of `timer` set from minutes, at least `minMinutes`, warning
     // when bounded.
-    void setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what,
-                         qint64 minMinutes = 0);
+    void setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what, qint64 minMinutes = 0);
     // The periodic checks run the package tool or read the deadline: at
     // most once a minute, so that 0 is no tight loop.
     static constexpr qint64 MIN_CHECK_PERIOD_MINUTES = 1;

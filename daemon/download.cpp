@@ -136,7 +136,7 @@ bool Daemon::m_isDownloadRunning() const
     // called, is not the download.
     const ProcessInfo info = ProcessInfo::of(m_pid);
     return info.isAlive() && info.startTime == m_downloadStartTime && m_downloadStartTime != 0
-            && info.owner == uint(::geteuid());
+           && info.owner == uint(::geteuid());
 }
 
 void Daemon::m_downloadNowOrLater(const QString &where)

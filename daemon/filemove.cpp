@@ -119,8 +119,8 @@ bool writeFileAtomically(const QString &path, const QByteArray &content, QString
 {
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()
-        || !file.flush() || ::fsync(file.handle()) != 0) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.flush()
+        || ::fsync(file.handle()) != 0) {
         if (error)
             *error = file.errorString();
         file.cancelWriting();

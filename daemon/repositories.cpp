@@ -79,6 +79,6 @@ void Daemon::manageReposPolicyFile()
     // sources.
     QString error;
     if (!writeFileAtomically(REPOS_POLICY_PATH, QByteArray::number(m_allReposPolicy), &error))
-        m_logger.error(
-                QStringLiteral("Cannot write repos policy file %1: %2").arg(REPOS_POLICY_PATH, error));
+        m_logger.error(QStringLiteral("Cannot write repos policy file %1: %2")
+                               .arg(REPOS_POLICY_PATH, error));
 }

@@ -25,8 +25,7 @@ int Daemon::minutesToMsec(qint64 minutes, bool *clamped)
     return int(bounded);
 }
 
-void Daemon::setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what,
-                             qint64 minMinutes)
+void Daemon::setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what, qint64 minMinutes)
 {
     if (minutes < minMinutes) {
         m_logger.warning(QStringLiteral("%1 = %2 minutes is below the minimum, using %3")

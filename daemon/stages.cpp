@@ -52,7 +52,7 @@ QList<qint64> Daemon::m_ownProcessGroups() const
     groups.erase(std::remove_if(groups.begin(), groups.end(),
                                 [](qint64 group) {
                                     return group <= 1 || group == qint64(::getpgrp())
-                                            || group == qint64(::getsid(0));
+                                           || group == qint64(::getsid(0));
                                 }),
                  groups.end());
     return groups;

@@ -45,8 +45,9 @@ void Daemon::start()
     tryToCreateAppDirs();
     // The frozen copy is consumed by the first start after the upgrade at
     // reboot, so this holds once per upgrade, whatever its outcome.
-    const bool afterUpgradeAtReboot = QFile::exists(SETTINGS_COPY_PATH)
-            && (QFile::exists(MINOR_SUCCESS_STAMP_PATH) || QFile::exists(MINOR_FAIL_STAMP_PATH));
+    const bool afterUpgradeAtReboot
+            = QFile::exists(SETTINGS_COPY_PATH)
+              && (QFile::exists(MINOR_SUCCESS_STAMP_PATH) || QFile::exists(MINOR_FAIL_STAMP_PATH));
     if (isUpgradeStampPresent()) {
         m_logger.info(QStringLiteral("Copy config must be removed"));
         removeConfigCopyAndOverriteOriginal();
@@ -68,8 +69,8 @@ void Daemon::start()
             &Daemon::checkisMajorUpdateInstalled);
     m_checkMajorInstalledTimer->start();
 
-    setTimerMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second,
-                    KEY_T_CHECK, MIN_CHECK_PERIOD_MINUTES);
+    setTimerMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second, KEY_T_CHECK,
+                    MIN_CHECK_PERIOD_MINUTES);
     QTimer::singleShot(100, this, &Daemon::checkUpdates);
 }
 

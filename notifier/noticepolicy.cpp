@@ -6,8 +6,9 @@ namespace {
 QString release(const StatusSnapshot &status)
 {
     return status.targetRelease.isEmpty()
-            ? QCoreApplication::translate("NoticePolicy", "The update")
-            : QCoreApplication::translate("NoticePolicy", "Release %1").arg(status.targetRelease);
+                   ? QCoreApplication::translate("NoticePolicy", "The update")
+                   : QCoreApplication::translate("NoticePolicy", "Release %1")
+                             .arg(status.targetRelease);
 }
 } // namespace
 
@@ -18,10 +19,10 @@ QList<NoticePolicy::Notice> NoticePolicy::update(const StatusSnapshot &status, q
     if (status.armed && (!m_armedTold || status.targetRelease != m_armedRelease)) {
         m_armedTold = true;
         m_armedRelease = status.targetRelease;
-        Notice notice{Notice::Armed,
-                      QCoreApplication::translate("NoticePolicy",
-                                                  "Updates will be installed at the next restart"),
-                      QString()};
+        Notice notice {Notice::Armed,
+                       QCoreApplication::translate("NoticePolicy",
+                                                   "Updates will be installed at the next restart"),
+                       QString()};
         if (status.deadlinePassed(now)) {
             notice.body = QCoreApplication::translate(
                                   "NoticePolicy",
@@ -46,29 +47,29 @@ QList<NoticePolicy::Notice> NoticePolicy::update(const StatusSnapshot &status, q
         // Disarmed by someone: the daemon still has the update but it is no
         // longer armed. A restarting daemon does not pass through here.
         m_armedTold = false;
-        notices << Notice{Notice::Disarmed, QString(), QString()};
+        notices << Notice {Notice::Disarmed, QString(), QString()};
     }
 
     if (status.lastResult != m_resultTold) {
         m_resultTold = status.lastResult;
         if (status.lastResult == QLatin1String("successful")) {
-            notices << Notice{Notice::Result,
-                              QCoreApplication::translate("NoticePolicy", "Updates installed"),
-                              QCoreApplication::translate(
-                                      "NoticePolicy",
-                                      "The updates were installed at the last restart."),
-                              1};
+            notices << Notice {
+                    Notice::Result,
+                    QCoreApplication::translate("NoticePolicy", "Updates installed"),
+                    QCoreApplication::translate("NoticePolicy",
+                                                "The updates were installed at the last restart."),
+                    1};
         } else if (status.lastResult == QLatin1String("unsuccessful")) {
-            notices << Notice{Notice::Result,
-                              QCoreApplication::translate("NoticePolicy",
-                                                          "The update could not be installed"),
-                              QCoreApplication::translate(
-                                      "NoticePolicy",
-                                      "Installing the updates at the last restart failed. The "
-                                      "administrator can find why in the system journal."),
-                              0, true};
+            notices << Notice {Notice::Result,
+                               QCoreApplication::translate("NoticePolicy",
+                                                           "The update could not be installed"),
+                               QCoreApplication::translate(
+                                       "NoticePolicy",
+                                       "Installing the updates at the last restart failed. The "
+                                       "administrator can find why in the system journal."),
+                               0, true};
         } else {
-            notices << Notice{Notice::ResultCleared, QString(), QString()};
+            notices << Notice {Notice::ResultCleared, QString(), QString()};
         }
     }
     return notices;

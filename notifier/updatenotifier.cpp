@@ -1,10 +1,10 @@
 #include "updatenotifier.h"
 
-#include <QDateTime>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusReply>
+#include <QDateTime>
 
 #include <cstdio>
 
@@ -27,8 +27,7 @@ UpdateNotifier::UpdateNotifier(const QDBusConnection &systemBus, const QDBusConn
     : QObject(parent)
     , m_daemon(systemBus)
     , m_session(sessionBus)
-{
-}
+{ }
 
 void UpdateNotifier::start()
 {
@@ -85,8 +84,8 @@ uint UpdateNotifier::notify(const NoticePolicy::Notice &notice, uint replaces)
     QStringList actions;
     if (notice.kind == NoticePolicy::Notice::Result)
         actions << QLatin1String(CLEAR_ACTION) << tr("Clear");
-    const QVariantMap hints{{QStringLiteral("urgency"),
-                             QVariant::fromValue(uchar(notice.urgent ? 2 : 1))}};
+    const QVariantMap hints {
+            {QStringLiteral("urgency"), QVariant::fromValue(uchar(notice.urgent ? 2 : 1))}};
     QDBusMessage call = QDBusMessage::createMethodCall(
             QLatin1String(NOTIFICATIONS_SERVICE), QLatin1String(NOTIFICATIONS_PATH),
             QLatin1String(NOTIFICATIONS_INTERFACE), QStringLiteral("Notify"));

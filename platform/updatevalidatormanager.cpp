@@ -97,7 +97,7 @@ bool UpdateValidatorManager::isLeftover(const QString &name)
     // The names the stage program skips among its hooks too: editor backups
     // and the package manager's kept or new versions of a file.
     return name.endsWith(QLatin1Char('~')) || name.contains(QLatin1String(".dpkg-"))
-            || name.contains(QLatin1String(".ucf-"));
+           || name.contains(QLatin1String(".ucf-"));
 }
 
 void UpdateValidatorManager::debug(const QString &message) const

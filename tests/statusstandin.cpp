@@ -32,7 +32,7 @@ bool StatusStandIn::publish(QDBusConnection bus)
     m_bus = bus;
     return m_bus.registerObject(QLatin1String(PATH), this,
                                 QDBusConnection::ExportAdaptors | QDBusConnection::ExportAllSlots)
-            && m_bus.registerService(QLatin1String(SERVICE));
+           && m_bus.registerService(QLatin1String(SERVICE));
 }
 
 void StatusStandIn::withdraw()

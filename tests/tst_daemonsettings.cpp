@@ -264,13 +264,15 @@ private Q_SLOTS:
         QTest::addColumn<bool>("deadlineTimer");
         QTest::addColumn<int>("msec");
         QTest::addColumn<QString>("warning");
-        QTest::newRow("huge") << "T_check=100000\n" << false << std::numeric_limits<int>::max()
+        QTest::newRow("huge") << "T_check=100000\n"
+                              << false << std::numeric_limits<int>::max()
                               << "T_check = 100000 minutes does not fit a timer";
-        QTest::newRow("zero") << "T_check=0\n" << false << 60000
+        QTest::newRow("zero") << "T_check=0\n"
+                              << false << 60000
                               << "T_check = 0 minutes is below the minimum, using 1";
         QTest::newRow("deadline checks zero")
-                << "T_end_check=0\nT_end=10:00 01.01.2099\n" << true << 60000
-                << "T_end_check = 0 minutes is below the minimum, using 1";
+                << "T_end_check=0\nT_end=10:00 01.01.2099\n"
+                << true << 60000 << "T_end_check = 0 minutes is below the minimum, using 1";
     }
 
     void checkPeriodsAreBoundedWithWarning()

@@ -57,8 +57,8 @@ private Q_SLOTS:
         QTest::newRow("command completion")
                 << "/usr/share/bash-completion/completions/kirta-update-ctl" << false;
         QTest::newRow("notifier") << "/usr/libexec/kirta-update-notifier" << true;
-        QTest::newRow("notifier autostart") << "/etc/xdg/autostart/kirta-update-notifier.desktop"
-                                            << false;
+        QTest::newRow("notifier autostart")
+                << "/etc/xdg/autostart/kirta-update-notifier.desktop" << false;
     }
 
     void files()
@@ -117,10 +117,10 @@ private Q_SLOTS:
         const int interval = seconds(QStringLiteral("StartLimitIntervalSec"));
         const int burst = seconds(QStringLiteral("StartLimitBurst"));
         QVERIFY(restart > 0 && burst > 0 && interval > 0);
-        QVERIFY2(burst * restart < interval, qPrintable(QStringLiteral("%1 x %2 s in %3 s")
-                                                                .arg(burst)
-                                                                .arg(restart)
-                                                                .arg(interval)));
+        QVERIFY2(
+                burst * restart < interval,
+                qPrintable(
+                        QStringLiteral("%1 x %2 s in %3 s").arg(burst).arg(restart).arg(interval)));
     }
 
     // systemd accepts the units; the commands are checked where they were

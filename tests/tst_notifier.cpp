@@ -3,9 +3,9 @@
 #include "toolenvironment.h"
 #include "waituntil.h"
 
-#include <QDateTime>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDateTime>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -26,7 +26,7 @@ class TestNotifier : public QObject
     Q_OBJECT
 
     PrivateBus systemBus;
-    PrivateBus sessionBus{"DBUS_SESSION_BUS_ADDRESS"};
+    PrivateBus sessionBus {"DBUS_SESSION_BUS_ADDRESS"};
     QTemporaryDir dir;
     QProcess notificationDaemon;
     QProcess notifier;
@@ -53,7 +53,7 @@ class TestNotifier : public QObject
     bool noticesBecome(const QStringList &expected)
     {
         return waitUntil([&] { return notices().size() >= expected.size(); }, WAIT_MS)
-                && notices() == expected;
+               && notices() == expected;
     }
 
 private Q_SLOTS:
@@ -93,21 +93,23 @@ private Q_SLOTS:
         notifier.setProcessEnvironment(
                 activationToolEnvironment(QProcessEnvironment::systemEnvironment()));
         notifier.setProcessChannelMode(QProcess::ForwardedChannels);
-        notifier.start(qEnvironmentVariable("KIRTA_BIN_DIR") + QStringLiteral("/kirta-update-notifier"),
+        notifier.start(qEnvironmentVariable("KIRTA_BIN_DIR")
+                               + QStringLiteral("/kirta-update-notifier"),
                        QStringList());
 
         // A failed upgrade found at login is told once, with an action that
         // clears it.
-        QStringList expected{
+        QStringList expected {
                 "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"The update could "
                 "not be installed\" \"Installing the updates at the last restart failed. The "
                 "administrator can find why in the system journal.\" [\"clear\", \"Clear\"]"};
         QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
 
         daemon->change({{"State", 5}, {"StateName", "activated"}, {"Armed", true}});
-        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"" + ARMED_SUMMARY
-                        + "\" \"Release 12.4 is downloaded and is installed when the computer "
-                          "restarts.\" []";
+        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \""
+                            + ARMED_SUMMARY
+                            + "\" \"Release 12.4 is downloaded and is installed when the computer "
+                              "restarts.\" []";
         QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
 
         // Nothing new: a signal repeating a value, another property, and a
@@ -131,20 +133,22 @@ private Q_SLOTS:
         // The deadline arms it.
         daemon->change({{"Deadline", QDateTime::currentSecsSinceEpoch() - 60}});
         daemon->change({{"State", 6}, {"StateName", "forced"}, {"Armed", true}});
-        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"" + ARMED_SUMMARY
-                        + "\" \"Release 12.4 was armed because its deadline has passed. Save "
-                          "your work and restart soon.\" []";
+        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \""
+                            + ARMED_SUMMARY
+                            + "\" \"Release 12.4 was armed because its deadline has passed. Save "
+                              "your work and restart soon.\" []";
         QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
 
         // The user clears the failed result from its notice.
-        QDBusMessage invoke = QDBusMessage::createMethodCall(
-                NOTIFICATIONS, "/org/freedesktop/Notifications", "org.freedesktop.DBus.Mock",
-                "EmitSignal");
-        invoke << NOTIFICATIONS << "ActionInvoked" << "us" << QVariantList{uint(1), "clear"};
+        QDBusMessage invoke
+                = QDBusMessage::createMethodCall(NOTIFICATIONS, "/org/freedesktop/Notifications",
+                                                 "org.freedesktop.DBus.Mock", "EmitSignal");
+        invoke << NOTIFICATIONS << "ActionInvoked"
+               << "us" << QVariantList {uint(1), "clear"};
         const QDBusMessage reply = QDBusConnection(QStringLiteral("session")).call(invoke);
         QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
         KIRTA_WAIT_VERIFY(!daemon->calls.isEmpty(), WAIT_MS);
-        QCOMPARE(daemon->calls, QStringList{"removeUpgradeResultStamp 0"});
+        QCOMPARE(daemon->calls, QStringList {"removeUpgradeResultStamp 0"});
         daemon->change({{"LastResult", "none"}});
         expected << "CloseNotification 1";
         QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));

@@ -34,8 +34,9 @@ QStringList lines(const QByteArray &text)
 
 QString utc(qint64 seconds)
 {
-    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd hh:mm"))
-            + QStringLiteral(" UTC");
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC)
+                   .toString(QStringLiteral("yyyy-MM-dd hh:mm"))
+           + QStringLiteral(" UTC");
 }
 } // namespace
 
@@ -48,7 +49,8 @@ class TestUpdateCtl : public QObject
 
     void startCtl(QProcess &ctl, const QStringList &arguments)
     {
-        QProcessEnvironment env = activationToolEnvironment(QProcessEnvironment::systemEnvironment());
+        QProcessEnvironment env
+                = activationToolEnvironment(QProcessEnvironment::systemEnvironment());
         env.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
         ctl.setProcessEnvironment(env);
         ctl.start(qEnvironmentVariable("KIRTA_BIN_DIR") + QStringLiteral("/kirta-update-ctl"),
@@ -76,7 +78,8 @@ private Q_SLOTS:
     {
         QVERIFY2(bus.start(), qPrintable(bus.errorString()));
         daemon = new StatusStandIn(this);
-        QVERIFY(daemon->publish(QDBusConnection::connectToBus(bus.address(), QStringLiteral("standin"))));
+        QVERIFY(daemon->publish(
+                QDBusConnection::connectToBus(bus.address(), QStringLiteral("standin"))));
     }
 
     void init()
@@ -90,7 +93,7 @@ private Q_SLOTS:
                      {QStringLiteral("Deadline"), qint64(0)},
                      {QStringLiteral("Forced"), false},
                      {QStringLiteral("Armed"), false},
-                     {QStringLiteral("Packages"), QStringList{"hello-kirta", "kirta-version"}},
+                     {QStringLiteral("Packages"), QStringList {"hello-kirta", "kirta-version"}},
                      {QStringLiteral("LastCheck"), qint64(0)},
                      {QStringLiteral("LastResult"), QStringLiteral("none")}});
     }
@@ -103,49 +106,55 @@ private Q_SLOTS:
         QTest::addColumn<QVariantMap>("properties");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("ready, deadline ahead")
-                << QVariantMap{{"Deadline", deadline}, {"LastCheck", checked}}
-                << QStringList{"State:       ready (downloaded, not armed)",
-                               "Error:       none",
-                               "Release:     12.4",
-                               "Deadline:    " + utc(deadline) + " (in 2 days)",
-                               "Armed:       no",
-                               "Forced:      no",
-                               "Packages:    2",
-                               "Last check:  " + utc(checked) + " (5 minutes ago)",
-                               "Last result: none",
-                               "Next:        Release 12.4 is armed at the deadline, or now with "
-                               "\"kirta-update-ctl arm\"."};
+                << QVariantMap {{"Deadline", deadline}, {"LastCheck", checked}}
+                << QStringList {"State:       ready (downloaded, not armed)",
+                                "Error:       none",
+                                "Release:     12.4",
+                                "Deadline:    " + utc(deadline) + " (in 2 days)",
+                                "Armed:       no",
+                                "Forced:      no",
+                                "Packages:    2",
+                                "Last check:  " + utc(checked) + " (5 minutes ago)",
+                                "Last result: none",
+                                "Next:        Release 12.4 is armed at the deadline, or now with "
+                                "\"kirta-update-ctl arm\"."};
         QTest::newRow("armed in forced mode")
-                << QVariantMap{{"State", 6}, {"StateName", "forced"}, {"Armed", true},
-                               {"Forced", true}, {"Deadline", now - 7200}}
-                << QStringList{"State:       forced (armed for the next restart by the deadline "
-                               "or forced mode)",
-                               "Error:       none",
-                               "Release:     12.4",
-                               "Deadline:    " + utc(now - 7200) + " (2 hours ago)",
-                               "Armed:       yes",
-                               "Forced:      yes",
-                               "Packages:    2",
-                               "Last check:  none since the daemon started",
-                               "Last result: none",
-                               "Next:        Release 12.4 is installed at the next restart; "
-                               "forced mode keeps it armed."};
+                << QVariantMap {{"State", 6},
+                                {"StateName", "forced"},
+                                {"Armed", true},
+                                {"Forced", true},
+                                {"Deadline", now - 7200}}
+                << QStringList {"State:       forced (armed for the next restart by the deadline "
+                                "or forced mode)",
+                                "Error:       none",
+                                "Release:     12.4",
+                                "Deadline:    " + utc(now - 7200) + " (2 hours ago)",
+                                "Armed:       yes",
+                                "Forced:      yes",
+                                "Packages:    2",
+                                "Last check:  none since the daemon started",
+                                "Last result: none",
+                                "Next:        Release 12.4 is installed at the next restart; "
+                                "forced mode keeps it armed."};
         QTest::newRow("stopped after a failed rehearsal")
-                << QVariantMap{{"State", -2}, {"StateName", "stopped"}, {"Error", 2},
-                               {"TargetRelease", ""}, {"Packages", QStringList()},
-                               {"LastResult", "unsuccessful"}}
-                << QStringList{"State:       stopped (stopped after an error)",
-                               "Error:       the rehearsal of the upgrade failed",
-                               "Release:     none",
-                               "Deadline:    not set",
-                               "Armed:       no",
-                               "Forced:      no",
-                               "Packages:    0",
-                               "Last check:  none since the daemon started",
-                               "Last result: unsuccessful",
-                               "Next:        Updates are stopped because the rehearsal of the "
-                               "upgrade failed; the configured error action decides when they "
-                               "resume."};
+                << QVariantMap {{"State", -2},
+                                {"StateName", "stopped"},
+                                {"Error", 2},
+                                {"TargetRelease", ""},
+                                {"Packages", QStringList()},
+                                {"LastResult", "unsuccessful"}}
+                << QStringList {"State:       stopped (stopped after an error)",
+                                "Error:       the rehearsal of the upgrade failed",
+                                "Release:     none",
+                                "Deadline:    not set",
+                                "Armed:       no",
+                                "Forced:      no",
+                                "Packages:    0",
+                                "Last check:  none since the daemon started",
+                                "Last result: unsuccessful",
+                                "Next:        Updates are stopped because the rehearsal of the "
+                                "upgrade failed; the configured error action decides when they "
+                                "resume."};
     }
 
     void status()
@@ -164,16 +173,16 @@ private Q_SLOTS:
         daemon->set({{"Deadline", qint64(1765377000)}, {"LastCheck", qint64(1765170000)}});
         const Run run = ctl({"status", "--json"});
         QCOMPARE(run.exitCode, 0);
-        const QJsonObject expected{{"state", 4},
-                                   {"state_name", "ready"},
-                                   {"error", -1},
-                                   {"target_release", "12.4"},
-                                   {"deadline", 1765377000},
-                                   {"forced", false},
-                                   {"armed", false},
-                                   {"packages", QJsonArray{"hello-kirta", "kirta-version"}},
-                                   {"last_check", 1765170000},
-                                   {"last_result", "none"}};
+        const QJsonObject expected {{"state", 4},
+                                    {"state_name", "ready"},
+                                    {"error", -1},
+                                    {"target_release", "12.4"},
+                                    {"deadline", 1765377000},
+                                    {"forced", false},
+                                    {"armed", false},
+                                    {"packages", QJsonArray {"hello-kirta", "kirta-version"}},
+                                    {"last_check", 1765170000},
+                                    {"last_result", "none"}};
         QCOMPARE(QJsonDocument::fromJson(run.out.join('\n').toUtf8()).object(), expected);
     }
 
@@ -186,43 +195,44 @@ private Q_SLOTS:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("out");
         QTest::addColumn<QStringList>("err");
-        const QVariantMap armed{{"State", 5}, {"StateName", "activated"}, {"Armed", true}};
+        const QVariantMap armed {{"State", 5}, {"StateName", "activated"}, {"Armed", true}};
         const QString rehearsing = "Checking free space and rehearsing the upgrade...";
         QTest::newRow("armed at once")
                 << QVariantMap() << 0 << QVariantList() << QStringList() << 0
-                << QStringList{"Armed: the update is installed at the next restart (link "
-                               "/system-update created, stamp created)."}
+                << QStringList {"Armed: the update is installed at the next restart (link "
+                                "/system-update created, stamp created)."}
                 << QStringList();
         QTest::newRow("download not complete")
                 << QVariantMap() << -10 << QVariantList() << QStringList() << 1 << QStringList()
-                << QStringList{"kirta-update-ctl: not armed (-10): the packages are not "
-                               "downloaded yet; the daemon arms the update as soon as the "
-                               "download completes."};
+                << QStringList {"kirta-update-ctl: not armed (-10): the packages are not "
+                                "downloaded yet; the daemon arms the update as soon as the "
+                                "download completes."};
         QTest::newRow("link not created")
                 << QVariantMap() << 5 << QVariantList() << QStringList() << 1 << QStringList()
-                << QStringList{"kirta-update-ctl: not armed (5): the link /system-update could "
-                               "not be created, stamp created."};
+                << QStringList {"kirta-update-ctl: not armed (5): the link /system-update could "
+                                "not be created, stamp created."};
         QTest::newRow("rehearsal passes after an earlier failure")
-                << QVariantMap{{"Error", 2}} << -5
-                << QVariantList{QVariantMap{{"Error", -1}}, armed} << QStringList() << 0
-                << QStringList{rehearsing, "Armed: release 12.4 is installed at the next restart."}
+                << QVariantMap {{"Error", 2}} << -5
+                << QVariantList {QVariantMap {{"Error", -1}}, armed} << QStringList() << 0
+                << QStringList {rehearsing, "Armed: release 12.4 is installed at the next restart."}
                 << QStringList();
         QTest::newRow("free-space check fails")
                 << QVariantMap() << -5
-                << QVariantList{QVariantMap{{"State", -2}, {"StateName", "stopped"}, {"Error", 1}}}
-                << QStringList() << 1 << QStringList{rehearsing}
-                << QStringList{"kirta-update-ctl: not armed: the free-space check failed."};
+                << QVariantList {QVariantMap {
+                           {"State", -2}, {"StateName", "stopped"}, {"Error", 1}}}
+                << QStringList() << 1 << QStringList {rehearsing}
+                << QStringList {"kirta-update-ctl: not armed: the free-space check failed."};
         QTest::newRow("rehearsal fails, cycle reset")
                 << QVariantMap() << -5
-                << QVariantList{QVariantMap{{"State", 1}, {"StateName", "no-updates"}}}
-                << QStringList() << 1 << QStringList{rehearsing}
-                << QStringList{"kirta-update-ctl: not armed: the daemon is now no-updates (up "
-                               "to date), error: none."};
+                << QVariantList {QVariantMap {{"State", 1}, {"StateName", "no-updates"}}}
+                << QStringList() << 1 << QStringList {rehearsing}
+                << QStringList {"kirta-update-ctl: not armed: the daemon is now no-updates (up "
+                                "to date), error: none."};
         QTest::newRow("not armed in time")
-                << QVariantMap() << -5 << QVariantList() << QStringList{"--timeout", "1"} << 1
-                << QStringList{rehearsing}
-                << QStringList{"kirta-update-ctl: not armed: not armed within 1 s; the rehearsal "
-                               "may still be running (see \"kirta-update-ctl status\")."};
+                << QVariantMap() << -5 << QVariantList() << QStringList {"--timeout", "1"} << 1
+                << QStringList {rehearsing}
+                << QStringList {"kirta-update-ctl: not armed: not armed within 1 s; the rehearsal "
+                                "may still be running (see \"kirta-update-ctl status\")."};
     }
 
     void arm()
@@ -246,11 +256,11 @@ private Q_SLOTS:
                     daemon->change(change.toMap());
             });
         };
-        const Run run = ctl(QStringList{"arm"} + options);
+        const Run run = ctl(QStringList {"arm"} + options);
         QCOMPARE(run.out, out);
         QCOMPARE(run.err, err);
         QCOMPARE(run.exitCode, exitCode);
-        QCOMPARE(daemon->calls, QStringList{"enableUpgradeOnReboot"});
+        QCOMPARE(daemon->calls, QStringList {"enableUpgradeOnReboot"});
     }
 
     void disarm_data()
@@ -277,7 +287,7 @@ private Q_SLOTS:
         QFETCH(QString, line);
         daemon->disableAnswer = answer;
         const Run run = ctl({"disarm"});
-        QCOMPARE(exitCode == 0 ? run.out : run.err, QStringList{line});
+        QCOMPARE(exitCode == 0 ? run.out : run.err, QStringList {line});
         QCOMPARE(run.exitCode, exitCode);
     }
 
@@ -288,14 +298,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("line");
         QTest::addColumn<QStringList>("calls");
-        const QStringList both{"removeUpgradeResultStamp 0", "removeUpgradeResultStamp 1"};
-        QTest::newRow("success removed") << 1 << 0 << 0
-                                         << "Cleared the result of the last offline upgrade." << both;
+        const QStringList both {"removeUpgradeResultStamp 0", "removeUpgradeResultStamp 1"};
+        QTest::newRow("success removed")
+                << 1 << 0 << 0 << "Cleared the result of the last offline upgrade." << both;
         QTest::newRow("nothing there") << 1 << 1 << 0 << "No result to clear." << both;
         QTest::newRow("not removable")
                 << 2 << 1 << 1
                 << "kirta-update-ctl: the \"unsuccessful\" result could not be removed (2)."
-                << QStringList{"removeUpgradeResultStamp 0"};
+                << QStringList {"removeUpgradeResultStamp 0"};
     }
 
     void clearResult()
@@ -307,7 +317,7 @@ private Q_SLOTS:
         QFETCH(QStringList, calls);
         daemon->stampAnswers = {{0, failedAnswer}, {1, successfulAnswer}};
         const Run run = ctl({"clear-result"});
-        QCOMPARE(exitCode == 0 ? run.out : run.err, QStringList{line});
+        QCOMPARE(exitCode == 0 ? run.out : run.err, QStringList {line});
         QCOMPARE(run.exitCode, exitCode);
         QCOMPARE(daemon->calls, calls);
     }
@@ -337,7 +347,7 @@ private Q_SLOTS:
         QVERIFY(collect(12));
         QVERIFY(daemon->publish(QDBusConnection::connectToBus(bus.address(), "standin")));
         QVERIFY(collect(13));
-        daemon->change({{"Packages", QStringList{"hello-kirta"}}});
+        daemon->change({{"Packages", QStringList {"hello-kirta"}}});
         QVERIFY(collect(14));
         process.kill();
         process.waitForFinished();
@@ -348,23 +358,22 @@ private Q_SLOTS:
         QStringList changes;
         for (const QString &line : seen.mid(9))
             changes << line.mid(9);
-        QCOMPARE(changes, (QStringList{"State: activated (armed for the next restart)",
-                                       "Armed: yes",
-                                       "The daemon left the bus",
-                                       "The daemon is back on the bus",
-                                       "Packages: 1 (hello-kirta)"}));
+        QCOMPARE(changes,
+                 (QStringList {"State: activated (armed for the next restart)", "Armed: yes",
+                               "The daemon left the bus", "The daemon is back on the bus",
+                               "Packages: 1 (hello-kirta)"}));
     }
 
     void usage_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("help") << QStringList{"help"} << 0;
+        QTest::newRow("help") << QStringList {"help"} << 0;
         QTest::newRow("no command") << QStringList() << 2;
-        QTest::newRow("unknown command") << QStringList{"frobnicate"} << 2;
-        QTest::newRow("status option") << QStringList{"status", "--yaml"} << 2;
-        QTest::newRow("arm time-out") << QStringList{"arm", "--timeout", "soon"} << 2;
-        QTest::newRow("disarm argument") << QStringList{"disarm", "now"} << 2;
+        QTest::newRow("unknown command") << QStringList {"frobnicate"} << 2;
+        QTest::newRow("status option") << QStringList {"status", "--yaml"} << 2;
+        QTest::newRow("arm time-out") << QStringList {"arm", "--timeout", "soon"} << 2;
+        QTest::newRow("disarm argument") << QStringList {"disarm", "now"} << 2;
     }
 
     void usage()
@@ -374,7 +383,8 @@ private Q_SLOTS:
         const Run run = ctl(arguments);
         QCOMPARE(run.exitCode, exitCode);
         const QStringList &text = exitCode == 0 ? run.out : run.err;
-        QVERIFY2(text.contains("Usage: kirta-update-ctl COMMAND [OPTION]"), qPrintable(text.join('\n')));
+        QVERIFY2(text.contains("Usage: kirta-update-ctl COMMAND [OPTION]"),
+                 qPrintable(text.join('\n')));
         QVERIFY(daemon->calls.isEmpty());
     }
 
@@ -392,8 +402,8 @@ private Q_SLOTS:
         const Run run = ctl({command});
         QVERIFY(daemon->publish(QDBusConnection::connectToBus(bus.address(), "standin")));
         QCOMPARE(run.exitCode, 3);
-        QCOMPARE(run.err, QStringList{"kirta-update-ctl: the update daemon is not running (no "
-                                      "os.kirtalinux.zun.kirtaupdateservice on the system bus)"});
+        QCOMPARE(run.err, QStringList {"kirta-update-ctl: the update daemon is not running (no "
+                                       "os.kirtalinux.zun.kirtaupdateservice on the system bus)"});
     }
 };
 

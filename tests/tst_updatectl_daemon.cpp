@@ -34,12 +34,13 @@ class TestUpdateCtlDaemon : public QObject
     QString ctl(const QString &command, int *exitCode)
     {
         QProcess process;
-        process.setProcessEnvironment(activationToolEnvironment(QProcessEnvironment::systemEnvironment()));
+        process.setProcessEnvironment(
+                activationToolEnvironment(QProcessEnvironment::systemEnvironment()));
         process.start(qEnvironmentVariable("KIRTA_BIN_DIR") + QStringLiteral("/kirta-update-ctl"),
                       {command});
         *exitCode = waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60000)
-                ? process.exitCode()
-                : -100;
+                            ? process.exitCode()
+                            : -100;
         return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
     }
 
@@ -66,7 +67,8 @@ private Q_SLOTS:
         QVERIFY(daemon.start());
         KIRTA_WAIT_VERIFY(state() == 4, 20000);
         QDBusInterface methods(SERVICE, PATH, SERVICE, QDBusConnection::systemBus());
-        QCOMPARE(QDBusReply<int>(methods.call(QStringLiteral("enableUpgradeOnReboot"))).value(), -5);
+        QCOMPARE(QDBusReply<int>(methods.call(QStringLiteral("enableUpgradeOnReboot"))).value(),
+                 -5);
         KIRTA_WAIT_VERIFY(state() == 5, 20000);
 
         int exitCode = -1;

@@ -9,8 +9,7 @@ const int STOP_TIMEOUT_MS = 5000;
 
 PrivateBus::PrivateBus(const char *addressVariable)
     : m_addressVariable(addressVariable)
-{
-}
+{ }
 
 PrivateBus::~PrivateBus()
 {

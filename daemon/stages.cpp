@@ -9,10 +9,52 @@ constexpr int STAGE_WAIT_MSEC = 30000;
 constexpr int STALE_STAGE_GRACE_MSEC = 5000;
 // Stands for "no usable exit code" where a non-zero code means failure.
 constexpr int STAGE_FAILED = -1;
+// A rollback or snapshot removal may take long on a big volume; this only
+// keeps a hung one from stopping the daemon for good.
+constexpr int RECOVERY_STAGE_WAIT_MSEC = 30 * 60 * 1000;
 } // namespace
+
+void Daemon::m_startRecoveryStage(const QString &stage)
+{
+    m_stopStaleStage();
+    m_commonProcess->setArguments({stage});
+    m_commonProcess->start(QIODevice::ReadWrite);
+    if (!m_commonProcess->waitForStarted()) {
+        m_logger.error(QStringLiteral("%1 %2 could not be started: %3, taken as exit code %4")
+                               .arg(SERVICE_SCRIPT_PATH, stage, m_commonProcess->errorString())
+                               .arg(STAGE_FAILED));
+        return;
+    }
+    m_recoveryStage = stage;
+}
+
+void Daemon::m_finishRecoveryStage()
+{
+    if (m_recoveryStage.isEmpty())
+        return;
+    const QString stage = m_recoveryStage;
+    m_recoveryStage.clear();
+    // Cut off, it would be attempted again at the next start on a half
+    // restored system: everything else waits for it.
+    if (m_commonProcess->state() != QProcess::NotRunning) {
+        m_logger.info(QStringLiteral("Waiting for %1 %2 to finish").arg(SERVICE_SCRIPT_PATH, stage));
+        if (!m_commonProcess->waitForFinished(RECOVERY_STAGE_WAIT_MSEC)) {
+            m_logger.error(QStringLiteral("%1 %2 did not finish within %3 ms, taken as exit code %4")
+                                   .arg(SERVICE_SCRIPT_PATH, stage)
+                                   .arg(RECOVERY_STAGE_WAIT_MSEC)
+                                   .arg(STAGE_FAILED));
+            return;
+        }
+    }
+    if (m_commonProcess->exitStatus() != QProcess::NormalExit)
+        m_logger.error(QStringLiteral("%1 %2 crashed, taken as exit code %3")
+                               .arg(SERVICE_SCRIPT_PATH, stage)
+                               .arg(STAGE_FAILED));
+}
 
 void Daemon::m_stopStaleStage()
 {
+    m_finishRecoveryStage();
     if (m_commonProcess->state() == QProcess::NotRunning)
         return;
     m_logger.debug(QStringLiteral("int Daemon::cleanCacheByScript()"),

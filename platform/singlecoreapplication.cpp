@@ -12,6 +12,9 @@
 #include <unistd.h>
 
 namespace {
+constexpr int LOCK_ATTEMPTS = 20;
+constexpr useconds_t LOCK_RETRY_USEC = 50000;
+
 // Opens and locks `path`; -1 with `heldElsewhere` set when another process
 // holds the lock. A lock file that cannot be made at all guards nothing,
 // and then the shared-memory guard below decides alone.
@@ -22,15 +25,20 @@ int takeLock(const QString &path, bool *heldElsewhere)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return -1;
-    int result;
-    do {
-        result = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    if (result == 0)
-        return fd;
-    *heldElsewhere = errno == EWOULDBLOCK;
-    ::close(fd);
-    return -1;
+    // A child of an instance that has just died may still hold the lock
+    // between its fork and its exec: give such a holder a moment.
+    for (int attempt = 0;; ++attempt) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return fd;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK || attempt == LOCK_ATTEMPTS) {
+            *heldElsewhere = errno == EWOULDBLOCK;
+            ::close(fd);
+            return -1;
+        }
+        ::usleep(LOCK_RETRY_USEC);
+    }
 }
 } // namespace
 

@@ -12,6 +12,9 @@ const QString APP_CACHE_DIR = KIRTA_PATH("/var/cache/kirta-update-service");
 const QString SETTINGS_PATH = KIRTA_PATH("/etc/kirta-update-service/kirta-update-daemon.conf");
 const QString SETTINGS_COPY_PATH
         = KIRTA_PATH("/var/cache/kirta-update-service/kirta-update-daemon.conf");
+// Under /run, which every mount namespace of the machine shares (a unit's
+// private /tmp does not), so that the guard holds across the unit boundary.
+const QString INSTANCE_LOCK_PATH = KIRTA_PATH("/run/kirta-update-daemon.lock");
 const QString SETTINGS_TEMP_PATH = KIRTA_PATH("/tmp/kirta-update-daemon.conf");
 const QString SOURCES_DIR = KIRTA_PATH("/var/cache/kirta-update-service/sources");
 const QString REPOS_POLICY_PATH = KIRTA_PATH("/var/cache/kirta-update-service/repos_policy");

@@ -11,6 +11,7 @@
 // Files and directories
 extern const QString APP_LOG_DIR;
 extern const QString LOG_FILE_PATH;
+extern const QString INSTANCE_LOCK_PATH;
 extern const QString APP_CACHE_DIR;
 extern const QString SETTINGS_PATH;
 extern const QString SETTINGS_COPY_PATH;

@@ -176,7 +176,8 @@ private:
     // crashed or outlived its wait yields `failureCode` (logged), so that it
     // never passes for an answer the program did not give.
     int m_runStage(const QStringList &arguments, int failureCode);
-    // Ends a stage run that outlived its wait, so the runner is free again.
+    // Ends a stage run that outlived its wait, so the runner is free again;
+    // a recovery run is waited for instead.
     void m_stopStaleStage();
     // True while the detached download is still the process it started as.
     bool m_isDownloadRunning() const;
@@ -189,6 +190,12 @@ private:
     // After a link step that failed: takes back the stamp, the frozen copy
     // and the stopped timers, and records ErrorNumber::ArmingFailed.
     void m_undoFailedArm(bool downloadTimerWasActive);
+    // Starts the rollback or snapshot removal owed after an upgrade at
+    // reboot without waiting for it.
+    void m_startRecoveryStage(const QString &stage);
+    // Waits (generously bounded) for that run and logs one that failed to
+    // finish; nothing when none is owed.
+    void m_finishRecoveryStage();
     // A download that could not even start counts as a failed download.
     void m_downloadFailed();
     // Forced mode downloads at once; otherwise after a new random delay.
@@ -260,6 +267,9 @@ private:
     QTimer *m_checkMajorReportTimer = nullptr;
     QTimer *m_checkConnectionTimer = nullptr;
     ChildProcess *m_commonProcess = nullptr;
+    // The recovery stage m_commonProcess was started for, until it has been
+    // waited for.
+    QString m_recoveryStage;
     QStringList m_upgradableList;
     QFileSystemWatcher *m_configWatcher = nullptr;
     Logger m_logger;

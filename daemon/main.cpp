@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    SingleCoreApplication app(argc, argv);
+    SingleCoreApplication app(argc, argv, INSTANCE_LOCK_PATH);
     if (app.isRunning()) {
         app.sendMessage(QStringLiteral("raise"), 5000);
         return -1;

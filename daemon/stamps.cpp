@@ -102,7 +102,9 @@ void Daemon::areWeAfterMinorUpgrade()
     } else {
         return;
     }
-    m_runStage({stage}, -1);
+    // Runs on while the daemon registers on the bus; the next stage run
+    // waits for it.
+    m_startRecoveryStage(stage);
 }
 
 int Daemon::removeUpgradeResultStamp(int type) const

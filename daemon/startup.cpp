@@ -30,6 +30,8 @@ Daemon::Daemon(QObject *parent)
 
 Daemon::~Daemon()
 {
+    // Leaving on a lost bus must not cut a rollback off either.
+    m_finishRecoveryStage();
     delete m_settingsController;
     // A running imitation thread must end before QObject deletes it; its
     // worker gives up within its own bound.

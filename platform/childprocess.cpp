@@ -55,6 +55,15 @@ ChildProcess::Ending ChildProcess::run(int waitMs, Overrun overrun, QIODevice::O
     return end();
 }
 
+ChildProcess::Ending ChildProcess::wait(int waitMs)
+{
+    if (m_ending == Ending::Running
+        && (state() == QProcess::NotRunning || waitForFinished(waitMs)
+            || state() == QProcess::NotRunning))
+        m_ending = m_endingOfFinished();
+    return m_ending;
+}
+
 ChildProcess::Ending ChildProcess::end()
 {
     if (m_ending != Ending::Running)

@@ -42,6 +42,10 @@ public:
     Ending run(int waitMs, Overrun overrun = Overrun::End,
                QIODevice::OpenMode mode = QIODevice::ReadWrite);
 
+    // Waits up to `waitMs` for the run left going to end by itself; it is
+    // still Running when it did not.
+    Ending wait(int waitMs);
+
     // Ends the run left going: SIGTERM to its group, up to graceMs() for the
     // group to go, then SIGKILL to the group. Answers how the run ended.
     Ending end();

@@ -8,11 +8,15 @@ class SingleApplication;
 
 // The application object of a program of which one instance runs per
 // machine and binary. The guard is machine-wide: a second start by any user
-// finds the first one. The second instance can hand the first a message.
+// finds the first one, also from another mount namespace (a unit's private
+// /tmp), through an flock on `lockFile`. The second instance can hand the
+// first a message.
 class SingleCoreApplication
 {
 public:
-    SingleCoreApplication(int &argc, char **argv);
+    // `lockFile` lies on a file system that every instance sees (/run); it
+    // is taken before anything else is done, and held until exit.
+    SingleCoreApplication(int &argc, char **argv, const QString &lockFile);
     ~SingleCoreApplication();
 
     // True when another instance already runs.
@@ -25,5 +29,7 @@ public:
     int exec();
 
 private:
+    int m_lockFd = -1;
+    bool m_lockHeldElsewhere = false;
     std::unique_ptr<SingleApplication> m_app;
 };

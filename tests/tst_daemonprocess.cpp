@@ -42,6 +42,7 @@ private Q_SLOTS:
     void refusesUnusableSysroot();
     void startCreatesAppDirsAndLoadsSettings_data();
     void startCreatesAppDirsAndLoadsSettings();
+    void secondInstanceExitsWithoutLogging_data();
     void secondInstanceExitsWithoutLogging();
     void startsAgainAfterSigkill();
     void picksUpEveryReplacingEdit();
@@ -175,15 +176,37 @@ void TestDaemonProcess::startCreatesAppDirsAndLoadsSettings()
     QVERIFY(!QFileInfo::exists(UNUSABLE_ROOT));
 }
 
+void TestDaemonProcess::secondInstanceExitsWithoutLogging_data()
+{
+    // The second one's temporary directory: the first one's, or a private
+    // one as a unit's PrivateTmp gives it.
+    QTest::addColumn<bool>("ownTmp");
+    QTest::newRow("same /tmp") << false;
+    QTest::newRow("own /tmp") << true;
+}
+
 void TestDaemonProcess::secondInstanceExitsWithoutLogging()
 {
+    QFETCH(bool, ownTmp);
     // With the log directory in place every line of a start lands in the log.
     QVERIFY(m_tree.mkpath(LOG_DIR));
     QVERIFY(m_tree.mkpath(STATE_DIR));
     DaemonProcess first;
     QVERIFY(startAndWaitForLoad(first));
 
+    // What a start after an upgrade at reboot would act on.
+    const QString copy = STATE_DIR + QStringLiteral("/kirta-update-daemon.conf");
+    const QString stamp = STATE_DIR + QStringLiteral("/successful");
+    QVERIFY(m_tree.writeFile(copy, QByteArray("T_check=42\n")));
+    QVERIFY(m_tree.writeFile(stamp, QByteArray()));
+    const QString config = m_tree.readFile(CONFIG_PATH);
+
     DaemonProcess second;
+    if (ownTmp) {
+        QVERIFY(m_tree.mkpath(QStringLiteral("/private-tmp")));
+        second.setEnvironmentValue(QStringLiteral("TMPDIR"),
+                                   m_tree.path(QStringLiteral("/private-tmp")));
+    }
     QVERIFY(second.start());
     QCOMPARE(second.waitForExit(START_TIMEOUT_MS), 255);
     QVERIFY(!second.standardError().contains(START_LINE.toUtf8()));
@@ -193,6 +216,9 @@ void TestDaemonProcess::secondInstanceExitsWithoutLogging()
     QCOMPARE(countOf(log, START_LINE), 1);
     QCOMPARE(countOf(log, FIRST_LOAD_LINE), 1);
     QVERIFY(first.isRunning());
+    QCOMPARE(m_tree.readFile(CONFIG_PATH), config);
+    QVERIFY(m_tree.exists(copy));
+    QVERIFY(m_tree.exists(stamp));
 }
 
 void TestDaemonProcess::startsAgainAfterSigkill()

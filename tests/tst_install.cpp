@@ -90,7 +90,7 @@ private Q_SLOTS:
         const QStringList lines = QString::fromUtf8(unit.readAll()).split('\n');
         for (const char *line : {"Type=dbus", "BusName=os.kirtalinux.zun.kirtaupdateservice",
                                  "ExecStart=/usr/sbin/kirta-update-daemon", "Restart=on-failure",
-                                 "PrivateTmp=yes", "ReadWritePaths=/etc/kirta-update-service"})
+                                 "PrivateTmp=yes", "ProtectSystem=yes"})
             QVERIFY2(lines.contains(QLatin1String(line)), line);
 
         // A crashing daemon must reach the start limit: its restarts, spaced

@@ -402,6 +402,8 @@ private Q_SLOTS:
         DaemonTestPeer peer(daemon);
         daemon.loadSettings(false);
         daemon.areWeAfterMinorUpgrade();
+        // The next stage run waits for the recovery run.
+        daemon.cleanCacheByScript();
         const QStringList runs
                 = stageCalls().filter(QRegularExpression("^(rollback|rm_snapshot)$"));
         QCOMPARE(runs, stageRun.isEmpty() ? QStringList() : QStringList {stageRun});
@@ -445,6 +447,31 @@ private Q_SLOTS:
         Daemon later;
         later.start();
         QCOMPARE(later.getUpdateDateAsString(), QStringLiteral("10:00 01.01.2099"));
+    }
+
+    void rollbackOutlastingAStageWaitIsNotCutOff()
+    {
+        // Longer than the 30 s a stage run is given; the mark shows it ran
+        // to its end.
+        const QString program = QStringLiteral("/usr/sbin/kirta-update-service");
+        QVERIFY(tree.writeFile(program,
+                               QStringLiteral("#!/bin/sh\n"
+                                              "echo \"$*\" >>\"$KIRTA_SYSROOT/runs\"\n"
+                                              "[ \"$1\" = rollback ] || exit 0\n"
+                                              "sleep 32\n"
+                                              "echo rolled back >>\"$KIRTA_SYSROOT/runs\"\n")));
+        QVERIFY(QFile::setPermissions(tree.path(program),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        for (const QString &stamp : {QStringLiteral("snapshot"), QStringLiteral("unsuccessful")})
+            QVERIFY(tree.writeFile("/var/cache/kirta-update-service/" + stamp, QByteArray()));
+        writeConfig(QStringLiteral("T_check=60\nSnapshot=true\n"));
+        Daemon daemon;
+        daemon.loadSettings(false);
+        daemon.areWeAfterMinorUpgrade();
+        QCOMPARE(daemon.checkUpdatesByScript(), 0);
+        QCOMPARE(tree.readFile(QStringLiteral("/runs")),
+                 QStringLiteral("rollback\nrolled back\nupdate 1\n"));
+        QVERIFY(!log().contains(QStringLiteral("taken as exit code")));
     }
 };
 

@@ -1,3 +1,4 @@
+#include "atomicwrite.h"
 #include "constants.h"
 #include "daemon.h"
 #include "filemove.h"

@@ -1,8 +1,6 @@
 #include "filemove.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstdio>
@@ -113,29 +111,4 @@ bool moveFileNoReplace(const QString &from, const QString &to, QString *error)
         return removeSource(source, target, error);
     }
     return fail(error, QStringLiteral("cannot rename"));
-}
-
-bool writeFileAtomically(const QString &path, const QByteArray &content, QString *error)
-{
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.flush()
-        || ::fsync(file.handle()) != 0) {
-        if (error)
-            *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-    return true;
 }

@@ -9,8 +9,3 @@
 // disk, and only then is `from` removed. `error` (optional) tells why a
 // move failed.
 bool moveFileNoReplace(const QString &from, const QString &to, QString *error = nullptr);
-
-// Replaces `path` by `content` through a temporary file in the same
-// directory that is synced and renamed over it (the directory synced too):
-// a crash leaves the old file or the new one, never a torn or empty one.
-bool writeFileAtomically(const QString &path, const QByteArray &content, QString *error = nullptr);

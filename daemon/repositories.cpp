@@ -1,6 +1,6 @@
+#include "atomicwrite.h"
 #include "constants.h"
 #include "daemon.h"
-#include "filemove.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,6 @@
 #include "settingscontroller.h"
 
+#include "atomicwrite.h"
 #include "logger.h"
 #include "settingskeys.h"
 #include "sysroot.h"
@@ -8,11 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QVector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <utility>
 
@@ -660,31 +657,9 @@ void SettingsController::logError(const QString &message) const
 
 bool SettingsController::writeAtomically(const QByteArray &content)
 {
-    // Never fall back to writing in place: a crash then could leave a torn file.
-    QSaveFile file(m_filePath);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly)) {
-        logError(QStringLiteral("Cannot write settings file %1: %2")
-                         .arg(m_filePath, file.errorString()));
-        return false;
-    }
-    if (file.write(content) != content.size() || !file.flush() || ::fsync(file.handle()) != 0) {
-        logError(QStringLiteral("Cannot write settings file %1: %2")
-                         .arg(m_filePath, file.errorString()));
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        logError(QStringLiteral("Cannot write settings file %1: %2")
-                         .arg(m_filePath, file.errorString()));
-        return false;
-    }
-    // The rename itself must reach the disk too.
-    const QByteArray dir = QFile::encodeName(QFileInfo(m_filePath).absolutePath());
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-    return true;
+    QString error;
+    if (writeFileAtomically(m_filePath, content, &error))
+        return true;
+    logError(QStringLiteral("Cannot write settings file %1: %2").arg(m_filePath, error));
+    return false;
 }

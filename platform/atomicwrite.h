@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Replaces `path` by `content` through a temporary file in the same
+// directory that is synced and renamed over it (the directory synced too):
+// a crash leaves the old file or the new one, never a torn or empty one.
+bool writeFileAtomically(const QString &path, const QByteArray &content, QString *error = nullptr);

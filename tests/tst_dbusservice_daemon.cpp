@@ -349,13 +349,20 @@ void TestDbusServiceDaemon::busAnswersWhileTheDaemonWorks()
                                      + QStringLiteral("Metrics_file=%1\n").arg(metrics)));
     // The collector's directory exists; the daemon replaces the file.
     QVERIFY(m_tree.writeFile(metrics, QByteArray()));
-    DaemonProcess daemon;
-    QVERIFY(startFreshDaemon(daemon));
     QDBusConnection bus = QDBusConnection::systemBus();
     ChangeRecorder recorder;
     QVERIFY(bus.connect(SERVICE, OBJECT_PATH, QStringLiteral("org.freedesktop.DBus.Properties"),
                         QStringLiteral("PropertiesChanged"), &recorder,
                         SLOT(record(QString, QVariantMap, QStringList))));
+    DaemonProcess daemon;
+    QVERIFY(startFreshDaemon(daemon));
+    // The first check is announced a moment after its log line; only what
+    // comes after it counts here.
+    KIRTA_WAIT_VERIFY(!recorder.changes.isEmpty()
+                              && recorder.changes.last().value(QStringLiteral("State")) == 1,
+                      CALL_TIMEOUT_MS);
+    recorder.interfaces.clear();
+    recorder.changes.clear();
     // The stop cleans the cache first; that run now takes 5 s.
     QVERIFY(m_tree.writeFile(QStringLiteral("/standin/kirta-update-service.clean.delay"),
                              QByteArray("5")));

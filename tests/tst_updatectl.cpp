@@ -222,6 +222,12 @@ private Q_SLOTS:
                            {"State", -2}, {"StateName", "stopped"}, {"Error", 1}}}
                 << QStringList() << 1 << QStringList {rehearsing}
                 << QStringList {"kirta-update-ctl: not armed: the free-space check failed."};
+        // The daemon stays "ready" and says why in Error.
+        QTest::newRow("link not made after the rehearsal")
+                << QVariantMap() << -5 << QVariantList {QVariantMap {{"Error", 5}}} << QStringList()
+                << 1 << QStringList {rehearsing}
+                << QStringList {"kirta-update-ctl: not armed: the link /system-update could not "
+                                "be made."};
         QTest::newRow("rehearsal fails, cycle reset")
                 << QVariantMap() << -5
                 << QVariantList {QVariantMap {{"State", 1}, {"StateName", "no-updates"}}}

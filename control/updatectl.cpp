@@ -340,11 +340,14 @@ int UpdateCtl::clearResult()
 {
     // The result of a minor upgrade is one of two stamps: type 0 "failed",
     // type 1 "successful". Types 2 and 3 belong to the major-release tool.
+    // When both are there the failure is the one shown, so it goes last:
+    // otherwise the success would show in between, and the desktop would
+    // announce an installed update.
     const struct
     {
         int type;
         const char *name;
-    } stamps[] = {{0, "unsuccessful"}, {1, "successful"}};
+    } stamps[] = {{1, "successful"}, {0, "unsuccessful"}};
     bool removed = false;
     for (const auto &stamp : stamps) {
         const QDBusReply<int> reply = m_daemon.methods().removeUpgradeResultStamp(stamp.type);

@@ -304,14 +304,15 @@ private Q_SLOTS:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("line");
         QTest::addColumn<QStringList>("calls");
-        const QStringList both {"removeUpgradeResultStamp 0", "removeUpgradeResultStamp 1"};
+        // The failure last: when both are there it is the one shown.
+        const QStringList both {"removeUpgradeResultStamp 1", "removeUpgradeResultStamp 0"};
         QTest::newRow("success removed")
                 << 1 << 0 << 0 << "Cleared the result of the last offline upgrade." << both;
         QTest::newRow("nothing there") << 1 << 1 << 0 << "No result to clear." << both;
         QTest::newRow("not removable")
                 << 2 << 1 << 1
                 << "kirta-update-ctl: the \"unsuccessful\" result could not be removed (2)."
-                << QStringList {"removeUpgradeResultStamp 0"};
+                << both;
     }
 
     void clearResult()

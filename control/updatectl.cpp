@@ -179,8 +179,16 @@ void UpdateCtl::printChanges(const QStringList &changed, const StatusSnapshot &s
             // The number only repeats the state word.
             if (property == QLatin1String("State") && changed.contains(QStringLiteral("StateName")))
                 continue;
-            m_out << timeOfDay() << ' ' << StatusText::propertyLabel(property) << ": "
-                  << StatusText::propertyValue(property, status) << '\n';
+            // Times are shown to the minute: a deadline moved by seconds
+            // (the daemon keeps it to the minute once it has stored it)
+            // shows nothing new.
+            const QString value = StatusText::propertyValue(property, status);
+            const auto shown = m_shown.constFind(property);
+            if (shown != m_shown.constEnd() && *shown == value)
+                continue;
+            m_shown.insert(property, value);
+            m_out << timeOfDay() << ' ' << StatusText::propertyLabel(property) << ": " << value
+                  << '\n';
         }
     }
     m_out.flush();

@@ -354,8 +354,12 @@ private Q_SLOTS:
         QVERIFY(collect(12));
         QVERIFY(daemon->publish(QDBusConnection::connectToBus(bus.address(), "standin")));
         QVERIFY(collect(13));
+        // Moved within its minute: nothing to print.
+        const qint64 deadline = QDateTime::currentSecsSinceEpoch() / 60 * 60 + 86400;
+        daemon->change({{"Deadline", deadline}});
+        daemon->change({{"Deadline", deadline + 30}});
         daemon->change({{"Packages", QStringList {"hello-kirta"}}});
-        QVERIFY(collect(14));
+        QVERIFY(collect(15));
         process.kill();
         process.waitForFinished();
 
@@ -368,7 +372,7 @@ private Q_SLOTS:
         QCOMPARE(changes,
                  (QStringList {"State: activated (armed for the next restart)", "Armed: yes",
                                "The daemon left the bus", "The daemon is back on the bus",
-                               "Packages: 1 (hello-kirta)"}));
+                               "Deadline: " + utc(deadline), "Packages: 1 (hello-kirta)"}));
     }
 
     void usage_data()

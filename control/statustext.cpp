@@ -70,6 +70,8 @@ QString StatusText::errorWords(int error)
         return QStringLiteral("the rehearsal of the upgrade failed");
     case 4:
         return QStringLiteral("the pre-update validators refused the update");
+    case 5:
+        return QStringLiteral("the link /system-update could not be made");
     default:
         return QStringLiteral("error %1").arg(error);
     }

@@ -179,8 +179,16 @@ void UpdateCtl::printChanges(const QStringList &changed, const StatusSnapshot &s
             // The number only repeats the state word.
             if (property == QLatin1String("State") && changed.contains(QStringLiteral("StateName")))
                 continue;
-            m_out << timeOfDay() << ' ' << StatusText::propertyLabel(property) << ": "
-                  << StatusText::propertyValue(property, status) << '\n';
+            // Times are shown to the minute: a deadline moved by seconds
+            // (the daemon keeps it to the minute once it has stored it)
+            // shows nothing new.
+            const QString value = StatusText::propertyValue(property, status);
+            const auto shown = m_shown.constFind(property);
+            if (shown != m_shown.constEnd() && *shown == value)
+                continue;
+            m_shown.insert(property, value);
+            m_out << timeOfDay() << ' ' << StatusText::propertyLabel(property) << ": " << value
+                  << '\n';
         }
     }
     m_out.flush();
@@ -340,11 +348,14 @@ int UpdateCtl::clearResult()
 {
     // The result of a minor upgrade is one of two stamps: type 0 "failed",
     // type 1 "successful". Types 2 and 3 belong to the major-release tool.
+    // When both are there the failure is the one shown, so it goes last:
+    // otherwise the success would show in between, and the desktop would
+    // announce an installed update.
     const struct
     {
         int type;
         const char *name;
-    } stamps[] = {{0, "unsuccessful"}, {1, "successful"}};
+    } stamps[] = {{1, "successful"}, {0, "unsuccessful"}};
     bool removed = false;
     for (const auto &stamp : stamps) {
         const QDBusReply<int> reply = m_daemon.methods().removeUpgradeResultStamp(stamp.type);

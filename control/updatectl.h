@@ -3,6 +3,7 @@
 #include "daemonclient.h"
 #include "statussnapshot.h"
 
+#include <QHash>
 #include <QObject>
 #include <QStringList>
 #include <QTextStream>
@@ -36,6 +37,8 @@ private:
     int waitUntilArmed(const StatusSnapshot &before, int timeoutSeconds);
     void printChanges(const QStringList &changed, const StatusSnapshot &status, bool json);
 
+    // What watch last printed for each property.
+    QHash<QString, QString> m_shown;
     QTextStream &m_out;
     QTextStream &m_err;
     DaemonClient m_daemon;

@@ -222,6 +222,12 @@ private Q_SLOTS:
                            {"State", -2}, {"StateName", "stopped"}, {"Error", 1}}}
                 << QStringList() << 1 << QStringList {rehearsing}
                 << QStringList {"kirta-update-ctl: not armed: the free-space check failed."};
+        // The daemon stays "ready" and says why in Error.
+        QTest::newRow("link not made after the rehearsal")
+                << QVariantMap() << -5 << QVariantList {QVariantMap {{"Error", 5}}} << QStringList()
+                << 1 << QStringList {rehearsing}
+                << QStringList {"kirta-update-ctl: not armed: the link /system-update could not "
+                                "be made."};
         QTest::newRow("rehearsal fails, cycle reset")
                 << QVariantMap() << -5
                 << QVariantList {QVariantMap {{"State", 1}, {"StateName", "no-updates"}}}
@@ -298,14 +304,15 @@ private Q_SLOTS:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("line");
         QTest::addColumn<QStringList>("calls");
-        const QStringList both {"removeUpgradeResultStamp 0", "removeUpgradeResultStamp 1"};
+        // The failure last: when both are there it is the one shown.
+        const QStringList both {"removeUpgradeResultStamp 1", "removeUpgradeResultStamp 0"};
         QTest::newRow("success removed")
                 << 1 << 0 << 0 << "Cleared the result of the last offline upgrade." << both;
         QTest::newRow("nothing there") << 1 << 1 << 0 << "No result to clear." << both;
         QTest::newRow("not removable")
                 << 2 << 1 << 1
                 << "kirta-update-ctl: the \"unsuccessful\" result could not be removed (2)."
-                << QStringList {"removeUpgradeResultStamp 0"};
+                << both;
     }
 
     void clearResult()
@@ -347,8 +354,12 @@ private Q_SLOTS:
         QVERIFY(collect(12));
         QVERIFY(daemon->publish(QDBusConnection::connectToBus(bus.address(), "standin")));
         QVERIFY(collect(13));
+        // Moved within its minute: nothing to print.
+        const qint64 deadline = QDateTime::currentSecsSinceEpoch() / 60 * 60 + 86400;
+        daemon->change({{"Deadline", deadline}});
+        daemon->change({{"Deadline", deadline + 30}});
         daemon->change({{"Packages", QStringList {"hello-kirta"}}});
-        QVERIFY(collect(14));
+        QVERIFY(collect(15));
         process.kill();
         process.waitForFinished();
 
@@ -361,7 +372,7 @@ private Q_SLOTS:
         QCOMPARE(changes,
                  (QStringList {"State: activated (armed for the next restart)", "Armed: yes",
                                "The daemon left the bus", "The daemon is back on the bus",
-                               "Packages: 1 (hello-kirta)"}));
+                               "Deadline: " + utc(deadline), "Packages: 1 (hello-kirta)"}));
     }
 
     void usage_data()

@@ -4,6 +4,9 @@
 #include "toolenvironment.h"
 #include "waituntil.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtDBus>
 #include <QtTest>
 
@@ -13,16 +16,43 @@ const QString PATH = QStringLiteral("/os/kirtalinux/zun/kirtaupdateservice");
 const QString FAILED_STAMP = QStringLiteral("/var/cache/kirta-update-service/unsuccessful");
 const QString SUCCESS_STAMP = QStringLiteral("/var/cache/kirta-update-service/successful");
 const QString MAJOR_STAMP = QStringLiteral("/var/cache/kirta-upgrade/successful");
+const QString RELEASE = QStringLiteral("12.4.0");
+
+QString utc(const QDateTime &time)
+{
+    return time.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm")) + QStringLiteral(" UTC");
+}
+
+// The lines `watch` printed, each checked for its time of day and without it.
+QStringList watchedLines(const QByteArray &text)
+{
+    static const QRegularExpression timeOfDay(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d "));
+    QStringList lines;
+    for (const QString &line : QString::fromUtf8(text).split(QLatin1Char('\n'))) {
+        if (!line.isEmpty())
+            lines << (timeOfDay.match(line).hasMatch() ? line.mid(9)
+                                                       : QStringLiteral("no time: ") + line);
+    }
+    return lines;
+}
 } // namespace
 
-// The commands of kirta-update-ctl that change the daemon's files, against
-// the real sandboxed daemon: what they say and what they leave on disk.
+// kirta-update-ctl against the real sandboxed daemon: what it shows of the
+// daemon's published status, what its changing commands say and what they
+// leave on disk.
 class TestUpdateCtlDaemon : public QObject
 {
     Q_OBJECT
 
     PrivateBus bus;
     SandboxTree tree;
+
+    template<typename T> T ask(const QString &method) const
+    {
+        QDBusInterface daemon(SERVICE, PATH, SERVICE, QDBusConnection::systemBus());
+        const QDBusReply<T> reply = daemon.call(method);
+        return reply.isValid() ? reply.value() : T();
+    }
 
     int state() const
     {
@@ -31,17 +61,29 @@ class TestUpdateCtlDaemon : public QObject
         return reply.isValid() ? reply.value() : -100;
     }
 
-    QString ctl(const QString &command, int *exitCode)
+    void startCtl(QProcess &process, const QStringList &arguments)
+    {
+        QProcessEnvironment env
+                = activationToolEnvironment(QProcessEnvironment::systemEnvironment());
+        env.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
+        process.setProcessEnvironment(env);
+        process.start(qEnvironmentVariable("KIRTA_BIN_DIR") + QStringLiteral("/kirta-update-ctl"),
+                      arguments);
+    }
+
+    QString ctl(const QStringList &arguments, int *exitCode)
     {
         QProcess process;
-        process.setProcessEnvironment(
-                activationToolEnvironment(QProcessEnvironment::systemEnvironment()));
-        process.start(qEnvironmentVariable("KIRTA_BIN_DIR") + QStringLiteral("/kirta-update-ctl"),
-                      {command});
+        startCtl(process, arguments);
         *exitCode = waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60000)
                             ? process.exitCode()
                             : -100;
         return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+    }
+
+    QString ctl(const QString &command, int *exitCode)
+    {
+        return ctl(QStringList {command}, exitCode);
     }
 
 private Q_SLOTS:
@@ -59,19 +101,130 @@ private Q_SLOTS:
                                    QByteArray("1")));
         QVERIFY(tree.setStandInOutput(QStringLiteral("apt"),
                                       QStringLiteral("Listing...\nhello/stable 2.0 amd64\n")));
+        QVERIFY(tree.setStandInOutput(
+                QStringLiteral("apt-cache"),
+                QStringLiteral("kirta-version:\n  Installed: 12.3.0\n  Candidate: %1\n")
+                        .arg(RELEASE)));
     }
 
-    void disarmAndClearResult()
+    // One administrator's session: status, status --json, arm with watch
+    // following in another terminal, disarm, clear-result.
+    void commandsAgainstTheDaemon()
     {
+        // Both results of a minor upgrade are there, and the major-release
+        // tool's; the failure is the one shown.
+        for (const QString &stamp : {FAILED_STAMP, SUCCESS_STAMP, MAJOR_STAMP})
+            QVERIFY(tree.writeFile(stamp, QByteArray()));
+        const QDateTime started = QDateTime::currentDateTimeUtc();
         DaemonProcess daemon;
         QVERIFY(daemon.start());
         KIRTA_WAIT_VERIFY(state() == 4, 20000);
-        QDBusInterface methods(SERVICE, PATH, SERVICE, QDBusConnection::systemBus());
-        QCOMPARE(QDBusReply<int>(methods.call(QStringLiteral("enableUpgradeOnReboot"))).value(),
-                 -5);
-        KIRTA_WAIT_VERIFY(state() == 5, 20000);
+        // What the methods answer; the command reads the Status properties.
+        QCOMPARE(ask<QString>(QStringLiteral("getMinorUpdateVersion")), RELEASE);
+        const QDateTime deadline
+                = QDateTime::fromString(ask<QString>(QStringLiteral("getUpdateDateAsString")),
+                                        QStringLiteral("hh:mm dd.MM.yyyy"));
+        QVERIFY(deadline.isValid());
+
+        QProcess watch;
+        startCtl(watch, {QStringLiteral("watch")});
+        QByteArray watched;
+        // Waits for `line` among those printed after the first `from`.
+        auto watchedUntil = [&](const QString &line, int from) {
+            return waitUntil(
+                    [&] {
+                        watched += watch.readAllStandardOutput();
+                        return watchedLines(watched).mid(from).contains(line);
+                    },
+                    30000);
+        };
+        QVERIFY2(watchedUntil(QStringLiteral("Last result: unsuccessful"), 0), watched.constData());
+        const QStringList initial {
+                QStringLiteral("State: ready (downloaded, not armed)"),
+                QStringLiteral("Error: none"),
+                QStringLiteral("Release: ") + RELEASE,
+                QStringLiteral("Deadline: ") + utc(deadline),
+                QStringLiteral("Forced: no"),
+                QStringLiteral("Armed: no"),
+                QStringLiteral("Packages: 1 (hello)"),
+        };
+        QStringList lines = watchedLines(watched);
+        QCOMPARE(lines.size(), initial.size() + 2);
+        QCOMPARE(lines.mid(0, initial.size()), initial);
+        const QString lastCheckLine = lines.at(initial.size());
 
         int exitCode = -1;
+        const auto statusLines = [&](const QString &stateWords, bool armed, const QString &next) {
+            return QStringList {
+                    QStringLiteral("State:       ") + stateWords,
+                    QStringLiteral("Error:       none"),
+                    QStringLiteral("Release:     ") + RELEASE,
+                    QStringLiteral("Deadline:    %1 (in 2 days)").arg(utc(deadline)),
+                    QStringLiteral("Armed:       ") + (armed ? "yes" : "no"),
+                    QStringLiteral("Forced:      no"),
+                    QStringLiteral("Packages:    1"),
+                    QStringLiteral("Last check:  ") + lastCheckLine.mid(12)
+                            + QStringLiteral(" (now)"),
+                    QStringLiteral("Last result: unsuccessful"),
+                    QStringLiteral("Next:        ") + next,
+                    QString(),
+            };
+        };
+        QCOMPARE(ctl(QStringLiteral("status"), &exitCode).split(QLatin1Char('\n')),
+                 statusLines(QStringLiteral("ready (downloaded, not armed)"), false,
+                             QStringLiteral("Release %1 is armed at the deadline, or now with "
+                                            "\"kirta-update-ctl arm\".")
+                                     .arg(RELEASE)));
+        QCOMPARE(exitCode, 0);
+        QVERIFY2(lastCheckLine.startsWith(QStringLiteral("Last check: ")),
+                 qPrintable(lastCheckLine));
+        QDateTime lastCheck = QDateTime::fromString(lastCheckLine.mid(12),
+                                                    QStringLiteral("yyyy-MM-dd hh:mm 'UTC'"));
+        lastCheck.setTimeSpec(Qt::UTC);
+        QVERIFY(lastCheck.toSecsSinceEpoch() / 60 >= started.toSecsSinceEpoch() / 60);
+        QVERIFY(lastCheck <= QDateTime::currentDateTimeUtc());
+
+        const QJsonObject json
+                = QJsonDocument::fromJson(
+                          ctl({QStringLiteral("status"), QStringLiteral("--json")}, &exitCode)
+                                  .toUtf8())
+                          .object();
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(json.keys(),
+                 QStringList({"armed", "deadline", "error", "forced", "last_check", "last_result",
+                              "packages", "state", "state_name", "target_release"}));
+        QCOMPARE(json.value("state").toInt(), ask<int>(QStringLiteral("getCurrentStateAsInt")));
+        QCOMPARE(json.value("state_name").toString(),
+                 ask<QString>(QStringLiteral("getCurrentStateAsString")));
+        QCOMPARE(json.value("error").toInt(), ask<int>(QStringLiteral("getCurrentErrorAsInt")));
+        QCOMPARE(json.value("target_release").toString(), RELEASE);
+        // The method answers to the minute.
+        QCOMPARE(qint64(json.value("deadline").toDouble()) / 60, deadline.toSecsSinceEpoch() / 60);
+        QCOMPARE(json.value("forced"), QJsonValue(false));
+        QCOMPARE(json.value("armed"),
+                 QJsonValue(ask<bool>(QStringLiteral("isUpgradeOnRebootEnabled"))));
+        QCOMPARE(json.value("packages").toArray(), QJsonArray {QStringLiteral("hello")});
+        QCOMPARE(qint64(json.value("last_check").toDouble()) / 60,
+                 lastCheck.toSecsSinceEpoch() / 60);
+        QCOMPARE(json.value("last_result").toString(), QStringLiteral("unsuccessful"));
+
+        QCOMPARE(ctl(QStringLiteral("arm"), &exitCode),
+                 QStringLiteral("Checking free space and rehearsing the upgrade...\n"
+                                "Armed: release %1 is installed at the next restart.\n")
+                         .arg(RELEASE));
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(state(), 5);
+        QVERIFY(QFileInfo(tree.path(QStringLiteral("/system-update"))).isSymLink());
+        QVERIFY2(watchedUntil(QStringLiteral("Armed: yes"), 0), watched.constData());
+        QCOMPARE(watchedLines(watched).mid(initial.size() + 2),
+                 QStringList({QStringLiteral("State: activated (armed for the next restart)"),
+                              QStringLiteral("Armed: yes")}));
+        QCOMPARE(ctl(QStringLiteral("status"), &exitCode).split(QLatin1Char('\n')),
+                 statusLines(QStringLiteral("activated (armed for the next restart)"), true,
+                             QStringLiteral("Release %1 is installed at the next restart; "
+                                            "\"kirta-update-ctl disarm\" postpones it.")
+                                     .arg(RELEASE)));
+
         QCOMPARE(ctl(QStringLiteral("disarm"), &exitCode),
                  QStringLiteral("Disarmed: the update is not installed at the next restart.\n"));
         QCOMPARE(exitCode, 0);
@@ -79,19 +232,33 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo(tree.path(QStringLiteral("/system-update"))).isSymLink());
         QCOMPARE(ctl(QStringLiteral("disarm"), &exitCode), QStringLiteral("Nothing was armed.\n"));
         QCOMPARE(exitCode, 0);
+        QVERIFY2(watchedUntil(QStringLiteral("Armed: no"), initial.size() + 4),
+                 watched.constData());
+        QCOMPARE(watchedLines(watched).mid(initial.size() + 4),
+                 QStringList({QStringLiteral("State: ready (downloaded, not armed)"),
+                              QStringLiteral("Armed: no")}));
 
-        // Both results of a minor upgrade go; the major-release tool's stay.
-        for (const QString &stamp : {FAILED_STAMP, SUCCESS_STAMP, MAJOR_STAMP})
-            QVERIFY(tree.writeFile(stamp, QByteArray()));
+        // Both results of a minor upgrade go, with no moment in which the
+        // success shows; the major-release tool's stay.
         QCOMPARE(ctl(QStringLiteral("clear-result"), &exitCode),
                  QStringLiteral("Cleared the result of the last offline upgrade.\n"));
         QCOMPARE(exitCode, 0);
         QVERIFY(!tree.exists(FAILED_STAMP));
         QVERIFY(!tree.exists(SUCCESS_STAMP));
         QVERIFY(tree.exists(MAJOR_STAMP));
+        QVERIFY2(watchedUntil(QStringLiteral("Last result: none"), initial.size() + 6),
+                 watched.constData());
+        QVERIFY2(watchedLines(watched).mid(initial.size() + 6)
+                         == QStringList {QStringLiteral("Last result: none")},
+                 watched.constData());
         QCOMPARE(ctl(QStringLiteral("clear-result"), &exitCode),
                  QStringLiteral("No result to clear.\n"));
         QCOMPARE(exitCode, 0);
+
+        QVERIFY(daemon.terminate());
+        QVERIFY2(watchedUntil(QStringLiteral("The daemon left the bus"), 0), watched.constData());
+        watch.kill();
+        watch.waitForFinished();
     }
 };
 

@@ -550,6 +550,13 @@ Params SettingsController::params() const
 void SettingsController::setParams(const Params &params)
 {
     m_params = params;
+    // The file holds the stamps to the minute: what is read back before the
+    // next load must be the same value, or clients see one stamp change twice.
+    for (QDateTime *stamp :
+         {&m_params.upgrade_time_stamp.second, &m_params.retry_time_stamp.second}) {
+        if (stamp->isValid())
+            stamp->setTime(QTime(stamp->time().hour(), stamp->time().minute()));
+    }
 }
 
 bool SettingsController::sync()

@@ -489,6 +489,22 @@ private Q_SLOTS:
         QCOMPARE(readFile(path), bytes);
     }
 
+    // What the daemon keeps between loads is what the file can hold.
+    void stampsKeptToTheMinute()
+    {
+        const QString path = newPath();
+        SettingsController store(path);
+        store.load();
+        Params p = recordA();
+        p.upgrade_time_stamp = {true, QDateTime(QDate(2030, 1, 1), QTime(10, 0, 42, 500))};
+        p.retry_time_stamp = {true, QDateTime(QDate(2030, 1, 2), QTime(11, 5, 7))};
+        store.setParams(p);
+        QVERIFY(store.sync());
+        SettingsController reader(path);
+        reader.load();
+        QCOMPARE(dump(store.params()), dump(reader.params()));
+    }
+
     void unchangedSyncLeavesFileAlone_data()
     {
         QTest::addColumn<QByteArray>("content");

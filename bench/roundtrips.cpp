@@ -25,6 +25,30 @@ qint64 timedCall(const QDBusConnection &bus, const QDBusMessage &call, int timeo
         *answer = reply.arguments().value(0);
     return std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count();
 }
+
+// One timed pair, pair number `i`: which of the two goes first alternates,
+// so neither always follows the other's wake-up. False when a call failed
+// (`result.error` says why); the times are kept when `keep`.
+bool timedPair(const QDBusConnection &bus, const QDBusMessage &call, const QDBusMessage &ping,
+               int i, int timeoutMs, bool keep, RoundTrips::Result &result)
+{
+    const bool callFirst = i % 2 == 0;
+    qint64 callNs = -1;
+    qint64 pingNs = -1;
+    if (callFirst)
+        callNs = timedCall(bus, call, timeoutMs, &result.error, &result.answer);
+    if (result.error.isEmpty())
+        pingNs = timedCall(bus, ping, timeoutMs, &result.error, nullptr);
+    if (!callFirst && result.error.isEmpty())
+        callNs = timedCall(bus, call, timeoutMs, &result.error, &result.answer);
+    if (!result.error.isEmpty())
+        return false;
+    if (keep) {
+        result.callNs.append(callNs);
+        result.pingNs.append(pingNs);
+    }
+    return true;
+}
 } // namespace
 
 RoundTrips::RoundTrips(const QDBusConnection &bus, const QString &service, const QString &path,
@@ -57,23 +81,8 @@ RoundTrips::Result RoundTrips::measure(const QString &method, int warmUp, int co
                                                              QStringLiteral("Ping"));
 
     for (int i = 0; i < warmUp + count; ++i) {
-        // Which of the pair goes first alternates too, so neither always
-        // follows the other's wake-up.
-        const bool callFirst = i % 2 == 0;
-        qint64 callNs = -1;
-        qint64 pingNs = -1;
-        if (callFirst)
-            callNs = timedCall(m_bus, call, m_timeoutMs, &result.error, &result.answer);
-        if (result.error.isEmpty())
-            pingNs = timedCall(m_bus, ping, m_timeoutMs, &result.error, nullptr);
-        if (!callFirst && result.error.isEmpty())
-            callNs = timedCall(m_bus, call, m_timeoutMs, &result.error, &result.answer);
-        if (!result.error.isEmpty())
-            return result;
-        if (i >= warmUp) {
-            result.callNs.append(callNs);
-            result.pingNs.append(pingNs);
-        }
+        if (!timedPair(m_bus, call, ping, i, m_timeoutMs, i >= warmUp, result))
+            break;
     }
     return result;
 }
@@ -88,19 +97,8 @@ RoundTrips::Result RoundTrips::measureWhile(const QStringList &methods,
     for (int i = 0; more(); ++i) {
         const QDBusMessage call = QDBusMessage::createMethodCall(m_service, m_path, m_interface,
                                                                  methods.at(i % methods.size()));
-        const bool callFirst = i % 2 == 0;
-        qint64 callNs = -1;
-        qint64 pingNs = -1;
-        if (callFirst)
-            callNs = timedCall(m_bus, call, m_timeoutMs, &result.error, &result.answer);
-        if (result.error.isEmpty())
-            pingNs = timedCall(m_bus, ping, m_timeoutMs, &result.error, nullptr);
-        if (!callFirst && result.error.isEmpty())
-            callNs = timedCall(m_bus, call, m_timeoutMs, &result.error, &result.answer);
-        if (!result.error.isEmpty())
-            return result;
-        result.callNs.append(callNs);
-        result.pingNs.append(pingNs);
+        if (!timedPair(m_bus, call, ping, i, m_timeoutMs, true, result))
+            break;
     }
     return result;
 }

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
+#include <QDBusMessage>
 #include <QDBusPendingReply>
 #include <QThread>
 
@@ -18,6 +19,7 @@ namespace {
 const int STATE_ACTIVATED = 5;
 const int STATE_FORCED = 6;
 const int MAJOR_ARMED = 4;
+const int SETTLE_TIMEOUT_MS = 5000;
 
 // Errors meaning that nobody serves the daemon's object: the daemon is not
 // (or no longer, or not yet fully) on the bus.
@@ -43,7 +45,28 @@ Checker::Checker(QObject *parent)
     buildInterface();
 }
 
-Checker::~Checker() = default;
+Checker::~Checker()
+{
+    settleBus();
+}
+
+void Checker::settleBus()
+{
+    // QtDBus decodes each reply on its own thread and wakes the caller
+    // waiting for it before it is done with it: it still announces a failed
+    // call to the connection's listeners and drops its own hold. A process
+    // that exits in that window leaves the reply and the sent call
+    // half-released. The bus daemon's answer to one more call is handled on
+    // the same thread, so once it is here every earlier reply is finished.
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected())
+        return;
+    bus.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                            QStringLiteral("/org/freedesktop/DBus"),
+                                            QStringLiteral("org.freedesktop.DBus.Peer"),
+                                            QStringLiteral("Ping")),
+             QDBus::Block, SETTLE_TIMEOUT_MS);
+}
 
 void Checker::buildInterface()
 {

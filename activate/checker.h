@@ -39,6 +39,8 @@ private:
     void buildInterface();
     bool interfaceUsable() const;
     void sendArmingRequest();
+    // Returns once QtDBus's thread is done with every reply received so far.
+    void settleBus();
     // Returns what is left of the pause, as sleep() does.
     unsigned pause() const;
 

@@ -28,7 +28,7 @@ static bool isConfigChanged()
 
 void Daemon::makeConfigCopy()
 {
-    m_logger.debug(QStringLiteral("void Daemon::makeConfigCopy()"));
+    m_logger.debug(KIRTA_WHERE);
     if (QFile::exists(SETTINGS_COPY_PATH)) {
         m_logger.warning(QStringLiteral("Settings copy already exists"));
         return;
@@ -43,15 +43,14 @@ void Daemon::makeConfigCopy()
                 QStringLiteral("Cannot copy %1 to %2").arg(SETTINGS_PATH, SETTINGS_COPY_PATH));
     m_logger.info(QStringLiteral("Create config copy"));
     if (m_configWatcher) {
-        m_logger.debug(QStringLiteral("void Daemon::makeConfigCopy()"),
-                       QStringLiteral("Remove original config from watcher"));
+        m_logger.debug(KIRTA_WHERE, QStringLiteral("Remove original config from watcher"));
         m_configWatcher->removePath(SETTINGS_PATH);
     }
 }
 
 void Daemon::removeConfigCopyAndCheckOriginal()
 {
-    const QString where = QStringLiteral("void Daemon::removeConfigCopyAndCheckOriginal()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     if (!QFile::exists(SETTINGS_COPY_PATH)) {
         m_logger.warning(QStringLiteral("settings copy does not exist"));
@@ -72,7 +71,7 @@ void Daemon::removeConfigCopyAndCheckOriginal()
 
 void Daemon::removeConfigCopyAndOverriteOriginal()
 {
-    const QString where = QStringLiteral("void Daemon::removeConfigCopyAndOverriteOriginal()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     if (!QFile::exists(SETTINGS_COPY_PATH)) {
         m_logger.warning(QStringLiteral("Settings copy does not exist"));

@@ -17,7 +17,7 @@ constexpr int CONNECTION_RETRY_MAX_MSEC = 300000;
 
 bool Daemon::ping()
 {
-    const QString where = QStringLiteral("bool Daemon::ping()");
+    const QString where = KIRTA_WHERE;
     const QString host = m_settingsController->params().host_to_ping.second;
     m_logger.debug(where, QStringLiteral("m_hostToPing = ") + host);
 
@@ -35,7 +35,7 @@ bool Daemon::ping()
 
 bool Daemon::checkConnection()
 {
-    const QString where = QStringLiteral("bool Daemon::checkConnection()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where, QStringLiteral("start checking connection"));
     if (ping()) {
         m_logger.debug(where, QStringLiteral("ping() return true"));
@@ -65,7 +65,7 @@ bool Daemon::checkConnection()
 
 void Daemon::restartTaskByConnection()
 {
-    const QString where = QStringLiteral("void Daemon::restartTaskByConnection()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where, QStringLiteral("REPEAT"));
     if (!checkConnection())
         return;

@@ -11,7 +11,7 @@
 
 int Daemon::downloadUpdatesByScript()
 {
-    const QString where = QStringLiteral("int Daemon::downloadUpdatesByScript()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     if (m_task != toInt(CurrentTask::WaitingForDownload) && !m_forcedMode) {
         m_logger.debug(where, QStringLiteral("return 1"));
@@ -73,7 +73,7 @@ void Daemon::m_downloadFailed()
 
 void Daemon::checkDownloadIsFinished()
 {
-    const QString where = QStringLiteral("void Daemon::checkDownloadIsFinished()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where, QStringLiteral("m_task = %1").arg(m_task));
     if (m_task == toInt(CurrentTask::Stopped) || m_task == toInt(CurrentTask::StoppedForMajor)) {
         m_logger.debug(where, QStringLiteral("service is stopped"));

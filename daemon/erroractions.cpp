@@ -4,7 +4,7 @@
 
 void Daemon::doActionOnError()
 {
-    const QString where = QStringLiteral("void Daemon::doActionOnError()");
+    const QString where = KIRTA_WHERE;
     const int action = m_settingsController->params().action_on_error.second;
     m_logger.debug(where, QStringLiteral("actionOnError"), action);
     switch (action) {
@@ -27,13 +27,13 @@ void Daemon::doActionOnError()
 
 void Daemon::doStopAction()
 {
-    m_logger.debug(QStringLiteral("void Daemon::doStopAction()"));
+    m_logger.debug(KIRTA_WHERE);
     setNoUpdates(false, true, false);
 }
 
 void Daemon::doResetAction()
 {
-    m_logger.debug(QStringLiteral("void Daemon::doResetAction()"));
+    m_logger.debug(KIRTA_WHERE);
     // A Reset asked for by the re-check of an earlier Reset (validators
     // refusing again) would nest without end: the clean-up still runs, the
     // next check is left to the timer.
@@ -50,11 +50,11 @@ void Daemon::doResetAction()
 
 void Daemon::doRetryAction()
 {
-    m_logger.debug(QStringLiteral("void Daemon::doRetryAction()"));
+    m_logger.debug(KIRTA_WHERE);
     Params params = m_settingsController->params();
     params.retry_time_stamp = {
             true, QDateTime::currentDateTime().addMSecs(qint64(params.t_retry.second) * 3600000)};
-    m_logger.debug(QStringLiteral("void Daemon::doRetryAction()"),
+    m_logger.debug(KIRTA_WHERE,
                    QStringLiteral("generated retry_time_stamp = %1")
                            .arg(params.retry_time_stamp.second.toString(DATE_TIME_FORMAT)));
     m_settingsController->setParams(params);

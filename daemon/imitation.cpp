@@ -59,7 +59,7 @@ void Daemon::startUpdateImitation()
 
 int Daemon::getImitationResult(int res)
 {
-    const QString where = QStringLiteral("int Daemon::getImitationResult(int)");
+    const QString where = KIRTA_WHERE;
     m_logger.info(QStringLiteral("imitation result: %1").arg(res));
     if (res != 0) {
         m_logger.error(QStringLiteral("Imitation error"));
@@ -81,7 +81,7 @@ int Daemon::getImitationResult(int res)
 
 void Daemon::resetRetryTimeStamp()
 {
-    m_logger.debug(QStringLiteral("void Daemon::resetRetryTimeStamp()"));
+    m_logger.debug(KIRTA_WHERE);
     Params params = m_settingsController->params();
     if (!params.retry_time_stamp.first)
         return;

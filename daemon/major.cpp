@@ -14,8 +14,7 @@ int Daemon::getMajorReportMode() const
         return toInt(MajorReportMode::Unreadable);
     const int state = UpdateState::checkMajorUpdateState();
     if (!UpdateState::isMajorUpdateStateDefined()) {
-        m_logger.debug(QStringLiteral("int Daemon::getMajorReportMode() const"),
-                       QStringLiteral("key 'upgrade_mode' is not found"));
+        m_logger.debug(KIRTA_WHERE, QStringLiteral("key 'upgrade_mode' is not found"));
         return toInt(MajorReportMode::Unreadable);
     }
     if (state == toInt(MajorToolMode::Prepared))
@@ -29,7 +28,7 @@ int Daemon::getMajorReportMode() const
 
 void Daemon::checkisMajorUpdateInstalled()
 {
-    const QString where = QStringLiteral("void Daemon::checkisMajorUpdateInstalled()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     if (ZunAdmin::PackageManager(&m_logger).isPackageInstalled(MAJOR_UPGRADE_PACKAGE,
                                                                QStringLiteral("ii\\s%1"))) {
@@ -57,7 +56,7 @@ void Daemon::checkisMajorUpdateInstalled()
 
 void Daemon::checkMajorReport()
 {
-    const QString where = QStringLiteral("void Daemon::checkMajorReport()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     if (!QFile::exists(MAJOR_REPORT_PATH)) {
         m_logger.debug(where, QStringLiteral("RESTARTED"));
@@ -81,7 +80,7 @@ void Daemon::checkMajorReport()
 
 void Daemon::tryToRestartMinorUpdate()
 {
-    const QString where = QStringLiteral("void Daemon::tryToRestartMinorUpdate()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     if (m_task == toInt(CurrentTask::StoppedForMajor) && m_currentError < 0) {
         m_logger.debug(where, QStringLiteral("(m_task == CurrentTask::StoppedForMajor && "
@@ -93,15 +92,13 @@ void Daemon::tryToRestartMinorUpdate()
 int Daemon::setReady()
 {
     const int result = disableUpgradeOnReboot(false);
-    m_logger.debug(QStringLiteral("int Daemon::setReady()"),
-                   QStringLiteral("disableUpgradeOnReboot"), result);
+    m_logger.debug(KIRTA_WHERE, QStringLiteral("disableUpgradeOnReboot"), result);
     return result;
 }
 
 int Daemon::setStateFromOutside(int stateAsInt)
 {
-    m_logger.debug(QStringLiteral("int Daemon::setStateFromOutside(int)"),
-                   QStringLiteral("stateAsInt"), stateAsInt);
+    m_logger.debug(KIRTA_WHERE, QStringLiteral("stateAsInt"), stateAsInt);
     switch (stateAsInt) {
     case toInt(OutsideState::Resume):
         setNoUpdates(false, false, false);

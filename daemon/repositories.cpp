@@ -10,7 +10,7 @@
 
 void Daemon::parseExtraRepos(const QString &extraRepos)
 {
-    const QString where = QStringLiteral("void Daemon::parseExtraRepos(const QString&)");
+    const QString where = KIRTA_WHERE;
     m_extraRepos.clear();
     cleanSourceDir();
 
@@ -44,7 +44,7 @@ void Daemon::parseExtraRepos(const QString &extraRepos)
 
 void Daemon::cleanSourceDir()
 {
-    const QString where = QStringLiteral("void Daemon::cleanSourceDir()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     QDir dir(SOURCES_DIR);
     if (dir.exists()) {
@@ -56,8 +56,7 @@ void Daemon::cleanSourceDir()
 
 const QStringList Daemon::getArgsForRepos(int policy)
 {
-    m_logger.debug(QStringLiteral("const QStringList Daemon::getArgsForRepos(int)"),
-                   QStringLiteral("repospolicy"), policy);
+    m_logger.debug(KIRTA_WHERE, QStringLiteral("repospolicy"), policy);
     const QString option = QStringLiteral("-o");
     switch (policy) {
     case toInt(ReposPolicy::MainListOnly):
@@ -74,7 +73,7 @@ const QStringList Daemon::getArgsForRepos(int policy)
 
 void Daemon::manageReposPolicyFile()
 {
-    m_logger.debug(QStringLiteral("void Daemon::manageReposPolicyFile()"));
+    m_logger.debug(KIRTA_WHERE);
     // The upgrade at boot reads it: an empty file would send it to other
     // sources.
     QString error;

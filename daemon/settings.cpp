@@ -46,7 +46,7 @@ void Daemon::setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what,
 
 QString Daemon::loadSettings(bool reload)
 {
-    const QString where = QStringLiteral("QString Daemon::loadSettings(bool)");
+    const QString where = KIRTA_WHERE;
     const Params oldSettings = m_settingsController->params();
     const QString result = m_settingsController->load();
     Params newSettings = m_settingsController->params();
@@ -175,7 +175,7 @@ void Daemon::m_followStamp(bool stampSet, QTimer *&timer, void (Daemon::*startTh
 
 void Daemon::reloadSettings()
 {
-    const QString where = QStringLiteral("void Daemon::reloadSettings()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     if (m_firstBlockPassed) {
         m_logger.debug(where, QStringLiteral("Config has changed, need to imitate again"));

@@ -56,7 +56,7 @@ void Daemon::m_stopStaleStage()
     m_finishRecoveryStage();
     if (m_commonProcess->ending() != ChildProcess::Ending::Running)
         return;
-    m_logger.debug(QStringLiteral("void Daemon::m_stopStaleStage()"),
+    m_logger.debug(KIRTA_WHERE,
                    QStringLiteral("m_commonProcess->ending() == ChildProcess::Ending::Running"));
     m_commonProcess->end();
 }
@@ -103,20 +103,19 @@ int Daemon::checkUpdatesByScript()
 {
     // Without a real answer there is nothing known to upgrade.
     const int exitCode = m_runStage({STAGE_UPDATE, QString::number(m_allReposPolicy)}, 0);
-    m_logger.debug(QStringLiteral("int Daemon::checkUpdatesByScript()"), QStringLiteral("exitCode"),
-                   exitCode);
+    m_logger.debug(KIRTA_WHERE, QStringLiteral("exitCode"), exitCode);
     return exitCode;
 }
 
 int Daemon::getDownloadResult()
 {
-    m_logger.debug(QStringLiteral("int Daemon::getDownloadResult()"));
+    m_logger.debug(KIRTA_WHERE);
     return m_runStage({STAGE_DOWNRESULT}, STAGE_FAILED);
 }
 
 int Daemon::cleanCacheByScript()
 {
-    const QString where = QStringLiteral("int Daemon::cleanCacheByScript()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where, QStringLiteral("clean cache"));
     const int exitCode = m_runStage({STAGE_CLEAN}, STAGE_FAILED);
     m_logger.debug(where, QStringLiteral("clean cache finished"));
@@ -125,7 +124,7 @@ int Daemon::cleanCacheByScript()
 
 int Daemon::execScriptsByScript(Stage stage, SubStage subStage, Stage prevStage)
 {
-    const QString where = QStringLiteral("int Daemon::execScriptsByScript(Stage, SubStage, Stage)");
+    const QString where = KIRTA_WHERE;
     QStringList arguments {STAGE_EXEC_SCRIPTS, QString::number(int(stage)),
                            QString::number(int(subStage))};
     if (prevStage == Stage::FakeStage) {

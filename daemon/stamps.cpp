@@ -8,7 +8,7 @@
 
 void Daemon::actualizeSnapshotStamp(bool state)
 {
-    const QString where = QStringLiteral("void Daemon::actualizeSnapshotStamp(bool)");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     QFile stampFile(SNAPSHOT_STAMP_PATH);
     if (stampFile.exists()) {
@@ -32,7 +32,7 @@ void Daemon::actualizeSnapshotStamp(bool state)
 
 void Daemon::manageStatusFile()
 {
-    const QString where = QStringLiteral("void Daemon::manageStatusFile()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     QFile statusFile(STATUS_FILE_PATH);
     if (m_task != toInt(CurrentTask::DownloadCompleted)) {
@@ -83,7 +83,7 @@ int Daemon::getFsType()
 
 void Daemon::areWeAfterMinorUpgrade()
 {
-    const QString where = QStringLiteral("void Daemon::areWeAfterMinorUpgrade()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     if (!QFile::exists(SNAPSHOT_STAMP_PATH))
         return;
@@ -109,7 +109,7 @@ void Daemon::areWeAfterMinorUpgrade()
 
 int Daemon::removeUpgradeResultStamp(int type) const
 {
-    const QString where = QStringLiteral("int Daemon::removeUpgradeResultStamp(int) const");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where, QStringLiteral("type"), type);
     QString path;
     switch (type) {

@@ -43,7 +43,7 @@ Daemon::~Daemon()
 
 void Daemon::start()
 {
-    m_logger.debug(QStringLiteral("void Daemon::start()"));
+    m_logger.debug(KIRTA_WHERE);
     tryToCreateAppDirs();
     // The frozen copy is consumed by the first start after the upgrade at
     // reboot, so this holds once per upgrade, whatever its outcome.
@@ -94,7 +94,7 @@ void Daemon::m_clearUpgradeDeadlines()
 
 void Daemon::tryToCreateAppDirs()
 {
-    const QString where = QStringLiteral("void Daemon::tryToCreateAppDirs()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     for (const QString &path : {APP_LOG_DIR, APP_CACHE_DIR}) {
         QDir dir(path);

@@ -19,8 +19,7 @@ void Daemon::setTask(CurrentTask task)
     if (task == CurrentTask::WaitingForConnection)
         m_prevtask = from;
     m_task = toInt(task);
-    m_logger.debug(QStringLiteral("void Daemon::setTask(CurrentTask)"),
-                   QStringLiteral("task %1 -> %2").arg(from).arg(m_task));
+    m_logger.debug(KIRTA_WHERE, QStringLiteral("task %1 -> %2").arg(from).arg(m_task));
 }
 
 void Daemon::setLogicalTask(CurrentTask task)
@@ -47,7 +46,7 @@ int Daemon::completedStateNumber(const QString &where) const
 
 const QString Daemon::getStateAsString() const
 {
-    const QString where = QStringLiteral("const QString Daemon::getStateAsString() const");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where, QStringLiteral("m_task"), m_task);
     if (m_task == toInt(CurrentTask::DownloadCompleted)) {
         const int number = completedStateNumber(where);
@@ -61,14 +60,13 @@ const QString Daemon::getStateAsString() const
 const QString Daemon::getCurrentStateAsString() const
 {
     const QString word = getStateAsString();
-    m_logger.debug(QStringLiteral("const QString Daemon::getCurrentStateAsString() const"),
-                   QStringLiteral("current state = ") + word);
+    m_logger.debug(KIRTA_WHERE, QStringLiteral("current state = ") + word);
     return word;
 }
 
 int Daemon::getCurrentStateAsInt() const
 {
-    const QString where = QStringLiteral("int Daemon::getCurrentStateAsInt() const");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where, QStringLiteral("m_task"), m_task);
     if (m_task == toInt(CurrentTask::DownloadCompleted)) {
         return completedStateNumber(where);
@@ -78,14 +76,13 @@ int Daemon::getCurrentStateAsInt() const
 
 int Daemon::getCurrentErrorAsInt() const
 {
-    m_logger.debug(QStringLiteral("int Daemon::getCurrentErrorAsInt() const"),
-                   QStringLiteral("m_currentError"), m_currentError);
+    m_logger.debug(KIRTA_WHERE, QStringLiteral("m_currentError"), m_currentError);
     return m_currentError;
 }
 
 const QString Daemon::getUpdateDateAsString() const
 {
-    const QString where = QStringLiteral("const QString Daemon::getUpdateDateAsString() const");
+    const QString where = KIRTA_WHERE;
     const QDateTime timeStamp = m_settingsController->params().upgrade_time_stamp.second;
     if (timeStamp.isValid()) {
         m_logger.debug(where, QStringLiteral("timeStamp is valid"));
@@ -97,7 +94,7 @@ const QString Daemon::getUpdateDateAsString() const
 
 const QString Daemon::getMinorUpdateVersion() const
 {
-    const QString where = QStringLiteral("const QString Daemon::getMinorUpdateVersion() const");
+    const QString where = KIRTA_WHERE;
     if (!m_availUpdateVersion.isEmpty()) {
         m_logger.debug(where, QStringLiteral("available update version = ") + m_availUpdateVersion);
         return m_availUpdateVersion;

@@ -9,7 +9,7 @@
 
 int Daemon::enableUpgradeOnReboot()
 {
-    const QString where = QStringLiteral("int Daemon::enableUpgradeOnReboot()");
+    const QString where = KIRTA_WHERE;
     m_logger.info(QStringLiteral("Trying to enable update"));
     if (m_task != toInt(CurrentTask::DownloadCompleted)) {
         upgradeMustBeEnabled = true;
@@ -133,7 +133,7 @@ void Daemon::m_undoFailedArm(bool downloadTimerWasActive)
 
 int Daemon::disableUpgradeOnReboot(bool suppressForce)
 {
-    const QString where = QStringLiteral("int Daemon::disableUpgradeOnReboot(bool)");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     if (!suppressForce) {
         m_logger.debug(where, QStringLiteral("!suppressForce"));
@@ -200,16 +200,15 @@ int Daemon::disableUpgradeOnReboot(bool suppressForce)
 
 bool Daemon::isUpgradeOnRebootEnabled() const
 {
-    m_logger.debug(QStringLiteral("bool Daemon::isUpgradeOnRebootEnabled() const"),
-                   QStringLiteral("%1 = %2")
-                           .arg(QStringLiteral("m_isUpgradeEnabled"))
-                           .arg(m_isUpgradeEnabled ? 1 : 0));
+    m_logger.debug(KIRTA_WHERE, QStringLiteral("%1 = %2")
+                                        .arg(QStringLiteral("m_isUpgradeEnabled"))
+                                        .arg(m_isUpgradeEnabled ? 1 : 0));
     return m_isUpgradeEnabled;
 }
 
 bool Daemon::isUpgradeAlreadySet() const
 {
-    const QString where = QStringLiteral("bool Daemon::isUpgradeAlreadySet() const");
+    const QString where = KIRTA_WHERE;
     const QFileInfo symFile(SYS_UPDATE_SYMLINK);
     if (!symFile.exists()) {
         m_logger.debug(where, QStringLiteral("!symFile.exists()"));
@@ -230,14 +229,13 @@ bool Daemon::isUpgradeAlreadySet() const
 int Daemon::setUpdateSet()
 {
     const int result = enableUpgradeOnReboot();
-    m_logger.debug(QStringLiteral("int Daemon::setUpdateSet()"),
-                   QStringLiteral("enableUpgradeOnReboot"), result);
+    m_logger.debug(KIRTA_WHERE, QStringLiteral("enableUpgradeOnReboot"), result);
     return result;
 }
 
 void Daemon::enableAndStartActivatingService() const
 {
-    m_logger.debug(QStringLiteral("void Daemon::enableAndStartActivatingService() const"));
+    m_logger.debug(KIRTA_WHERE);
     ZunAdmin::SystemdService service(QStringLiteral("kirta-activate-update"), &m_logger);
     service.enable();
     service.start();

@@ -17,7 +17,7 @@ int Daemon::downloadDelayMinutes(int minDelay, int maxDelay, quint32 randomWord)
 
 void Daemon::setDownloadTimerInterval()
 {
-    const QString where = QStringLiteral("void Daemon::setDownloadTimerInterval()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     if (!m_downloadUpdatesTimer) {
         m_logger.debug(where, QStringLiteral("!m_downloadUpdatesTimer"));
@@ -39,7 +39,7 @@ void Daemon::setDownloadTimerInterval()
 
 void Daemon::startDownloadTimer()
 {
-    const QString where = QStringLiteral("void Daemon::startDownloadTimer()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     if (!m_downloadUpdatesTimer) {
         m_logger.debug(where, QStringLiteral("m_downloadUpdatesTimer == nullptr"));
@@ -67,14 +67,13 @@ void Daemon::m_startStampTimer(QTimer *&timer, const QString &where, const QStri
 
 void Daemon::startTEndTimer()
 {
-    m_startStampTimer(m_checkTEndTimer, QStringLiteral("void Daemon::startTEndTimer()"),
-                      QStringLiteral("m_checkTEndTimer"), &Daemon::checkTimeEnd);
+    m_startStampTimer(m_checkTEndTimer, KIRTA_WHERE, QStringLiteral("m_checkTEndTimer"),
+                      &Daemon::checkTimeEnd);
 }
 
 void Daemon::startEndRetryTimer()
 {
-    m_startStampTimer(m_checkRetryTimeStampTimer,
-                      QStringLiteral("void Daemon::startEndRetryTimer()"),
+    m_startStampTimer(m_checkRetryTimeStampTimer, KIRTA_WHERE,
                       QStringLiteral("m_checkRetryTimeStampTimer"), &Daemon::checkRetryTimeStamp);
 }
 
@@ -85,19 +84,19 @@ static bool isSetAndPassed(const QDateTime &timeStamp)
 
 bool Daemon::isTEndSetAndPassed() const
 {
-    m_logger.debug(QStringLiteral("bool Daemon::isTEndSetAndPassed() const"));
+    m_logger.debug(KIRTA_WHERE);
     return isSetAndPassed(m_settingsController->params().upgrade_time_stamp.second);
 }
 
 bool Daemon::isRetryTimeStampSetAndPassed() const
 {
-    m_logger.debug(QStringLiteral("bool Daemon::isRetryTimeStampSetAndPassed() const"));
+    m_logger.debug(KIRTA_WHERE);
     return isSetAndPassed(m_settingsController->params().retry_time_stamp.second);
 }
 
 int Daemon::isUpgradeCanBeDisabled()
 {
-    m_logger.debug(QStringLiteral("int Daemon::isUpgradeCanBeDisabled()"));
+    m_logger.debug(KIRTA_WHERE);
     if (m_isUpgradeEnabled && m_forcedMode) {
         m_logger.warning(QStringLiteral("FORCED: UPDATE CANNOT BE DISABLED"));
         return toInt(DisarmCheck::ForcedArmed);
@@ -111,7 +110,7 @@ int Daemon::isUpgradeCanBeDisabled()
 
 void Daemon::checkTimeEnd()
 {
-    const QString where = QStringLiteral("void Daemon::checkTimeEnd()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     if (m_isUpgradeEnabled)
         return;
@@ -124,7 +123,7 @@ void Daemon::checkTimeEnd()
 
 void Daemon::checkRetryTimeStamp()
 {
-    const QString where = QStringLiteral("void Daemon::checkRetryTimeStamp()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     if (isRetryTimeStampSetAndPassed()) {
         m_logger.debug(where, QStringLiteral("isRetryTimeStampSetAndPassed() = true"));
@@ -134,7 +133,7 @@ void Daemon::checkRetryTimeStamp()
 
 int Daemon::setForcedMode()
 {
-    const QString where = QStringLiteral("int Daemon::setForcedMode()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     m_forcedMode = true;
     Params params = m_settingsController->params();

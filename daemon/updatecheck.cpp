@@ -13,7 +13,7 @@
 
 void Daemon::checkUpdates()
 {
-    const QString where = QStringLiteral("void Daemon::checkUpdates()");
+    const QString where = KIRTA_WHERE;
     m_logger.debug(where, QStringLiteral("now we will check updates, state = %1").arg(m_task));
     switch (CurrentTask(m_task)) {
     case CurrentTask::Unknown:
@@ -94,7 +94,7 @@ bool Daemon::m_retryFailedClean()
 
 const QStringList Daemon::getUpgradableList()
 {
-    m_logger.debug(QStringLiteral("const QStringList Daemon::getUpgradableList()"));
+    m_logger.debug(KIRTA_WHERE);
     ChildProcess process;
     process.setProgram(APT_PATH);
     process.setArguments(QStringList {QStringLiteral("list"), QStringLiteral("--upgradable")}
@@ -109,7 +109,7 @@ const QStringList Daemon::getUpgradableList()
 
 bool Daemon::areThereNewPackages()
 {
-    const QString where = QStringLiteral("bool Daemon::areThereNewPackages()");
+    const QString where = KIRTA_WHERE;
     const QStringList packages = getUpgradableList();
     bool result = false;
     if (!packages.isEmpty()) {
@@ -126,7 +126,7 @@ bool Daemon::areThereNewPackages()
 
 int Daemon::fillMinorUpdateVersion()
 {
-    const QString where = QStringLiteral("int Daemon::fillMinorUpdateVersion()");
+    const QString where = KIRTA_WHERE;
     m_availUpdateVersion = ZunAdmin::PackageManager(&m_logger).getCandidatePackageVersion(
             QStringLiteral("kirta-version"), getArgsForRepos(m_allReposPolicy));
     m_logger.debug(where, QStringLiteral("m_availUpdateVersion = ") + m_availUpdateVersion);

@@ -2,6 +2,11 @@
 
 #include <QString>
 
+// The place of a log line: the signature of the function it is written in,
+// as the compiler spells it ("void Daemon::checkUpdates()",
+// "int Daemon::foo(const QString&) const").
+#define KIRTA_WHERE QString::fromLatin1(Q_FUNC_INFO)
+
 // The daemon's log.
 //
 // Every call appends one line "yyyy-MM-dd hh:mm:ss.zzz LEVEL where: message"

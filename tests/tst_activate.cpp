@@ -1,7 +1,6 @@
 #include "dbusservice.h"
 #include "privatebus.h"
 #include "sandbox.h"
-#include "toolenvironment.h"
 #include "unitfilechange.h"
 #include "waituntil.h"
 
@@ -157,7 +156,7 @@ private:
 
     void startTool(const QProcessEnvironment &environment)
     {
-        m_tool.setProcessEnvironment(activationToolEnvironment(environment));
+        m_tool.setProcessEnvironment(environment);
         m_tool.start(QProcessEnvironment::systemEnvironment().value(QStringLiteral("KIRTA_BIN_DIR"))
                              + QStringLiteral("/kirta-activate-update"),
                      QStringList());

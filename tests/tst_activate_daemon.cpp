@@ -1,7 +1,6 @@
 #include "daemonprocess.h"
 #include "privatebus.h"
 #include "sandbox.h"
-#include "toolenvironment.h"
 #include "waituntil.h"
 
 #include <QtDBus>
@@ -33,7 +32,7 @@ class TestActivateDaemon : public QObject
         QProcess tool;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("KIRTA_ACTIVATE_PAUSE_MS"), QStringLiteral("50"));
-        tool.setProcessEnvironment(activationToolEnvironment(env));
+        tool.setProcessEnvironment(env);
         tool.start(qEnvironmentVariable("KIRTA_BIN_DIR") + QStringLiteral("/kirta-activate-update"),
                    QStringList());
         if (!tool.waitForFinished(60000))

@@ -60,7 +60,7 @@ int AptKiller::timeoutMs() const
 int AptKiller::m_getPid()
 {
     if (m_logger)
-        m_logger->debug(QStringLiteral("int AptKiller::m_getPid()"));
+        m_logger->debug(KIRTA_WHERE);
     ChildProcess lsof;
     lsof.setProgram(LSOF_PATH);
     lsof.setArguments({QStringLiteral("-t"), APTCACHE_POINT + QStringLiteral("/lock")});

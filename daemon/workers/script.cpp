@@ -89,8 +89,7 @@ bool Script::m_exitCodeToBool(int code)
         return true;
     default:
         if (m_logger)
-            m_logger->error(QStringLiteral("%1: Error executing script")
-                                    .arg(QStringLiteral("bool Script::m_exitCodeToBool(int)")));
+            m_logger->error(QStringLiteral("%1: Error executing script").arg(KIRTA_WHERE));
         return false;
     }
 }

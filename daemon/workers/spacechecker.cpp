@@ -21,8 +21,7 @@ bool SpaceChecker::check()
 {
     if (!m_strategy) {
         if (m_logger)
-            m_logger->debug(QStringLiteral("bool SpaceChecker::check()"),
-                            QStringLiteral("m_strategy is empty"));
+            m_logger->debug(KIRTA_WHERE, QStringLiteral("m_strategy is empty"));
         return false;
     }
     return m_strategy->check();

@@ -152,8 +152,7 @@ QDateTime TriggerChecker::m_getDateTimeFromTrigger() const
     QString line = QString::fromLocal8Bit(raw);
     if (line.endsWith(QLatin1Char('\n')))
         line.chop(1);
-    m_logger->debug(QStringLiteral("QDateTime TriggerChecker::m_getDateTimeFromTrigger() const"),
-                    QStringLiteral("string in trigger_file = %1").arg(line));
+    m_logger->debug(KIRTA_WHERE, QStringLiteral("string in trigger_file = %1").arg(line));
     if (cutShort) {
         m_logger->warning(QStringLiteral("First line of trigger file is longer than %1 bytes")
                                   .arg(MAX_LINE_BYTES));

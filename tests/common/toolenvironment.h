@@ -2,10 +2,12 @@
 
 #include <QProcessEnvironment>
 
-// Environment for running kirta-activate-update from a test. In sanitizer
-// builds the tool keeps address and undefined-behaviour checks but not the
-// leak check: it exits right after its last bus call, while Qt's bus thread
-// may still hold that call's messages, which LeakSanitizer then reports.
+// Environment for running kirta-update-ctl and kirta-update-notifier from a
+// test. In sanitizer builds they keep address and undefined-behaviour checks
+// but not the leak check: they may exit right after their last bus call,
+// while Qt's bus thread may still hold that call's messages, which
+// LeakSanitizer would report. (The activation tool waits for that thread
+// before it exits and runs with the leak check.)
 inline QProcessEnvironment activationToolEnvironment(QProcessEnvironment environment)
 {
     const QString asan = QStringLiteral("ASAN_OPTIONS");

@@ -47,11 +47,7 @@ private Q_SLOTS:
     void init()
     {
         QVERIFY(tree.reset());
-        QVERIFY(tree.installDaemonStandIns());
-        QVERIFY(tree.installStandIn(QStringLiteral("/usr/bin/apt-cache")));
-        QVERIFY(tree.mkpath(QStringLiteral("/var/cache/apt/archives")));
-        QVERIFY(tree.writeFile(QStringLiteral("/etc/kirta-update-service/kirta-update-daemon.conf"),
-                               QStringLiteral("T_check=60\nT_download_min=0\nT_download_max=1\n")));
+        QVERIFY(tree.prepareDaemonCycle());
     }
 
     void armsReadyDownload()

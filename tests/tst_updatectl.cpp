@@ -47,20 +47,10 @@ class TestUpdateCtl : public QObject
     PrivateBus bus;
     StatusStandIn *daemon = nullptr;
 
-    void startCtl(QProcess &ctl, const QStringList &arguments)
-    {
-        QProcessEnvironment env
-                = activationToolEnvironment(QProcessEnvironment::systemEnvironment());
-        env.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
-        ctl.setProcessEnvironment(env);
-        ctl.start(qEnvironmentVariable("KIRTA_BIN_DIR") + QStringLiteral("/kirta-update-ctl"),
-                  arguments);
-    }
-
     Run ctl(const QStringList &arguments)
     {
         QProcess process;
-        startCtl(process, arguments);
+        startUpdateCtl(process, arguments);
         Run run;
         if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, RUN_MS)) {
             process.kill();
@@ -334,7 +324,7 @@ private Q_SLOTS:
     void watch()
     {
         QProcess process;
-        startCtl(process, {"watch"});
+        startUpdateCtl(process, {"watch"});
         QStringList seen;
         auto collect = [&](int count) {
             return waitUntil(

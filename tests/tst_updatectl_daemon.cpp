@@ -61,20 +61,10 @@ class TestUpdateCtlDaemon : public QObject
         return reply.isValid() ? reply.value() : -100;
     }
 
-    void startCtl(QProcess &process, const QStringList &arguments)
-    {
-        QProcessEnvironment env
-                = activationToolEnvironment(QProcessEnvironment::systemEnvironment());
-        env.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
-        process.setProcessEnvironment(env);
-        process.start(qEnvironmentVariable("KIRTA_BIN_DIR") + QStringLiteral("/kirta-update-ctl"),
-                      arguments);
-    }
-
     QString ctl(const QStringList &arguments, int *exitCode)
     {
         QProcess process;
-        startCtl(process, arguments);
+        startUpdateCtl(process, arguments);
         *exitCode = waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60000)
                             ? process.exitCode()
                             : -100;
@@ -91,11 +81,7 @@ private Q_SLOTS:
     {
         QVERIFY2(bus.start(), qPrintable(bus.errorString()));
         QVERIFY(tree.reset());
-        QVERIFY(tree.installDaemonStandIns());
-        QVERIFY(tree.installStandIn(QStringLiteral("/usr/bin/apt-cache")));
-        QVERIFY(tree.mkpath(QStringLiteral("/var/cache/apt/archives")));
-        QVERIFY(tree.writeFile(QStringLiteral("/etc/kirta-update-service/kirta-update-daemon.conf"),
-                               QStringLiteral("T_check=60\nT_download_min=0\nT_download_max=1\n")));
+        QVERIFY(tree.prepareDaemonCycle());
         for (const char *answer : {"update.exit", "is_enough_free_space.exit"})
             QVERIFY(tree.writeFile(QStringLiteral("/standin/kirta-update-service.") + answer,
                                    QByteArray("1")));
@@ -127,7 +113,7 @@ private Q_SLOTS:
         QVERIFY(deadline.isValid());
 
         QProcess watch;
-        startCtl(watch, {QStringLiteral("watch")});
+        startUpdateCtl(watch, {QStringLiteral("watch")});
         QByteArray watched;
         // Waits for `line` among those printed after the first `from`.
         auto watchedUntil = [&](const QString &line, int from) {

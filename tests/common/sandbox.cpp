@@ -149,6 +149,14 @@ bool SandboxTree::installDaemonStandIns() const
     return true;
 }
 
+bool SandboxTree::prepareDaemonCycle() const
+{
+    return installDaemonStandIns() && installStandIn(QStringLiteral("/usr/bin/apt-cache"))
+           && mkpath(QStringLiteral("/var/cache/apt/archives"))
+           && writeFile(QStringLiteral("/etc/kirta-update-service/kirta-update-daemon.conf"),
+                        QStringLiteral("T_check=60\nT_download_min=0\nT_download_max=1\n"));
+}
+
 QString SandboxTree::controlFile(const QString &name, const QString &suffix) const
 {
     return QStringLiteral("/standin/%1.%2").arg(name, suffix);

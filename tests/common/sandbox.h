@@ -45,6 +45,9 @@ public:
     bool installStandIn(const QString &absoluteProgramPath) const;
     // Stand-ins for every outside program the daemon runs by absolute path.
     bool installDaemonStandIns() const;
+    // A tree in which the sandboxed daemon program can run a whole cycle:
+    // every stand-in, apt-cache, the archive directory, short timers.
+    bool prepareDaemonCycle() const;
     static QStringList daemonProgramPaths();
 
     // `name` is the program's base name ("apt", "kirta-update-service").

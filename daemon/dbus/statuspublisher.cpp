@@ -70,6 +70,7 @@ void StatusPublisher::publish()
     m_properties = properties;
     if (m_following && !changed.isEmpty())
         announce(changed);
+    Q_EMIT published(current());
 }
 
 void StatusPublisher::announce(const QVariantMap &changed)

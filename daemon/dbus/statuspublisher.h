@@ -41,6 +41,10 @@ public Q_SLOTS:
     // nothing else changes them while the daemon runs).
     void refreshResultStamps();
 
+Q_SIGNALS:
+    // Daemon's thread: a snapshot that differs from the one before.
+    void published(std::shared_ptr<const StatusSnapshot> snapshot);
+
 private:
     void announce(const QVariantMap &changed);
 

@@ -27,6 +27,10 @@ public:
     // The name, once taken, is kept until the process ends.
     void registerOnBus();
 
+    // The daemon's status as clients see it; parts that act on the status
+    // follow its published() signal.
+    StatusPublisher *publisher() const { return m_publisher; }
+
 private:
     // Where the handler answers: the bus library's own thread, or else
     // m_thread, started.

@@ -1,0 +1,3 @@
+#include "rebootlock.h"
+
+RebootLock::~RebootLock() = default;

@@ -132,6 +132,12 @@ QString Daemon::loadSettings(bool reload)
                   &Daemon::startEndRetryTimer, QStringLiteral("m_checkRetryTimeStampTimer"),
                   QStringLiteral("newSettings.retry_time_stamp.first"));
 
+    m_logger.debug(where,
+                   QStringLiteral("%1 = %2, %3 = %4, %5 = %6")
+                           .arg(KEY_REBOOT_LOCK, newSettings.reboot_lock.second,
+                                KEY_REBOOT_LOCK_GROUP, newSettings.reboot_lock_group.second,
+                                KEY_REBOOT_LOCK_SERVERS, newSettings.reboot_lock_servers.second));
+
     parseExtraRepos(newSettings.extra_repos.second);
     m_logger.debug(where, QStringLiteral("extra_repos_policy"),
                    newSettings.extra_repos_policy.second);

@@ -11,9 +11,16 @@ auto fields(const Params &p)
                     p.extra_repos, p.extra_repos_policy, p.log_level, p.retry_time_stamp,
                     p.metrics_file);
 }
+
+auto rebootLockFields(const Params &p)
+{
+    return std::tie(p.reboot_lock, p.reboot_lock_servers, p.reboot_lock_group, p.reboot_lock_id,
+                    p.reboot_lock_slots, p.reboot_lock_user, p.reboot_lock_password_file,
+                    p.reboot_lock_ca_file);
+}
 } // namespace
 
 bool Params::operator==(const Params &other) const
 {
-    return fields(*this) == fields(other);
+    return fields(*this) == fields(other) && rebootLockFields(*this) == rebootLockFields(other);
 }

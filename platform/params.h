@@ -27,6 +27,15 @@ struct Params
     std::pair<bool, QString> log_level {false, QString()};
     std::pair<bool, QDateTime> retry_time_stamp {false, QDateTime()};
     std::pair<bool, QString> metrics_file {false, QString()};
+    // The reboot lock of a fleet (see daemon/fleet/rebootlockfactory.h).
+    std::pair<bool, QString> reboot_lock {false, QString()};
+    std::pair<bool, QString> reboot_lock_servers {false, QString()};
+    std::pair<bool, QString> reboot_lock_group {false, QString()};
+    std::pair<bool, QString> reboot_lock_id {false, QString()};
+    std::pair<bool, int> reboot_lock_slots {false, 0};
+    std::pair<bool, QString> reboot_lock_user {false, QString()};
+    std::pair<bool, QString> reboot_lock_password_file {false, QString()};
+    std::pair<bool, QString> reboot_lock_ca_file {false, QString()};
 
     bool operator==(const Params &other) const;
     bool operator!=(const Params &other) const { return !(*this == other); }

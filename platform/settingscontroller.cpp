@@ -84,6 +84,14 @@ const QVector<KeyInfo> &keys()
             textKey(KEY_LOG_LEVEL, Kind::NonEmptyText, &Params::log_level),
             dateKey(QLatin1String(SettingsController::RETRY_STAMP_KEY), &Params::retry_time_stamp),
             textKey(KEY_METRICS_FILE, Kind::Text, &Params::metrics_file),
+            textKey(KEY_REBOOT_LOCK, Kind::NonEmptyText, &Params::reboot_lock),
+            textKey(KEY_REBOOT_LOCK_SERVERS, Kind::Text, &Params::reboot_lock_servers),
+            textKey(KEY_REBOOT_LOCK_GROUP, Kind::NonEmptyText, &Params::reboot_lock_group),
+            textKey(KEY_REBOOT_LOCK_ID, Kind::Text, &Params::reboot_lock_id),
+            intKey(KEY_REBOOT_LOCK_SLOTS, Kind::Count, &Params::reboot_lock_slots),
+            textKey(KEY_REBOOT_LOCK_USER, Kind::Text, &Params::reboot_lock_user),
+            textKey(KEY_REBOOT_LOCK_PASSWORD_FILE, Kind::Text, &Params::reboot_lock_password_file),
+            textKey(KEY_REBOOT_LOCK_CA_FILE, Kind::Text, &Params::reboot_lock_ca_file),
     };
     return table;
 }
@@ -484,6 +492,14 @@ Params SettingsController::defaults()
     p.log_level = {false, QStringLiteral("info")};
     p.retry_time_stamp = {false, QDateTime()};
     p.metrics_file = {false, QString()};
+    p.reboot_lock = {false, QStringLiteral("none")};
+    p.reboot_lock_servers = {false, QString()};
+    p.reboot_lock_group = {false, QStringLiteral("default")};
+    p.reboot_lock_id = {false, QString()};
+    p.reboot_lock_slots = {false, 1};
+    p.reboot_lock_user = {false, QString()};
+    p.reboot_lock_password_file = {false, QString()};
+    p.reboot_lock_ca_file = {false, QString()};
     return p;
 }
 

@@ -42,6 +42,13 @@ class Logger;
 //   Log_level           "info"    non-empty text, kept as written
 //   Retry_time_stamp    unset     DATE_TIME_FORMAT; empty = unset
 //   Metrics_file        ""        any text; empty = no metrics file
+//   Reboot_lock         "none"    non-empty text (none, etcd, fleetlock)
+//   Reboot_lock_servers ""        any text (URLs, comma-separated)
+//   Reboot_lock_group   "default" non-empty text
+//   Reboot_lock_id      ""        any text; empty = derived from the machine id
+//   Reboot_lock_slots   1         >= 0 (the lock refuses 0)
+//   Reboot_lock_user, Reboot_lock_password_file, Reboot_lock_ca_file
+//                       ""        any text
 // (the record fields are named like the keys, T_end fills upgrade_time_stamp)
 //
 // Integers are 32-bit signed; anything beyond is malformed. An empty

@@ -52,6 +52,18 @@ const Field FIELDS[] = {
          nullptr},
         {"Log_level", Kind::NonEmptyText, nullptr, nullptr, &Params::log_level, nullptr},
         {"Retry_time_stamp", Kind::Date, nullptr, nullptr, nullptr, &Params::retry_time_stamp},
+        {"Reboot_lock", Kind::NonEmptyText, nullptr, nullptr, &Params::reboot_lock, nullptr},
+        {"Reboot_lock_servers", Kind::Text, nullptr, nullptr, &Params::reboot_lock_servers,
+         nullptr},
+        {"Reboot_lock_group", Kind::NonEmptyText, nullptr, nullptr, &Params::reboot_lock_group,
+         nullptr},
+        {"Reboot_lock_id", Kind::Text, nullptr, nullptr, &Params::reboot_lock_id, nullptr},
+        {"Reboot_lock_slots", Kind::Count, &Params::reboot_lock_slots, nullptr, nullptr, nullptr},
+        {"Reboot_lock_user", Kind::Text, nullptr, nullptr, &Params::reboot_lock_user, nullptr},
+        {"Reboot_lock_password_file", Kind::Text, nullptr, nullptr,
+         &Params::reboot_lock_password_file, nullptr},
+        {"Reboot_lock_ca_file", Kind::Text, nullptr, nullptr, &Params::reboot_lock_ca_file,
+         nullptr},
 };
 const int FIELD_COUNT = int(sizeof FIELDS / sizeof FIELDS[0]);
 

@@ -28,11 +28,13 @@ struct Params
     std::pair<bool, QDateTime> retry_time_stamp {false, QDateTime()};
     std::pair<bool, QString> metrics_file {false, QString()};
     // The reboot lock of a fleet (see daemon/fleet/rebootlockfactory.h).
-    std::pair<bool, QString> reboot_lock {false, QString()};
+    // Initialized to the defaults, so a record that never names these keys
+    // equals one loaded from a file without them.
+    std::pair<bool, QString> reboot_lock {false, QStringLiteral("none")};
     std::pair<bool, QString> reboot_lock_servers {false, QString()};
-    std::pair<bool, QString> reboot_lock_group {false, QString()};
+    std::pair<bool, QString> reboot_lock_group {false, QStringLiteral("default")};
     std::pair<bool, QString> reboot_lock_id {false, QString()};
-    std::pair<bool, int> reboot_lock_slots {false, 0};
+    std::pair<bool, int> reboot_lock_slots {false, 1};
     std::pair<bool, QString> reboot_lock_user {false, QString()};
     std::pair<bool, QString> reboot_lock_password_file {false, QString()};
     std::pair<bool, QString> reboot_lock_ca_file {false, QString()};

@@ -152,6 +152,7 @@ private Q_SLOTS:
     void fleetLockAnswers();
     void fleetLockWithoutAnswer_data();
     void fleetLockWithoutAnswer();
+    void fleetLockOverTls();
 
     void etcdGroupSharedWithFleetLock();
     void etcdConcurrentChanges();
@@ -453,6 +454,48 @@ void TestRebootLock::fleetLockWithoutAnswer()
     QVERIFY(client.findChildren<QNetworkAccessManager *>().isEmpty());
     for (const QTimer *timer : client.findChildren<QTimer *>())
         QVERIFY(!timer->isActive());
+}
+
+// HTTPS with a certificate the system does not know: refused, unless the
+// configured CA file vouches for it.
+void TestRebootLock::fleetLockOverTls()
+{
+    const QString cert = m_tree.path("/etc/ssl/lock.pem");
+    const QString key = m_tree.path("/etc/ssl/lock.key");
+    QVERIFY(m_tree.mkpath("/etc/ssl"));
+    QProcess openssl;
+    openssl.start("/usr/bin/openssl",
+                  {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                   "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key,
+                   "-out", cert});
+    QVERIFY(openssl.waitForFinished(60000) && openssl.exitCode() == 0);
+    FleetLockServer server;
+    QVERIFY(server.start({"--status", "200", "--body", "{}", "--tls", cert, key},
+                         m_tree.path("/fleetlock-tls.log")));
+    QUrl url = server.url();
+    url.setScheme("https");
+
+    for (const bool trusted : {false, true}) {
+        Params params = SettingsController::defaults();
+        params.reboot_lock.second = "fleetlock";
+        params.reboot_lock_servers.second = url.toString();
+        params.reboot_lock_id.second = "m-tls";
+        params.reboot_lock_ca_file.second = trusted ? cert : QString();
+        QString error;
+        std::unique_ptr<RebootLock> lock(RebootLockFactory::create(params, nullptr, &error));
+        QVERIFY2(lock, qPrintable(error));
+        qobject_cast<FleetLockClient *>(lock.get())->transport()->setTiming(quickTiming(5000, 2));
+        LockProbe probe(lock.get());
+        const QString answer = probe.ask(&RebootLock::acquire, 20000);
+        if (trusted) {
+            QCOMPARE(answer, QString("granted"));
+        } else {
+            QVERIFY2(answer.startsWith("denied: the FleetLock server did not answer: https://"),
+                     qPrintable(answer));
+        }
+    }
+    // Only the trusted client got as far as sending its request.
+    QCOMPARE(server.requests().size(), 1);
 }
 
 // One group with two slots, shared by three machines talking to etcd and

@@ -1,3 +1,4 @@
+#include "catalogue.h"
 #include "updatectl.h"
 
 #include <QCoreApplication>
@@ -8,6 +9,7 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    Catalogue::install(app);
     QTextStream out(stdout);
     QTextStream err(stderr);
     UpdateCtl command(out, err);

@@ -1,3 +1,4 @@
+#include "catalogue.h"
 #include "updatenotifier.h"
 
 #include <QCoreApplication>
@@ -8,6 +9,7 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    Catalogue::install(app);
     const QDBusConnection session = QDBusConnection::sessionBus();
     if (!session.isConnected()) {
         std::fprintf(stderr, "kirta-update-notifier: no session bus: %s\n",

@@ -19,3 +19,7 @@ add_test(NAME tst_updatectl_completion_shellcheck
 
 kirta_add_test(tst_updatectl_daemon SOURCES tst_updatectl_daemon.cpp DAEMON_BINARY)
 add_dependencies(tst_updatectl_daemon kirta-update-ctl)
+
+# The command and the notices in the user's language.
+kirta_add_test(tst_language SOURCES tst_language.cpp LIBS kirta-status-standin)
+add_dependencies(tst_language kirta-update-ctl kirta-update-notifier kirta-translations)

@@ -91,7 +91,7 @@ private Q_SLOTS:
     void session()
     {
         notifier.setProcessEnvironment(
-                busClientEnvironment(QProcessEnvironment::systemEnvironment()));
+                busClientEnvironment(withLocale(QProcessEnvironment::systemEnvironment())));
         notifier.setProcessChannelMode(QProcess::ForwardedChannels);
         notifier.start(qEnvironmentVariable("KIRTA_BIN_DIR")
                                + QStringLiteral("/kirta-update-notifier"),

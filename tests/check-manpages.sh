@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 # Checks the built manual pages: each renders without a single groff
 # warning, and the configuration page documents every key the daemon's
 # parameter store reads (taken from the code, so a key added there and not

@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 # The administrator's command and the desktop notices, against a stand-in of
 # the daemon's object generated from the installed interface file.
 set(status_xml ${PROJECT_SOURCE_DIR}/data/os.kirtalinux.zun.kirtaupdateservice.Status.xml)

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
+
 // Measures the running sandboxed daemon: round trips of its read-only
 // methods against the bus's floor (Peer.Ping), its idle memory and its idle
 // wake-ups. Prints Markdown on standard output, progress on standard error.

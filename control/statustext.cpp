@@ -1,27 +1,39 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
+
 #include "statustext.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QHash>
+#include <QLocale>
+#include <QPair>
+#include <QVector>
 
 namespace {
 const char *const COMMAND = "kirta-update-ctl";
 
-QString plural(qint64 count, const char *unit)
-{
-    return QStringLiteral("%1 %2%3")
-            .arg(count)
-            .arg(QLatin1String(unit))
-            .arg(count == 1 ? QString() : QStringLiteral("s"));
-}
-
 QString yesNo(bool value)
 {
-    return value ? QStringLiteral("yes") : QStringLiteral("no");
+    return value ? StatusText::tr("yes") : StatusText::tr("no");
 }
 
-QString orNone(const QString &text)
+QString orNone(const QString &value)
 {
-    return text.isEmpty() ? QStringLiteral("none") : text;
+    return value.isEmpty() ? StatusText::tr("none") : value;
+}
+
+// The result word stays as the daemon says it for the scripts; people read
+// it in their language.
+QString resultWords(const QString &result)
+{
+    if (result == QLatin1String("none"))
+        return StatusText::tr("none");
+    if (result == QLatin1String("successful"))
+        return StatusText::tr("successful");
+    if (result == QLatin1String("unsuccessful"))
+        return StatusText::tr("unsuccessful");
+    return result;
 }
 
 // The composite answers of arming and disarming: a link code in the units
@@ -39,41 +51,50 @@ int stampPart(int answer)
 
 QString StatusText::stateWords(const QString &stateName)
 {
-    static const QHash<QString, QString> words {
-            {QStringLiteral("unknown"), QStringLiteral("starting, no check done yet")},
-            {QStringLiteral("wait-for-connection"), QStringLiteral("waiting for the network")},
-            {QStringLiteral("no-updates"), QStringLiteral("up to date")},
+    // Marked here, translated at each use: the catalogue is loaded after
+    // static data may have been built.
+    static const QHash<QString, const char *> words {
+            {QStringLiteral("unknown"),
+             QT_TRANSLATE_NOOP("StatusText", "starting, no check done yet")},
+            {QStringLiteral("wait-for-connection"),
+             QT_TRANSLATE_NOOP("StatusText", "waiting for the network")},
+            {QStringLiteral("no-updates"), QT_TRANSLATE_NOOP("StatusText", "up to date")},
             {QStringLiteral("wait-for-download"),
-             QStringLiteral("updates found, download scheduled")},
-            {QStringLiteral("downloading"), QStringLiteral("downloading the packages")},
-            {QStringLiteral("ready"), QStringLiteral("downloaded, not armed")},
-            {QStringLiteral("activated"), QStringLiteral("armed for the next restart")},
+             QT_TRANSLATE_NOOP("StatusText", "updates found, download scheduled")},
+            {QStringLiteral("downloading"),
+             QT_TRANSLATE_NOOP("StatusText", "downloading the packages")},
+            {QStringLiteral("ready"), QT_TRANSLATE_NOOP("StatusText", "downloaded, not armed")},
+            {QStringLiteral("activated"),
+             QT_TRANSLATE_NOOP("StatusText", "armed for the next restart")},
             {QStringLiteral("forced"),
-             QStringLiteral("armed for the next restart by the deadline or forced mode")},
-            {QStringLiteral("error"), QStringLiteral("failed")},
-            {QStringLiteral("stopped"), QStringLiteral("stopped after an error")},
+             QT_TRANSLATE_NOOP("StatusText",
+                               "armed for the next restart by the deadline or forced mode")},
+            {QStringLiteral("error"), QT_TRANSLATE_NOOP("StatusText", "failed")},
+            {QStringLiteral("stopped"), QT_TRANSLATE_NOOP("StatusText", "stopped after an error")},
             {QStringLiteral("stopped-for-major"),
-             QStringLiteral("standing aside for a major-release upgrade")},
+             QT_TRANSLATE_NOOP("StatusText", "standing aside for a major-release upgrade")},
     };
-    const QString meaning = words.value(stateName);
-    return meaning.isEmpty() ? stateName : QStringLiteral("%1 (%2)").arg(stateName, meaning);
+    const char *meaning = words.value(stateName, nullptr);
+    // The state word stays as the bus says it: it is what logs and scripts
+    // show, in every language.
+    return meaning ? QStringLiteral("%1 (%2)").arg(stateName, tr(meaning)) : stateName;
 }
 
 QString StatusText::errorWords(int error)
 {
     switch (error) {
     case -1:
-        return QStringLiteral("none");
+        return tr("none");
     case 1:
-        return QStringLiteral("the free-space check failed");
+        return tr("the free-space check failed");
     case 2:
-        return QStringLiteral("the rehearsal of the upgrade failed");
+        return tr("the rehearsal of the upgrade failed");
     case 4:
-        return QStringLiteral("the pre-update validators refused the update");
+        return tr("the pre-update validators refused the update");
     case 5:
-        return QStringLiteral("the link /system-update could not be made");
+        return tr("the link /system-update could not be made");
     default:
-        return QStringLiteral("error %1").arg(error);
+        return tr("error %1").arg(error);
     }
 }
 
@@ -81,22 +102,34 @@ QString StatusText::localTime(qint64 seconds, const QString &unset)
 {
     if (seconds == 0)
         return unset;
-    return QDateTime::fromSecsSinceEpoch(seconds).toString(QStringLiteral("yyyy-MM-dd hh:mm t"));
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(seconds);
+    const QLocale locale;
+    // English keeps the unambiguous ISO form that scripts and the manual
+    // show; other languages write dates as their desktop does.
+    if (locale.language() == QLocale::C || locale.language() == QLocale::English)
+        return when.toString(QStringLiteral("yyyy-MM-dd hh:mm t"));
+    return locale.toString(when, locale.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ')
+                                         + locale.timeFormat(QLocale::ShortFormat)
+                                         + QStringLiteral(" t"));
 }
 
 QString StatusText::relativeTime(qint64 seconds, qint64 now)
 {
     const qint64 distance = qAbs(seconds - now);
-    QString span;
     if (distance < 60)
-        return QStringLiteral("now");
+        return tr("now");
+    const bool ahead = seconds > now;
+    const char *minutes = ahead ? QT_TRANSLATE_N_NOOP("StatusText", "in %n minute(s)")
+                                : QT_TRANSLATE_N_NOOP("StatusText", "%n minute(s) ago");
+    const char *hours = ahead ? QT_TRANSLATE_N_NOOP("StatusText", "in %n hour(s)")
+                              : QT_TRANSLATE_N_NOOP("StatusText", "%n hour(s) ago");
+    const char *days = ahead ? QT_TRANSLATE_N_NOOP("StatusText", "in %n day(s)")
+                             : QT_TRANSLATE_N_NOOP("StatusText", "%n day(s) ago");
     if (distance < 3600)
-        span = plural(distance / 60, "minute");
-    else if (distance < 86400)
-        span = plural(distance / 3600, "hour");
-    else
-        span = plural(distance / 86400, "day");
-    return seconds > now ? QStringLiteral("in ") + span : span + QStringLiteral(" ago");
+        return tr(minutes, nullptr, int(distance / 60));
+    if (distance < 86400)
+        return tr(hours, nullptr, int(distance / 3600));
+    return tr(days, nullptr, int(distance / 86400));
 }
 
 QString StatusText::nextStep(const StatusSnapshot &status, qint64 now)
@@ -108,63 +141,62 @@ QString StatusText::nextStep(const StatusSnapshot &status, qint64 now)
 
 QString StatusText::nextStepText(const StatusSnapshot &status, qint64 now)
 {
+    const QString command = QLatin1String(COMMAND);
     const QString release = status.targetRelease.isEmpty()
-                                    ? QStringLiteral("the update")
-                                    : QStringLiteral("release %1").arg(status.targetRelease);
+                                    ? tr("the update")
+                                    : tr("release %1").arg(status.targetRelease);
     if (status.armed) {
         if (status.forced)
-            return QStringLiteral(
-                           "%1 is installed at the next restart; forced mode keeps it armed.")
+            return tr("%1 is installed at the next restart; forced mode keeps it armed.")
                     .arg(release);
-        return QStringLiteral("%1 is installed at the next restart; \"%2 disarm\" postpones it.")
-                .arg(release, QLatin1String(COMMAND));
+        return tr("%1 is installed at the next restart; \"%2 disarm\" postpones it.")
+                .arg(release, command);
     }
     const QString &state = status.stateName;
     if (state == QLatin1String("ready")) {
         if (status.forced)
-            return QStringLiteral("Forced mode arms %1 without asking.").arg(release);
+            return tr("Forced mode arms %1 without asking.").arg(release);
         if (status.deadlinePassed(now))
-            return QStringLiteral(
-                           "The deadline has passed: %1 is armed at the next deadline check.")
+            return tr("The deadline has passed: %1 is armed at the next deadline check.")
                     .arg(release);
         if (status.deadline != 0)
-            return QStringLiteral("%1 is armed at the deadline, or now with \"%2 arm\".")
-                    .arg(release, QLatin1String(COMMAND));
-        return QStringLiteral("\"%1 arm\" arms %2 for the next restart.")
-                .arg(QLatin1String(COMMAND), release);
+            return tr("%1 is armed at the deadline, or now with \"%2 arm\".").arg(release, command);
+        return tr("\"%1 arm\" arms %2 for the next restart.").arg(command, release);
     }
     if (state == QLatin1String("downloading") || state == QLatin1String("wait-for-download"))
-        return QStringLiteral("Once the packages are downloaded the update can be armed.");
+        return tr("Once the packages are downloaded the update can be armed.");
     if (state == QLatin1String("no-updates"))
-        return QStringLiteral("The next check looks for updates.");
+        return tr("The next check looks for updates.");
     if (state == QLatin1String("wait-for-connection"))
-        return QStringLiteral("The work goes on when the configured host answers.");
+        return tr("The work goes on when the configured host answers.");
     if (state == QLatin1String("stopped"))
-        return QStringLiteral("Updates are stopped because %1; the configured error action "
-                              "decides when they resume.")
+        return tr("Updates are stopped because %1; the configured error action decides when "
+                  "they resume.")
                 .arg(errorWords(status.error));
     if (state == QLatin1String("stopped-for-major"))
-        return QStringLiteral("Minor updates wait until the major-release upgrade is done.");
+        return tr("Minor updates wait until the major-release upgrade is done.");
     if (state == QLatin1String("unknown"))
-        return QStringLiteral("The first check runs shortly after the daemon's start.");
-    return QStringLiteral("See the log, /var/log/kirta-update-service/service.log.");
+        return tr("The first check runs shortly after the daemon's start.");
+    return tr("See the log, /var/log/kirta-update-service/service.log.");
 }
 
 QString StatusText::propertyLabel(const QString &property)
 {
-    static const QHash<QString, QString> labels {
-            {QStringLiteral("State"), QStringLiteral("State number")},
-            {QStringLiteral("StateName"), QStringLiteral("State")},
-            {QStringLiteral("Error"), QStringLiteral("Error")},
-            {QStringLiteral("TargetRelease"), QStringLiteral("Release")},
-            {QStringLiteral("Deadline"), QStringLiteral("Deadline")},
-            {QStringLiteral("Forced"), QStringLiteral("Forced")},
-            {QStringLiteral("Armed"), QStringLiteral("Armed")},
-            {QStringLiteral("Packages"), QStringLiteral("Packages")},
-            {QStringLiteral("LastCheck"), QStringLiteral("Last check")},
-            {QStringLiteral("LastResult"), QStringLiteral("Last result")},
+    static const QHash<QString, const char *> labels {
+            {QStringLiteral("State"), QT_TRANSLATE_NOOP("StatusText", "State number")},
+            {QStringLiteral("StateName"), QT_TRANSLATE_NOOP("StatusText", "State")},
+            {QStringLiteral("Error"), QT_TRANSLATE_NOOP("StatusText", "Error")},
+            {QStringLiteral("TargetRelease"), QT_TRANSLATE_NOOP("StatusText", "Release")},
+            {QStringLiteral("Deadline"), QT_TRANSLATE_NOOP("StatusText", "Deadline")},
+            {QStringLiteral("Forced"), QT_TRANSLATE_NOOP("StatusText", "Forced")},
+            {QStringLiteral("Armed"), QT_TRANSLATE_NOOP("StatusText", "Armed")},
+            {QStringLiteral("Packages"), QT_TRANSLATE_NOOP("StatusText", "Packages")},
+            {QStringLiteral("LastCheck"), QT_TRANSLATE_NOOP("StatusText", "Last check")},
+            {QStringLiteral("LastResult"), QT_TRANSLATE_NOOP("StatusText", "Last result")},
+            {QStringLiteral("Next"), QT_TRANSLATE_NOOP("StatusText", "Next")},
     };
-    return labels.value(property, property);
+    const char *label = labels.value(property, nullptr);
+    return label ? tr(label) : property;
 }
 
 QString StatusText::propertyValue(const QString &property, const StatusSnapshot &status)
@@ -178,7 +210,7 @@ QString StatusText::propertyValue(const QString &property, const StatusSnapshot 
     if (property == QLatin1String("TargetRelease"))
         return orNone(status.targetRelease);
     if (property == QLatin1String("Deadline"))
-        return localTime(status.deadline, QStringLiteral("not set"));
+        return localTime(status.deadline, tr("not set"));
     if (property == QLatin1String("Forced"))
         return yesNo(status.forced);
     if (property == QLatin1String("Armed"))
@@ -188,35 +220,43 @@ QString StatusText::propertyValue(const QString &property, const StatusSnapshot 
                 .arg(status.packages.size())
                 .arg(orNone(status.packages.join(QLatin1Char(' '))));
     if (property == QLatin1String("LastCheck"))
-        return localTime(status.lastCheck, QStringLiteral("none since the daemon started"));
+        return localTime(status.lastCheck, tr("none since the daemon started"));
     if (property == QLatin1String("LastResult"))
-        return status.lastResult;
+        return resultWords(status.lastResult);
     return QString();
 }
 
 QStringList StatusText::statusLines(const StatusSnapshot &status, qint64 now)
 {
-    auto line = [](const char *label, const QString &value) {
-        return QStringLiteral("%1 %2").arg(QLatin1String(label), -12).arg(value);
-    };
     auto withDistance = [now](qint64 seconds, const QString &unset) {
         const QString when = localTime(seconds, unset);
         return seconds == 0 ? when
                             : QStringLiteral("%1 (%2)").arg(when, relativeTime(seconds, now));
     };
-    return {
-            line("State:", stateWords(status.stateName)),
-            line("Error:", errorWords(status.error)),
-            line("Release:", orNone(status.targetRelease)),
-            line("Deadline:", withDistance(status.deadline, QStringLiteral("not set"))),
-            line("Armed:", yesNo(status.armed)),
-            line("Forced:", yesNo(status.forced)),
-            line("Packages:", QString::number(status.packages.size())),
-            line("Last check:",
-                 withDistance(status.lastCheck, QStringLiteral("none since the daemon started"))),
-            line("Last result:", status.lastResult),
-            line("Next:", nextStep(status, now)),
+    const QVector<QPair<QString, QString>> items {
+            {QStringLiteral("StateName"), stateWords(status.stateName)},
+            {QStringLiteral("Error"), errorWords(status.error)},
+            {QStringLiteral("TargetRelease"), orNone(status.targetRelease)},
+            {QStringLiteral("Deadline"), withDistance(status.deadline, tr("not set"))},
+            {QStringLiteral("Armed"), yesNo(status.armed)},
+            {QStringLiteral("Forced"), yesNo(status.forced)},
+            {QStringLiteral("Packages"), QString::number(status.packages.size())},
+            {QStringLiteral("LastCheck"),
+             withDistance(status.lastCheck, tr("none since the daemon started"))},
+            {QStringLiteral("LastResult"), resultWords(status.lastResult)},
+            {QStringLiteral("Next"), nextStep(status, now)},
     };
+    // The values line up after the longest label of the language, at least
+    // where the English ones do.
+    int width = 12;
+    for (const auto &item : items)
+        width = qMax(width, propertyLabel(item.first).size() + 2);
+    QStringList lines;
+    for (const auto &item : items)
+        lines << QStringLiteral("%1 %2")
+                         .arg(propertyLabel(item.first) + QLatin1Char(':'), -(width - 1))
+                         .arg(item.second);
+    return lines;
 }
 
 bool StatusText::armDone(int answer)
@@ -227,27 +267,28 @@ bool StatusText::armDone(int answer)
 QString StatusText::armWords(int answer)
 {
     if (answer == -10)
-        return QStringLiteral("the packages are not downloaded yet; the daemon arms the update "
-                              "as soon as the download completes");
+        return tr("the packages are not downloaded yet; the daemon arms the update as soon as "
+                  "the download completes");
     if (answer == -5)
-        return QStringLiteral("the free-space check and the rehearsal of the upgrade started");
+        return tr("the free-space check and the rehearsal of the upgrade started");
     if (answer < 0 || answer >= 30 || linkPart(answer) > 5)
-        return QStringLiteral("unexpected answer");
+        return tr("unexpected answer");
     static const char *const links[] = {
-            "link /system-update created",
-            "link /system-update was already there",
-            "a file at /system-update was replaced by the link",
-            "a file at /system-update was removed but the link could not be created",
-            "a file at /system-update could not be removed",
-            "the link /system-update could not be created",
+            QT_TRANSLATE_NOOP("StatusText", "link /system-update created"),
+            QT_TRANSLATE_NOOP("StatusText", "link /system-update was already there"),
+            QT_TRANSLATE_NOOP("StatusText", "a file at /system-update was replaced by the link"),
+            QT_TRANSLATE_NOOP("StatusText", "a file at /system-update was removed but the link "
+                                            "could not be created"),
+            QT_TRANSLATE_NOOP("StatusText", "a file at /system-update could not be removed"),
+            QT_TRANSLATE_NOOP("StatusText", "the link /system-update could not be created"),
     };
     static const char *const stamps[] = {
-            "stamp created",
-            "stamp was already there",
-            "the stamp could not be created",
+            QT_TRANSLATE_NOOP("StatusText", "stamp created"),
+            QT_TRANSLATE_NOOP("StatusText", "stamp was already there"),
+            QT_TRANSLATE_NOOP("StatusText", "the stamp could not be created"),
     };
-    return QStringLiteral("%1, %2").arg(QLatin1String(links[linkPart(answer)]),
-                                        QLatin1String(stamps[stampPart(answer) / 10]));
+    return QStringLiteral("%1, %2").arg(tr(links[linkPart(answer)]),
+                                        tr(stamps[stampPart(answer) / 10]));
 }
 
 bool StatusText::disarmDone(int answer)
@@ -258,21 +299,22 @@ bool StatusText::disarmDone(int answer)
 QString StatusText::disarmWords(int answer)
 {
     if (answer == 89)
-        return QStringLiteral("forced mode is on; the armed upgrade cannot be disarmed");
+        return tr("forced mode is on; the armed upgrade cannot be disarmed");
     if (answer < 0 || answer >= 30 || linkPart(answer) > 2)
-        return QStringLiteral("unexpected answer");
+        return tr("unexpected answer");
     if (answer == 11)
-        return QStringLiteral("nothing was armed");
+        return tr("nothing was armed");
     static const char *const links[] = {
-            "link /system-update removed",
-            "no link /system-update",
-            "the link /system-update could not be removed, so the upgrade stays armed",
+            QT_TRANSLATE_NOOP("StatusText", "link /system-update removed"),
+            QT_TRANSLATE_NOOP("StatusText", "no link /system-update"),
+            QT_TRANSLATE_NOOP("StatusText", "the link /system-update could not be removed, so "
+                                            "the upgrade stays armed"),
     };
     static const char *const stamps[] = {
-            "stamp removed",
-            "no stamp",
-            "the stamp could not be removed",
+            QT_TRANSLATE_NOOP("StatusText", "stamp removed"),
+            QT_TRANSLATE_NOOP("StatusText", "no stamp"),
+            QT_TRANSLATE_NOOP("StatusText", "the stamp could not be removed"),
     };
-    return QStringLiteral("%1, %2").arg(QLatin1String(links[linkPart(answer)]),
-                                        QLatin1String(stamps[stampPart(answer) / 10]));
+    return QStringLiteral("%1, %2").arg(tr(links[linkPart(answer)]),
+                                        tr(stamps[stampPart(answer) / 10]));
 }

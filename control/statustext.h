@@ -1,13 +1,19 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
+
 #pragma once
 
 #include "statussnapshot.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 // The daemon's status in words, for people: `status`, `watch` and the
 // explanations of the daemon's numeric answers.
 class StatusText
 {
+    Q_DECLARE_TR_FUNCTIONS(StatusText)
+
 public:
     // The lines of `status`, times relative to `now` (UNIX seconds).
     static QStringList statusLines(const StatusSnapshot &status, qint64 now);

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
+
 #include "updatectl.h"
 
 #include "statustext.h"
@@ -37,26 +40,25 @@ UpdateCtl::UpdateCtl(QTextStream &out, QTextStream &err, QObject *parent)
 
 QString UpdateCtl::usage()
 {
-    return QStringLiteral(
-            "Usage: kirta-update-ctl COMMAND [OPTION]\n"
-            "\n"
-            "Shows and steers kirta-update-daemon, which keeps the system up to date with\n"
-            "minor updates, over the system bus.\n"
-            "\n"
-            "Commands:\n"
-            "  status [--json]     the daemon's state, release, deadline, whether the update\n"
-            "                      is armed, and what happens next; --json for scripts\n"
-            "  watch [--json]      print each change as the daemon announces it, until\n"
-            "                      interrupted; --json prints one object per change\n"
-            "  arm [--timeout S]   arm the downloaded update for the next restart; waits up\n"
-            "                      to S seconds (default 300) for the free-space check and\n"
-            "                      the rehearsal of the upgrade\n"
-            "  disarm              do not install the update at the next restart\n"
-            "  clear-result        forget the result of the last offline upgrade\n"
-            "  help                this text\n"
-            "\n"
-            "Exit status: 0 done, 1 refused or failed (the daemon's answer is explained),\n"
-            "2 usage error, 3 the daemon is not running.\n");
+    return tr("Usage: kirta-update-ctl COMMAND [OPTION]\n"
+              "\n"
+              "Shows and steers kirta-update-daemon, which keeps the system up to date with\n"
+              "minor updates, over the system bus.\n"
+              "\n"
+              "Commands:\n"
+              "  status [--json]     the daemon's state, release, deadline, whether the update\n"
+              "                      is armed, and what happens next; --json for scripts\n"
+              "  watch [--json]      print each change as the daemon announces it, until\n"
+              "                      interrupted; --json prints one object per change\n"
+              "  arm [--timeout S]   arm the downloaded update for the next restart; waits up\n"
+              "                      to S seconds (default 300) for the free-space check and\n"
+              "                      the rehearsal of the upgrade\n"
+              "  disarm              do not install the update at the next restart\n"
+              "  clear-result        forget the result of the last offline upgrade\n"
+              "  help                this text\n"
+              "\n"
+              "Exit status: 0 done, 1 refused or failed (the daemon's answer is explained),\n"
+              "2 usage error, 3 the daemon is not running.\n");
 }
 
 int UpdateCtl::usageError(const QString &message)
@@ -69,14 +71,14 @@ int UpdateCtl::usageError(const QString &message)
 int UpdateCtl::run(const QStringList &arguments)
 {
     if (arguments.isEmpty())
-        return usageError(QStringLiteral("no command given"));
+        return usageError(tr("no command given"));
     const QString command = arguments.first();
     const QStringList options = arguments.mid(1);
 
     if (command == QLatin1String("help") || command == QLatin1String("--help")
         || command == QLatin1String("-h")) {
         if (!options.isEmpty())
-            return usageError(QStringLiteral("help takes no options"));
+            return usageError(tr("help takes no options"));
         m_out << usage();
         m_out.flush();
         return Done;
@@ -87,7 +89,7 @@ int UpdateCtl::run(const QStringList &arguments)
     if (command == QLatin1String("status") || command == QLatin1String("watch")) {
         if (options.size() > 1
             || (options.size() == 1 && options.first() != QLatin1String("--json")))
-            return usageError(QStringLiteral("%1 takes only --json").arg(command));
+            return usageError(tr("%1 takes only --json").arg(command));
         json = !options.isEmpty();
     } else if (command == QLatin1String("arm")) {
         bool ok = true;
@@ -96,18 +98,20 @@ int UpdateCtl::run(const QStringList &arguments)
         else if (!options.isEmpty())
             ok = false;
         if (!ok || timeoutSeconds <= 0 || timeoutSeconds > MAX_ARM_TIMEOUT_S)
-            return usageError(QStringLiteral("arm takes only --timeout SECONDS, 1 to %1")
-                                      .arg(MAX_ARM_TIMEOUT_S));
+            return usageError(
+                    tr("arm takes only --timeout SECONDS, 1 to %1").arg(MAX_ARM_TIMEOUT_S));
     } else if (command == QLatin1String("disarm") || command == QLatin1String("clear-result")) {
         if (!options.isEmpty())
-            return usageError(QStringLiteral("%1 takes no options").arg(command));
+            return usageError(tr("%1 takes no options").arg(command));
     } else {
-        return usageError(QStringLiteral("unknown command: %1").arg(command));
+        return usageError(tr("unknown command: %1").arg(command));
     }
 
     if (!m_daemon.isOnBus()) {
-        m_err << "kirta-update-ctl: the update daemon is not running (no " << DaemonClient::SERVICE
-              << " on the system bus)\n";
+        m_err << "kirta-update-ctl: "
+              << tr("the update daemon is not running (no %1 on the system bus)")
+                         .arg(QLatin1String(DaemonClient::SERVICE))
+              << "\n";
         m_err.flush();
         return NotRunning;
     }
@@ -125,10 +129,12 @@ int UpdateCtl::run(const QStringList &arguments)
 
 int UpdateCtl::callFailed(const QString &what, const QDBusError &error)
 {
-    m_err << "kirta-update-ctl: " << what << " failed: " << error.message() << "\n";
+    m_err << "kirta-update-ctl: " << tr("%1 failed: %2").arg(what, error.message()) << "\n";
     if (error.type() == QDBusError::AccessDenied)
-        m_err << "kirta-update-ctl: the system bus refused the call; ask the administrator, or "
-                 "run the command as root\n";
+        m_err << "kirta-update-ctl: "
+              << tr("the system bus refused the call; ask the administrator, or run the command "
+                    "as root")
+              << "\n";
     m_err.flush();
     if (error.type() == QDBusError::ServiceUnknown || !m_daemon.isOnBus())
         return NotRunning;
@@ -140,7 +146,8 @@ bool UpdateCtl::readStatus(StatusSnapshot *status)
     QVariantMap properties;
     QString error;
     if (!m_daemon.readStatus(&properties, &error)) {
-        m_err << "kirta-update-ctl: cannot read the daemon's status: " << error << "\n";
+        m_err << "kirta-update-ctl: " << tr("cannot read the daemon's status: %1").arg(error)
+              << "\n";
         m_err.flush();
         return false;
     }
@@ -199,7 +206,7 @@ int UpdateCtl::watch(bool json)
     StatusSnapshot status;
     QEventLoop loop;
     bool started = false;
-    auto daemonLine = [&](const char *word, const char *line) {
+    auto daemonLine = [&](const char *word, const QString &line) {
         if (json)
             m_out << QJsonDocument(QJsonObject {{QStringLiteral("time"), now()},
                                                 {QStringLiteral("daemon"), QLatin1String(word)}})
@@ -217,7 +224,8 @@ int UpdateCtl::watch(bool json)
         started = true;
     });
     connect(&m_daemon, &DaemonClient::statusUnreadable, &loop, [&](const QString &error) {
-        m_err << "kirta-update-ctl: cannot read the daemon's status: " << error << "\n";
+        m_err << "kirta-update-ctl: " << tr("cannot read the daemon's status: %1").arg(error)
+              << "\n";
         m_err.flush();
         if (!started)
             loop.exit(m_daemon.isOnBus() ? Failed : NotRunning);
@@ -225,9 +233,9 @@ int UpdateCtl::watch(bool json)
     connect(&m_daemon, &DaemonClient::propertiesChanged, &loop,
             [&](const QVariantMap &changed) { printChanges(status.apply(changed), status, json); });
     connect(&m_daemon, &DaemonClient::vanished, &loop,
-            [&] { daemonLine("stopped", "The daemon left the bus"); });
+            [&] { daemonLine("stopped", tr("The daemon left the bus")); });
     connect(&m_daemon, &DaemonClient::appeared, &loop, [&] {
-        daemonLine("started", "The daemon is back on the bus");
+        daemonLine("started", tr("The daemon is back on the bus"));
         m_daemon.requestStatus();
     });
     m_daemon.follow();
@@ -244,21 +252,22 @@ int UpdateCtl::arm(int timeoutSeconds)
 
     const QDBusReply<int> reply = m_daemon.methods().enableUpgradeOnReboot();
     if (!reply.isValid())
-        return callFailed(QStringLiteral("arming"), reply.error());
+        return callFailed(tr("arming"), reply.error());
     const int answer = reply.value();
     if (answer == -5) {
-        m_out << "Checking free space and rehearsing the upgrade...\n";
+        m_out << tr("Checking free space and rehearsing the upgrade...") << "\n";
         m_out.flush();
         return waitUntilArmed(before, timeoutSeconds);
     }
     if (StatusText::armDone(answer)) {
-        m_out << "Armed: the update is installed at the next restart ("
-              << StatusText::armWords(answer) << ").\n";
+        m_out << tr("Armed: the update is installed at the next restart (%1).")
+                         .arg(StatusText::armWords(answer))
+              << "\n";
         m_out.flush();
         return Done;
     }
-    m_err << "kirta-update-ctl: not armed (" << answer << "): " << StatusText::armWords(answer)
-          << ".\n";
+    m_err << "kirta-update-ctl: "
+          << tr("not armed (%1): %2.").arg(answer).arg(StatusText::armWords(answer)) << "\n";
     m_err.flush();
     return Failed;
 }
@@ -290,7 +299,7 @@ int UpdateCtl::waitUntilArmed(const StatusSnapshot &before, int timeoutSeconds)
         } else if (changed.contains(QStringLiteral("Error")) && status.error > 0) {
             finish(Failed, StatusText::errorWords(status.error));
         } else if (status.stateName != QLatin1String("ready")) {
-            finish(Failed, QStringLiteral("the daemon is now %1, error: %2")
+            finish(Failed, tr("the daemon is now %1, error: %2")
                                    .arg(StatusText::stateWords(status.stateName),
                                         StatusText::errorWords(status.error)));
         }
@@ -299,13 +308,13 @@ int UpdateCtl::waitUntilArmed(const StatusSnapshot &before, int timeoutSeconds)
     connect(&m_daemon, &DaemonClient::propertiesChanged, &loop, apply);
     connect(&m_daemon, &DaemonClient::statusRead, &loop, apply);
     connect(&m_daemon, &DaemonClient::vanished, &loop,
-            [&] { finish(NotRunning, QStringLiteral("the daemon left the bus")); });
+            [&] { finish(NotRunning, tr("the daemon left the bus")); });
     QTimer again;
     connect(&again, &QTimer::timeout, &m_daemon, &DaemonClient::requestStatus);
     again.start(ARM_REREAD_MS);
     QTimer::singleShot(timeoutSeconds * 1000, &loop, [&] {
-        finish(Failed, QStringLiteral("not armed within %1 s; the rehearsal may still be running "
-                                      "(see \"kirta-update-ctl status\")")
+        finish(Failed, tr("not armed within %1 s; the rehearsal may still be running (see "
+                          "\"kirta-update-ctl status\")")
                                .arg(timeoutSeconds));
     });
     // Arming may have ended before the first signal could reach us.
@@ -313,14 +322,14 @@ int UpdateCtl::waitUntilArmed(const StatusSnapshot &before, int timeoutSeconds)
     loop.exec();
 
     if (result == Done) {
-        m_out << "Armed: "
-              << (status.targetRelease.isEmpty()
-                          ? QStringLiteral("the update")
-                          : QStringLiteral("release ") + status.targetRelease)
-              << " is installed at the next restart.\n";
+        m_out << (status.targetRelease.isEmpty()
+                          ? tr("Armed: the update is installed at the next restart.")
+                          : tr("Armed: release %1 is installed at the next restart.")
+                                    .arg(status.targetRelease))
+              << "\n";
         m_out.flush();
     } else {
-        m_err << "kirta-update-ctl: not armed: " << why << ".\n";
+        m_err << "kirta-update-ctl: " << tr("not armed: %1.").arg(why) << "\n";
         m_err.flush();
     }
     return result;
@@ -330,16 +339,17 @@ int UpdateCtl::disarm()
 {
     const QDBusReply<int> reply = m_daemon.methods().disableUpgradeOnReboot();
     if (!reply.isValid())
-        return callFailed(QStringLiteral("disarming"), reply.error());
+        return callFailed(tr("disarming"), reply.error());
     const int answer = reply.value();
     if (StatusText::disarmDone(answer)) {
-        m_out << (answer == 11 ? "Nothing was armed.\n"
-                               : "Disarmed: the update is not installed at the next restart.\n");
+        m_out << (answer == 11 ? tr("Nothing was armed.")
+                               : tr("Disarmed: the update is not installed at the next restart."))
+              << "\n";
         m_out.flush();
         return Done;
     }
-    m_err << "kirta-update-ctl: not disarmed (" << answer
-          << "): " << StatusText::disarmWords(answer) << ".\n";
+    m_err << "kirta-update-ctl: "
+          << tr("not disarmed (%1): %2.").arg(answer).arg(StatusText::disarmWords(answer)) << "\n";
     m_err.flush();
     return Failed;
 }
@@ -360,18 +370,22 @@ int UpdateCtl::clearResult()
     for (const auto &stamp : stamps) {
         const QDBusReply<int> reply = m_daemon.methods().removeUpgradeResultStamp(stamp.type);
         if (!reply.isValid())
-            return callFailed(QStringLiteral("clearing the result"), reply.error());
+            return callFailed(tr("clearing the result"), reply.error());
         if (reply.value() == 0) {
             removed = true;
         } else if (reply.value() != 1) {
-            m_err << "kirta-update-ctl: the \"" << stamp.name << "\" result could not be removed ("
-                  << reply.value() << ").\n";
+            m_err << "kirta-update-ctl: "
+                  << tr("the \"%1\" result could not be removed (%2).")
+                             .arg(QLatin1String(stamp.name))
+                             .arg(reply.value())
+                  << "\n";
             m_err.flush();
             return Failed;
         }
     }
-    m_out << (removed ? "Cleared the result of the last offline upgrade.\n"
-                      : "No result to clear.\n");
+    m_out << (removed ? tr("Cleared the result of the last offline upgrade.")
+                      : tr("No result to clear."))
+          << "\n";
     m_out.flush();
     return Done;
 }

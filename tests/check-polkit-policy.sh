@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 # The polkit action file: valid against polkit's DTD, and the defaults that
 # desktop users get: arm and clear the result in an active local session,
 # disarm only with an administrator's password, nothing elsewhere.

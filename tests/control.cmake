@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 # The administrator's command and the desktop notices, against a stand-in of
 # the daemon's object generated from the installed interface file.
 set(status_xml ${PROJECT_SOURCE_DIR}/data/os.kirtalinux.zun.kirtaupdateservice.Status.xml)
@@ -19,3 +21,7 @@ add_test(NAME tst_updatectl_completion_shellcheck
 
 kirta_add_test(tst_updatectl_daemon SOURCES tst_updatectl_daemon.cpp DAEMON_BINARY)
 add_dependencies(tst_updatectl_daemon kirta-update-ctl)
+
+# The command and the notices in the user's language.
+kirta_add_test(tst_language SOURCES tst_language.cpp LIBS kirta-status-standin)
+add_dependencies(tst_language kirta-update-ctl kirta-update-notifier kirta-translations)

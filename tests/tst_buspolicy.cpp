@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
+
 // The shipped bus policy on a dbus-daemon configured like a system bus:
 // who may own the daemon's name and who may call which of its methods, and
 // what polkit (python3-dbusmock's polkitd, or none) decides for callers

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
+
 // The sandboxed daemon program as a process: environment checks, start-up,
 // the single-instance guard and configuration edits while it runs.
 

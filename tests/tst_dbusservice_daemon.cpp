@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
+
 // The daemon's program on a private system bus: the interface it exports,
 // what each method answers after the first check, calls with the wrong
 // argument types, and the end of the program when it cannot register.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
+
 // Faults around the daemon's program: killed while it writes its
 // configuration, a stage program that is missing, crashes, hangs or ignores
 // SIGTERM, a full state directory, the bus going away, the clock set back

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
+
 #include <QtTest>
 
 // What `cmake --install` lays out for a package.
@@ -59,6 +62,12 @@ private Q_SLOTS:
         QTest::newRow("notifier") << "/usr/libexec/kirta-update-notifier" << true;
         QTest::newRow("notifier autostart")
                 << "/etc/xdg/autostart/kirta-update-notifier.desktop" << false;
+        for (const char *page : {"man1/kirta-update-ctl.1", "man1/kirta-update-notifier.1",
+                                 "man5/kirta-update-daemon.conf.5", "man8/kirta-update-daemon.8",
+                                 "man8/kirta-activate-update.8", "man8/kirta-update-service.8",
+                                 "man8/kirta-update-modern.8", "man8/kirta-offline-upgrade.8"})
+            QTest::newRow(page) << QStringLiteral("/usr/share/man/%1").arg(QLatin1String(page))
+                                << false;
     }
 
     void files()

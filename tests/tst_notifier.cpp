@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
+
 #include "privatebus.h"
 #include "statusstandin.h"
 #include "toolenvironment.h"
@@ -91,7 +94,7 @@ private Q_SLOTS:
     void session()
     {
         notifier.setProcessEnvironment(
-                busClientEnvironment(QProcessEnvironment::systemEnvironment()));
+                busClientEnvironment(withLocale(QProcessEnvironment::systemEnvironment())));
         notifier.setProcessChannelMode(QProcess::ForwardedChannels);
         notifier.start(qEnvironmentVariable("KIRTA_BIN_DIR")
                                + QStringLiteral("/kirta-update-notifier"),

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
+
 // The fleet's reboot lock through its public interface: the FleetLock
 // client against a test server, the etcd semaphore against a real
 // three-member etcd cluster, both sharing one group's slots, and the

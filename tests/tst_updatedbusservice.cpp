@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
+
 // The daemon's bus object in process, on a private bus: registration
 // failures, the exported interface against the shipped interface file, and
 // how an exception inside a call reaches the caller.

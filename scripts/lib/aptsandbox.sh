@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 # shellcheck shell=bash
 # A real apt world in a directory, for the outside programs and the main job:
 # local repositories of tiny packages built with dpkg-deb, an apt state of

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
+
 #pragma once
 
 #include <QProcess>
@@ -18,11 +21,25 @@ inline QProcessEnvironment busClientEnvironment(QProcessEnvironment environment)
     return environment;
 }
 
-// Starts kirta-update-ctl from the build with `arguments`, times in UTC so
-// that its output can be compared line by line.
-inline void startUpdateCtl(QProcess &process, const QStringList &arguments)
+// The programs speak the language of the locale: the tests that compare
+// their texts ask for English whatever the developer's locale is.
+inline QProcessEnvironment withLocale(QProcessEnvironment environment,
+                                      const QString &lang = QStringLiteral("C.UTF-8"))
 {
-    QProcessEnvironment env = busClientEnvironment(QProcessEnvironment::systemEnvironment());
+    for (const char *variable : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LC_TIME"})
+        environment.remove(QLatin1String(variable));
+    environment.insert(QStringLiteral("LANG"), lang);
+    return environment;
+}
+
+// Starts kirta-update-ctl from the build with `arguments`, times in UTC so
+// that its output can be compared line by line, in English unless
+// `environment` says otherwise.
+inline void startUpdateCtl(QProcess &process, const QStringList &arguments,
+                           const QProcessEnvironment &environment
+                           = withLocale(QProcessEnvironment::systemEnvironment()))
+{
+    QProcessEnvironment env = busClientEnvironment(environment);
     env.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
     process.setProcessEnvironment(env);
     process.start(qEnvironmentVariable("KIRTA_BIN_DIR") + QStringLiteral("/kirta-update-ctl"),

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
+
 // Configuration store round trip: load a file, change one field, write it
 // back, load it again. The changed field must read back as set (or as the
 // store documents for values it cannot write), every other field as before,

@@ -1,4 +1,6 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 # Tests of the outside programs (stage program, imitation, offline upgrade)
 # against a real apt state: a private apt configuration, local repositories
 # built here with dpkg-deb, and a sandbox root with its own dpkg database.

@@ -1,5 +1,7 @@
 #include "trustedpath.h"
 
+#include "sysroot.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -45,16 +47,21 @@ QString judgeEntry(const QString &path)
     return judge(path, info);
 }
 
-// Every directory above `path`, up to "/".
+// Every directory above `path`, up to "/". In the sandbox the tree's root
+// stands for "/" to the paths inside it: where the tree itself lies is the
+// business of whoever made it.
 QString judgeDirectoriesAbove(const QString &path)
 {
+    const QString sandbox = Sysroot::root();
+    const QString tops[] = {sandbox.isEmpty() ? QString() : QDir::cleanPath(sandbox),
+                            sandbox.isEmpty() ? QString() : QFileInfo(sandbox).canonicalFilePath()};
     QString dir = QFileInfo(path).path();
     while (true) {
         const QString why = judgeEntry(dir);
         if (!why.isEmpty())
             return why;
         const QString parent = QFileInfo(dir).path();
-        if (parent == dir)
+        if (parent == dir || (!tops[0].isEmpty() && (dir == tops[0] || dir == tops[1])))
             return QString();
         dir = parent;
     }

@@ -14,7 +14,8 @@ namespace TrustedPath {
 
 // "" when `path`, every directory above it as written and every directory
 // above what it resolves to are fit; otherwise why not, naming the path at
-// fault.
+// fault. In the sandbox, directories above the tree are not judged for
+// paths inside it.
 QString whyUntrusted(const QString &path);
 
 // The same for the file open at `fd` (named `path` in the reason); it must

@@ -4,12 +4,53 @@
 #include "atomicwrite.h"
 #include "constants.h"
 #include "daemon.h"
+#include "trustedpath.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
 #include <unistd.h>
+
+namespace {
+QString systemError(const QString &path)
+{
+    return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+// The list's sources are installed from as root: only root may change it.
+// It is judged and read through one descriptor, so what was judged is
+// what is copied. "" when the list is fit and read.
+QString readTrustedList(const QString &repo, QByteArray *content)
+{
+    QString why = TrustedPath::whyUntrusted(repo);
+    if (!why.isEmpty())
+        return why;
+    const QString real = QFileInfo(repo).canonicalFilePath();
+    const int fd = ::open(QFile::encodeName(real).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return systemError(real);
+    why = TrustedPath::whyUntrustedFile(fd, real);
+    char buffer[8192];
+    while (why.isEmpty()) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0)
+            break;
+        if (got > 0)
+            content->append(buffer, int(got));
+        else if (errno != EINTR)
+            why = systemError(real);
+    }
+    ::close(fd);
+    return why;
+}
+} // namespace
 
 void Daemon::parseExtraRepos(const QString &extraRepos)
 {
@@ -22,26 +63,32 @@ void Daemon::parseExtraRepos(const QString &extraRepos)
         m_logger.debug(where, QStringLiteral("repos.isEmpty()"));
         return;
     }
+    QSet<QString> copied;
     for (const QString &piece : repos) {
         const QString repo = piece.simplified();
         // A piece of blanks only names no file; QFile would test the
         // working directory for it.
         if (repo.isEmpty() || !QFileInfo(repo).isFile() || m_extraRepos.contains(repo))
             continue;
-        // Its sources are installed from as root: only root may change it.
-        const QFileInfo info(repo);
-        if (info.ownerId() != ::geteuid()
-            || (info.permissions() & (QFile::WriteGroup | QFile::WriteOther))) {
+        QByteArray content;
+        const QString untrusted = readTrustedList(repo, &content);
+        if (!untrusted.isEmpty()) {
             m_logger.warning(QStringLiteral("Extra repository list %1 refused: not owned by root "
-                                            "or writable by group or others")
-                                     .arg(repo));
+                                            "or writable by group or others (%2)")
+                                     .arg(repo, untrusted));
             continue;
         }
         m_extraRepos.append(repo);
-    }
-    for (const QString &repo : qAsConst(m_extraRepos)) {
         m_logger.debug(where, QStringLiteral("repo = ") + repo);
-        QFile::copy(repo, SOURCES_DIR + QLatin1Char('/') + QFileInfo(repo).fileName());
+        // Of two lists of the same name the first one is used.
+        const QString name = QFileInfo(repo).fileName();
+        if (copied.contains(name))
+            continue;
+        copied.insert(name);
+        QString error;
+        if (!writeFileAtomically(SOURCES_DIR + QLatin1Char('/') + name, content, &error, 0644))
+            m_logger.error(
+                    QStringLiteral("Cannot copy %1 to %2: %3").arg(repo, SOURCES_DIR, error));
     }
 }
 

@@ -3,10 +3,10 @@
 
 #include "lvmsnapshots.h"
 
+#include "childprocess.h"
 #include "sysroot.h"
 
 #include <QLocale>
-#include <QProcess>
 #include <QStringList>
 #include <QVector>
 #include <QtDebug>
@@ -19,7 +19,6 @@
 namespace {
 const char *const LVS = "/usr/sbin/lvs";
 const int DEFAULT_TIMEOUT_MS = 30000;
-const int KILL_WAIT_MS = 5000;
 const unsigned int FULL = 100;
 
 std::atomic<int> timeoutMs {DEFAULT_TIMEOUT_MS};
@@ -38,28 +37,18 @@ enum Field { VgName, LvName, LvAttr, Origin, DataPercent, FieldCount };
 bool listLogicalVolumes(QByteArray *output)
 {
     const QString program = Sysroot::path(QLatin1String(LVS));
-    QProcess process;
+    ChildProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     process.setProcessEnvironment(environment);
-    process.start(program,
-                  {QStringLiteral("--noheadings"), QStringLiteral("--separator"),
-                   QStringLiteral("|"), QStringLiteral("-o"),
-                   QStringLiteral("vg_name,lv_name,lv_attr,origin,data_percent")},
-                  QIODevice::ReadOnly);
+    process.setProgram(program);
+    process.setArguments({QStringLiteral("--noheadings"), QStringLiteral("--separator"),
+                          QStringLiteral("|"), QStringLiteral("-o"),
+                          QStringLiteral("vg_name,lv_name,lv_attr,origin,data_percent")});
     const int bound = timeoutMs.load();
-    if (!process.waitForStarted(bound)) {
-        qWarning("Cannot run %s: %s", qPrintable(program), qPrintable(process.errorString()));
-        return false;
-    }
-    if (!process.waitForFinished(bound)) {
-        process.kill();
-        process.waitForFinished(KILL_WAIT_MS);
-        qWarning("%s did not finish within %d ms and was killed", qPrintable(program), bound);
-        return false;
-    }
-    if (process.exitStatus() != QProcess::NormalExit) {
-        qWarning("%s crashed", qPrintable(program));
+    if (process.run(bound, ChildProcess::Overrun::End, QIODevice::ReadOnly)
+        != ChildProcess::Ending::Exited) {
+        qWarning("%s %s", qPrintable(program), qPrintable(process.describe(bound)));
         return false;
     }
     if (process.exitCode() != 0) {

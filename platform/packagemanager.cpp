@@ -3,10 +3,10 @@
 
 #include "packagemanager.h"
 
+#include "childprocess.h"
 #include "logger.h"
 #include "sysroot.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 #include <QtDebug>
 
@@ -18,7 +18,6 @@ const char *const DPKG_QUERY = "/usr/bin/dpkg-query";
 const char *const DPKG_FORMAT = "-f=${db:Status-Abbrev} ${binary:Package} ${Version}\n";
 const char *const CANDIDATE_PREFIX = "Candidate:";
 const char *const NO_CANDIDATE = "(none)";
-const int KILL_WAIT_MS = 5000;
 
 QStringList outputLines(const QByteArray &output)
 {
@@ -92,26 +91,17 @@ bool PackageManager::isPackageInstalled(const QString &package, const QString &p
 bool PackageManager::run(const QString &program, const QStringList &arguments, QByteArray *output,
                          int *exitCode) const
 {
-    QProcess process;
+    ChildProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(program, arguments, QIODevice::ReadOnly);
-    if (!process.waitForStarted(m_timeoutMs)) {
-        warn(QStringLiteral("Cannot run %1: %2").arg(program, process.errorString()));
-        return false;
-    }
-    if (!process.waitForFinished(m_timeoutMs)) {
-        process.kill();
-        process.waitForFinished(KILL_WAIT_MS);
-        warn(QStringLiteral("%1 did not finish within %2 ms and was killed")
-                     .arg(program)
-                     .arg(m_timeoutMs));
-        return false;
-    }
-    if (process.exitStatus() != QProcess::NormalExit) {
-        warn(QStringLiteral("%1 crashed").arg(program));
+    process.setProgram(program);
+    process.setArguments(arguments);
+    // A query that hangs is ended with all it started (apt's methods).
+    if (process.run(m_timeoutMs, ChildProcess::Overrun::End, QIODevice::ReadOnly)
+        != ChildProcess::Ending::Exited) {
+        warn(QStringLiteral("%1 %2").arg(program, process.describe(m_timeoutMs)));
         return false;
     }
     *output = process.readAllStandardOutput();

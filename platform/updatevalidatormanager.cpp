@@ -6,12 +6,12 @@
 #include "childprocess.h"
 #include "logger.h"
 #include "sysroot.h"
+#include "trustedpath.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QtDebug>
 
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -40,6 +40,14 @@ bool UpdateValidatorManager::check() const
         debug(QStringLiteral("%1 does not exist, no validators to run").arg(dir.path()));
         return true;
     }
+    // Run as root: only what root alone can change, the directory too.
+    const QString untrustedDir = TrustedPath::whyUntrusted(dir.path());
+    if (!untrustedDir.isEmpty()) {
+        refuse(QStringLiteral("Skipping the validators in %1: not owned by root or writable by "
+                              "group or others (%2)")
+                       .arg(dir.path(), untrustedDir));
+        return true;
+    }
     const QFileInfoList entries = dir.entryInfoList(QDir::Files, QDir::Name);
     for (const QFileInfo &entry : entries) {
         if (isLeftover(entry.fileName())) {
@@ -47,12 +55,11 @@ bool UpdateValidatorManager::check() const
                           .arg(entry.fileName()));
             continue;
         }
-        // Run as root: only what root alone can change.
-        if (entry.ownerId() != ::geteuid()
-            || (entry.permissions() & (QFile::WriteGroup | QFile::WriteOther))) {
+        const QString untrusted = TrustedPath::whyUntrusted(entry.absoluteFilePath());
+        if (!untrusted.isEmpty()) {
             refuse(QStringLiteral("Skipping validator %1: not owned by root or writable by "
-                                  "group or others")
-                           .arg(entry.fileName()));
+                                  "group or others (%2)")
+                           .arg(entry.fileName(), untrusted));
             continue;
         }
         if (!entry.isExecutable()) {

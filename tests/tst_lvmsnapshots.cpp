@@ -2,6 +2,7 @@
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
 #include "lvmsnapshots.h"
+#include "processinfo.h"
 #include "sandbox.h"
 
 #include <QElapsedTimer>
@@ -129,6 +130,24 @@ private Q_SLOTS:
         free_existing_lvm_snapshots(array);
         QCOMPARE(lvm_snapshot_filling_percent(nullptr), 0u);
         free_existing_lvm_snapshots(nullptr);
+    }
+
+    // An lvs that outlives the time-out is ended with all it started: its
+    // process group gets SIGTERM, and SIGKILL after the grace.
+    void hungQueryEndsItsGroup()
+    {
+        installScript(QStringLiteral("#!/bin/sh\n"
+                                     "(trap '' TERM; exec sleep 60) &\n"
+                                     "echo $! > '%1'\n"
+                                     "wait\n")
+                              .arg(m_tree.path(QStringLiteral("/child"))));
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QCOMPARE(existing_lvm_snapshots(), nullptr);
+        QVERIFY2(elapsed.elapsed() < BOUND_MS, qPrintable(QString::number(elapsed.elapsed())));
+        const qint64 child = m_tree.readFile(QStringLiteral("/child")).trimmed().toLongLong();
+        QVERIFY(child > 0);
+        QVERIFY(!ProcessInfo::of(child).isAlive());
     }
 };
 

@@ -2,6 +2,7 @@
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
 #include "packagemanager.h"
+#include "processinfo.h"
 #include "sandbox.h"
 
 #include <QElapsedTimer>
@@ -18,6 +19,12 @@ const char *const INSTALLED_PATTERN = "ii\\s%1";
 const int SHORT_TIMEOUT_MS = 1000;
 // Far below the hanging fake's 30 s, far above the time-out.
 const int BOUND_MS = 10000;
+// A program that outlives the time-out and leaves a child behind that
+// ignores SIGTERM; the child's id goes to $KIRTA_SYSROOT/child.
+const char *const DEAF_GROUP = "#!/bin/sh\n"
+                               "(trap '' TERM; exec sleep 60) &\n"
+                               "echo $! > \"$KIRTA_SYSROOT/child\"\n"
+                               "wait\n";
 } // namespace
 
 class TestPackageManager : public QObject
@@ -176,6 +183,35 @@ private Q_SLOTS:
         QVERIFY(!manager.isPackageInstalled(QStringLiteral("kirta-upgrade"),
                                             QLatin1String(INSTALLED_PATTERN)));
         QVERIFY2(elapsed.elapsed() < BOUND_MS, qPrintable(QString::number(elapsed.elapsed())));
+    }
+
+    // A query that outlives its time-out is ended with all it started: its
+    // process group gets SIGTERM, and SIGKILL after the grace.
+    void hungQueryEndsItsGroup_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("apt-cache") << APT_CACHE;
+        QTest::newRow("dpkg-query") << DPKG_QUERY;
+    }
+
+    void hungQueryEndsItsGroup()
+    {
+        QFETCH(QString, program);
+        installScript(qPrintable(program), QLatin1String(DEAF_GROUP));
+        PackageManager manager;
+        manager.setTimeout(SHORT_TIMEOUT_MS);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        if (program == QLatin1String(APT_CACHE))
+            QCOMPARE(manager.getCandidatePackageVersion(QStringLiteral("kirta-version"), {}),
+                     QString());
+        else
+            QVERIFY(!manager.isPackageInstalled(QStringLiteral("kirta-upgrade"),
+                                                QLatin1String(INSTALLED_PATTERN)));
+        QVERIFY2(elapsed.elapsed() < BOUND_MS, qPrintable(QString::number(elapsed.elapsed())));
+        const qint64 child = m_tree.readFile(QStringLiteral("/child")).trimmed().toLongLong();
+        QVERIFY(child > 0);
+        QVERIFY(!ProcessInfo::of(child).isAlive());
     }
 };
 

@@ -7,6 +7,9 @@
 
 #include <QtTest>
 
+#include <algorithm>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -42,6 +45,24 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(list("c/group.list"), readWrite | QFile::WriteGroup));
         QVERIFY(QFile::setPermissions(list("c/other.list"), readWrite | QFile::WriteOther));
         QVERIFY(::chown(QFile::encodeName(list("c/nobody.list")).constData(), 65534, 65534) == 0);
+
+        // Lists of the test's own in directories others may or may not
+        // change, and links to good lists.
+        for (const char *dir : {"foreign", "open", "sticky", "links"})
+            QVERIFY(QDir().mkpath(list(dir)));
+        for (const char *name : {"foreign/mine.list", "open/mine.list", "sticky/mine.list"}) {
+            QFile file(list(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray("deb file:/srv/") + name + " stable main\n");
+        }
+        QVERIFY(::chown(QFile::encodeName(list("foreign")).constData(), 65534, 65534) == 0);
+        QVERIFY(::chmod(QFile::encodeName(list("open")).constData(), 0777) == 0);
+        QVERIFY(::chmod(QFile::encodeName(list("sticky")).constData(), 01777) == 0);
+        QVERIFY(QFile::link(list("a/one.list"), list("links/own.list")));
+        QVERIFY(QFile::link(list("a/one.list"), list("links/foreign.list")));
+        QVERIFY(::lchown(QFile::encodeName(list("links/foreign.list")).constData(), 65534, 65534)
+                == 0);
+        QVERIFY(QFile::link(list("foreign/mine.list"), list("links/to-foreign-directory.list")));
     }
 
     void init()
@@ -109,6 +130,20 @@ private Q_SLOTS:
                 << "0"
                 << "1" << toInt(ReposPolicy::ExtraOnly) << QStringList {one}
                 << QStringList {"one.list"};
+        // The directories above a list count as well, and a link counts
+        // as the link and as what it leads to.
+        QTest::newRow("lists in directories others can change are refused")
+                << list("foreign/mine.list") + "," + list("open/mine.list") + ","
+                           + list("sticky/mine.list")
+                << "0"
+                << "1" << toInt(ReposPolicy::ExtraOnly) << QStringList {list("sticky/mine.list")}
+                << QStringList {"mine.list"};
+        QTest::newRow("links judged by the link and its target")
+                << list("links/foreign.list") + "," + list("links/to-foreign-directory.list") + ","
+                           + list("links/own.list")
+                << "0"
+                << "1" << toInt(ReposPolicy::ExtraOnly) << QStringList {list("links/own.list")}
+                << QStringList {"own.list"};
         QTest::newRow("own parts value passed through") << ""
                                                         << "0"
                                                         << "5" << 5 << none << none;
@@ -146,9 +181,18 @@ private Q_SLOTS:
                  QString::number(policy));
         QVERIFY(QFileInfo(SOURCES_DIR).isDir());
         QCOMPARE(QDir(SOURCES_DIR).entryList(QDir::Files, QDir::Name), sources);
-        if (QTest::currentDataTag() == QLatin1String("same file name: first one wins"))
-            QVERIFY(tree.readFile("/var/cache/kirta-update-service/sources/one.list")
-                            .contains(QStringLiteral("a/one.list")));
+        // Each copy holds what the first list of its name says (through a
+        // link: the list it leads to).
+        const QString root = QFileInfo(lists.path()).canonicalFilePath() + '/';
+        for (const QString &name : sources) {
+            const auto first = std::find_if(repos.cbegin(), repos.cend(), [&](const QString &repo) {
+                return QFileInfo(repo).fileName() == name;
+            });
+            QVERIFY(first != repos.cend());
+            const QString relative = QFileInfo(*first).canonicalFilePath().remove(0, root.size());
+            QCOMPARE(tree.readFile("/var/cache/kirta-update-service/sources/" + name),
+                     "deb file:/srv/" + relative + " stable main\n");
+        }
     }
 
     void policyCarriesOverReloads()

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -173,6 +174,93 @@ private Q_SLOTS:
         QCOMPARE(record(), QStringList {QStringLiteral("10-fine ") + m_options.join(' ')});
         const QString log = m_tree.readFile(QLatin1String(LOG));
         if (!warning.isEmpty())
+            QVERIFY2(log.contains(QStringLiteral("WARNING ") + warning), qPrintable(log));
+    }
+
+    // A link counts as the link and as what it leads to; the directory and
+    // those above it count as well, and an unfit one runs none of them.
+    void linksAndDirectories_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QStringList>("ran");
+        QTest::addColumn<QString>("warning"); // empty: none
+        const QString fine = QStringLiteral("10-fine");
+        const QString linked = QStringLiteral("50-linked");
+        const QString refusedLink = QStringLiteral(
+                "Skipping validator 50-linked: not owned by root or writable by group or others");
+        const QString refusedDir = QStringLiteral("Skipping the validators in ");
+        QTest::newRow("own link to a fit validator")
+                << "own link" << QStringList {fine, linked} << QString();
+        QTest::newRow("link owned by another account")
+                << "foreign link" << QStringList {fine} << refusedLink;
+        QTest::newRow("link into a directory others can write")
+                << "link into open directory" << QStringList {fine} << refusedLink;
+        QTest::newRow("directory writable by group")
+                << "group-writable directory" << QStringList() << refusedDir;
+        QTest::newRow("directory owned by another account")
+                << "foreign directory" << QStringList() << refusedDir;
+        QTest::newRow("directory above owned by another account")
+                << "foreign parent" << QStringList() << refusedDir;
+        QTest::newRow("directory is a link owned by another account")
+                << "foreign directory link" << QStringList() << refusedDir;
+    }
+
+    void linksAndDirectories()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QStringList, ran);
+        QFETCH(QString, warning);
+        const auto chownPath = [this](const QString &absolute, bool link) {
+            const QByteArray name = QFile::encodeName(m_tree.path(absolute));
+            return (link ? ::lchown(name.constData(), 65534, 65534)
+                         : ::chown(name.constData(), 65534, 65534))
+                   == 0;
+        };
+        const QString dir = QLatin1String(DIR);
+        if (setup == QLatin1String("foreign directory link")) {
+            QVERIFY(m_tree.mkpath(QStringLiteral("/srv/validators.d")));
+            QVERIFY(QFile::link(m_tree.path(QStringLiteral("/srv/validators.d")),
+                                m_tree.path(dir)));
+            QVERIFY(chownPath(dir, true));
+        }
+        addValidator(QStringLiteral("10-fine"));
+        if (setup == QLatin1String("own link") || setup == QLatin1String("foreign link")
+            || setup == QLatin1String("link into open directory")) {
+            // The validator itself lives elsewhere; its own mode is fit.
+            const QString target = setup == QLatin1String("link into open directory")
+                                           ? QStringLiteral("/srv/open/50-linked")
+                                           : QStringLiteral("/srv/50-linked");
+            QVERIFY(m_tree.writeFile(target, QStringLiteral("#!/bin/sh\necho \"50-linked $*\" "
+                                                            ">> '%1'\n")
+                                                     .arg(m_tree.path(QLatin1String(RECORD)))));
+            QVERIFY(::chmod(QFile::encodeName(m_tree.path(target)).constData(), 0755) == 0);
+            if (setup == QLatin1String("link into open directory"))
+                QVERIFY(::chmod(QFile::encodeName(m_tree.path(QStringLiteral("/srv/open")))
+                                        .constData(),
+                                0777)
+                        == 0);
+            QVERIFY(QFile::link(m_tree.path(target),
+                                m_tree.path(validatorPath(QStringLiteral("50-linked")))));
+            if (setup == QLatin1String("foreign link"))
+                QVERIFY(chownPath(validatorPath(QStringLiteral("50-linked")), true));
+        }
+        if (setup == QLatin1String("group-writable directory"))
+            QVERIFY(::chmod(QFile::encodeName(m_tree.path(dir)).constData(), 0775) == 0);
+        if (setup == QLatin1String("foreign directory"))
+            QVERIFY(chownPath(dir, false));
+        if (setup == QLatin1String("foreign parent"))
+            QVERIFY(chownPath(QStringLiteral("/etc/kirta-update-service"), false));
+
+        QVERIFY(manager().check());
+        const QString args = m_options.join(QLatin1Char(' '));
+        QStringList expected;
+        for (const QString &name : ran)
+            expected << name + QLatin1Char(' ') + args;
+        QCOMPARE(record(), expected);
+        const QString log = m_tree.readFile(QLatin1String(LOG));
+        if (warning.isEmpty())
+            QVERIFY2(!log.contains(QLatin1String("WARNING")), qPrintable(log));
+        else
             QVERIFY2(log.contains(QStringLiteral("WARNING ") + warning), qPrintable(log));
     }
 

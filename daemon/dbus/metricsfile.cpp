@@ -3,15 +3,27 @@
 
 #include "metricsfile.h"
 
+#include "atomicwrite.h"
 #include "constants.h"
 #include "statussnapshot.h"
 #include "sysroot.h"
 
 #include <QDateTime>
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
+// The collector reads the file as an account of its own.
+constexpr int FILE_MODE = 0644;
+constexpr int DIRECTORY_MODE = 0755;
+
 void metric(QByteArray &text, const char *name, const char *help, qint64 value,
             const QByteArray &labels = QByteArray())
 {
@@ -26,6 +38,31 @@ QByteArray labelValue(const QString &value)
     QByteArray text = value.toUtf8();
     text.replace('\\', "\\\\").replace('"', "\\\"").replace('\n', "\\n");
     return text;
+}
+// Creates `dir` and whatever is missing above it, each DIRECTORY_MODE
+// whatever the umask.
+bool makeDirectory(const QString &dir, QString *error)
+{
+    if (QFileInfo(dir).isDir())
+        return true;
+    const QString parent = QFileInfo(dir).path();
+    if (parent != dir && !makeDirectory(parent, error))
+        return false;
+    const QByteArray name = QFile::encodeName(dir);
+    if (::mkdir(name.constData(), DIRECTORY_MODE) != 0) {
+        if (errno == EEXIST && QFileInfo(dir).isDir())
+            return true;
+        *error = QStringLiteral("%1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    // Through a descriptor: whatever may have taken the name meanwhile is
+    // not given the mode.
+    const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fchmod(fd, DIRECTORY_MODE);
+        ::close(fd);
+    }
+    return true;
 }
 } // namespace
 
@@ -66,16 +103,16 @@ void MetricsFile::write(const QString &path, const StatusSnapshot &snapshot)
 {
     if (path.isEmpty())
         return;
-    QSaveFile file(Sysroot::path(path));
-    const bool written = file.open(QIODevice::WriteOnly) && file.write(render(snapshot)) >= 0
-                         && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                | QFileDevice::ReadGroup | QFileDevice::ReadOther)
-                         && file.commit();
+    const QString file = Sysroot::path(path);
+    QString error;
+    // The directory may belong to the collector's account: the writer
+    // follows no link that account puts at the file's name.
+    const bool written = makeDirectory(QFileInfo(file).absolutePath(), &error)
+                         && writeFileAtomically(file, render(snapshot), &error, FILE_MODE);
     if (written) {
         m_failedPath.clear();
     } else if (m_failedPath != path) {
         m_failedPath = path;
-        m_logger.warning(QStringLiteral("Cannot write the metrics file %1: %2")
-                                 .arg(file.fileName(), file.errorString()));
+        m_logger.warning(QStringLiteral("Cannot write the metrics file %1: %2").arg(file, error));
     }
 }

@@ -18,8 +18,9 @@ public:
     MetricsFile();
 
     // Writes `snapshot` to `path` (as configured; the sandbox prefix is
-    // added here). An empty path writes nothing. Failures are logged once
-    // per path, not at every change.
+    // added here), mode 0644, creating missing directories (0755). A link
+    // at the file's name is replaced, never followed. An empty path writes
+    // nothing. Failures are logged once per path, not at every change.
     void write(const QString &path, const StatusSnapshot &snapshot);
 
     // The file's text.

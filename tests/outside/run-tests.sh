@@ -294,23 +294,31 @@ case_exec_scripts_order() {
 }
 
 # Hooks run as root: one that another user could change is refused, and so
-# is every hook of a directory that another user could change.
+# is every hook of a directory that another user could change. A link
+# counts as the link and as what it leads to.
 case_exec_scripts_unsafe() {
     sandbox
     local hooks=$ROOT/etc/kirta-update-service/hooks record=$S/record name
-    mkdir -p "$hooks/0-1.d" "$hooks/1-1.d"
+    mkdir -p "$hooks/0-1.d" "$hooks/1-1.d" "$S/elsewhere"
     for name in 0-1.d/10-group 0-1.d/20-others 0-1.d/30-foreign 0-1.d/40-good 1-1.d/10-good; do
         printf '#!/bin/sh\necho "%s" >>"%s"\n' "$name" "$record" >"$hooks/$name"
         chmod 0755 "$hooks/$name"
     done
+    printf '#!/bin/sh\necho "linked" >>"%s"\n' "$record" >"$S/elsewhere/hook"
+    chmod 0755 "$S/elsewhere/hook"
+    ln -s "$S/elsewhere/hook" "$hooks/0-1.d/50-own-link"
+    ln -s "$S/elsewhere/hook" "$hooks/0-1.d/60-foreign-link"
+    ln -s "$hooks/0-1.d/20-others" "$hooks/0-1.d/70-link-to-others"
     chmod g+w "$hooks/0-1.d/10-group"
     chmod o+w "$hooks/0-1.d/20-others"
     chmod g+w "$hooks/1-1.d"
-    local want="0-1.d/40-good"
+    local want
+    want=$(printf '%s\n' 0-1.d/40-good linked)
     if [ "$(id -u)" -eq 0 ]; then
         chown nobody "$hooks/0-1.d/30-foreign"
+        chown -h nobody "$hooks/0-1.d/60-foreign-link"
     else
-        want=$(printf '%s\n' 0-1.d/30-foreign 0-1.d/40-good)
+        want=$(printf '%s\n' 0-1.d/30-foreign 0-1.d/40-good linked linked)
     fi
     run "$SERVICE" exec_scripts 0 1
     expect_rc 0 "exec_scripts with refused hooks"

@@ -1,0 +1,13 @@
+#include "logthrottle.h"
+
+bool LogThrottle::pass(int *heldBack)
+{
+    if (m_lastWritten.isValid() && !m_lastWritten.hasExpired(INTERVAL_MS)) {
+        ++m_heldBack;
+        return false;
+    }
+    m_lastWritten.start();
+    *heldBack = m_heldBack;
+    m_heldBack = 0;
+    return true;
+}

@@ -99,13 +99,10 @@ void UpdateDBusHandler::runDecided(const QString &sender)
     while (!queue->isEmpty()
            && queue->first()->verdict != QueuedChange::Verdict::Waiting) {
         const std::shared_ptr<QueuedChange> next = queue->takeFirst();
-        const bool allowed = next->verdict == QueuedChange::Verdict::Allowed;
-        m_logger.debug(QStringLiteral("void UpdateDBusHandler::runDecided(const QString&)"),
-                       QStringLiteral("%1 from %2 %3")
-                                            .arg(next->call.member(), sender,
-                                                 allowed ? QStringLiteral("allowed")
-                                                         : QStringLiteral("refused")));
-        if (allowed) {
+        // Refusals are only counted: anybody may send them.
+        if (next->verdict == QueuedChange::Verdict::Allowed) {
+            m_logger.debug(QStringLiteral("void UpdateDBusHandler::runDecided(const QString&)"),
+                           QStringLiteral("%1 from %2").arg(next->call.member(), sender));
             dispatch(next->call, next->bus, next->change);
             continue;
         }

@@ -129,9 +129,9 @@ int Daemon::removeUpgradeResultStamp(int type) const
     }
     QFile resultStamp(path);
     if (path.isEmpty() || !resultStamp.exists()) {
-        m_logRepeat(m_repeatedClears, Logger::Debug,
-                    QStringLiteral("Result stamp %1 to clear is not there, nothing to do")
-                            .arg(type));
+        m_logRepeat(
+                m_repeatedClears, Logger::Debug,
+                QStringLiteral("Result stamp %1 to clear is not there, nothing to do").arg(type));
         return toInt(StampRemoval::Absent);
     }
     m_logger.debug(where, QStringLiteral("type"), type);

@@ -156,10 +156,10 @@ void Daemon::m_logRepeat(LogThrottle &throttle, Logger::Level level, const QStri
     if (!throttle.pass(&heldBack))
         return;
     const QString line = heldBack == 0
-            ? message
-            : QStringLiteral("%1; %2 more such requests in the last minute")
-                      .arg(message)
-                      .arg(heldBack);
+                                 ? message
+                                 : QStringLiteral("%1; %2 more such requests in the last minute")
+                                           .arg(message)
+                                           .arg(heldBack);
     if (level == Logger::Info)
         m_logger.info(line);
     else

@@ -43,8 +43,8 @@ int takeLock(const QString &path)
 // takes the same lock.
 QString serverNameFor(const QString &lockFile)
 {
-    const QByteArray hash = QCryptographicHash::hash(QFile::encodeName(lockFile),
-                                                     QCryptographicHash::Sha256);
+    const QByteArray hash
+            = QCryptographicHash::hash(QFile::encodeName(lockFile), QCryptographicHash::Sha256);
     return QStringLiteral("kirta-instance-") + QString::fromLatin1(hash.toHex().left(16));
 }
 } // namespace

@@ -187,9 +187,9 @@ private Q_SLOTS:
         }
         QCOMPARE(daemon.disableUpgradeOnReboot(), code);
         QCOMPARE(daemon.isUpgradeOnRebootEnabled(), armedAfter);
-        QCOMPARE(status(), untouched ? QString()
-                                     : armedAfter ? QStringLiteral("activated")
-                                                  : QStringLiteral("ready"));
+        QCOMPARE(status(), untouched    ? QString()
+                           : armedAfter ? QStringLiteral("activated")
+                                        : QStringLiteral("ready"));
         QCOMPARE(tree.exists(STAMP), armedAfter);
         QCOMPARE(peer.checkUpdatesTimer()->isActive(), !armedAfter && !untouched);
     }
@@ -202,15 +202,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("request"); // arm, disarm, clear
         QTest::addColumn<QString>("situation");
         QTest::addColumn<int>("answer");
-        QTest::newRow("arm, armed") << "arm" << "armed"
-                                    << toInt(ArmLink::Kept) + toInt(StampPart::AlreadySo);
+        QTest::newRow("arm, armed")
+                << "arm"
+                << "armed" << toInt(ArmLink::Kept) + toInt(StampPart::AlreadySo);
         QTest::newRow("arm, first block under way")
-                << "arm" << "first block" << toInt(ArmDeferred::FirstBlockStarted);
+                << "arm"
+                << "first block" << toInt(ArmDeferred::FirstBlockStarted);
         QTest::newRow("arm, before the download")
-                << "arm" << "downloading" << toInt(ArmDeferred::UntilDownloaded);
+                << "arm"
+                << "downloading" << toInt(ArmDeferred::UntilDownloaded);
         QTest::newRow("disarm, nothing armed")
-                << "disarm" << "ready" << toInt(DisarmLink::Absent) + toInt(StampPart::AlreadySo);
-        QTest::newRow("clear, no stamp") << "clear" << "ready" << toInt(StampRemoval::Absent);
+                << "disarm"
+                << "ready" << toInt(DisarmLink::Absent) + toInt(StampPart::AlreadySo);
+        QTest::newRow("clear, no stamp") << "clear"
+                                         << "ready" << toInt(StampRemoval::Absent);
     }
 
     void repeatedRequestsDoNothingAgain()

@@ -448,19 +448,17 @@ void TestDbusServiceDaemon::busAnswersWhileTheDaemonWorks()
 bool TestDbusServiceDaemon::installNotingStageProgram()
 {
     const QString program = QStringLiteral("/usr/sbin/kirta-update-service");
-    return m_tree.writeFile(
-                   program,
-                   QStringLiteral("#!/bin/sh\n"
-                                  "runs=\"$KIRTA_SYSROOT/runs\"\n"
-                                  "echo \"begin $1\" >>\"$runs\"\n"
-                                  "case \"$1\" in\n"
-                                  "rollback) sleep 5 ;;\n"
-                                  "clean) [ ! -e \"$KIRTA_SYSROOT%1\" ] || "
-                                  "echo 'stamp there' >>\"$runs\" ;;\n"
-                                  "esac\n"
-                                  "echo \"end $1\" >>\"$runs\"\n"
-                                  "exit 0\n")
-                           .arg(SUCCESS_STAMP))
+    return m_tree.writeFile(program, QStringLiteral("#!/bin/sh\n"
+                                                    "runs=\"$KIRTA_SYSROOT/runs\"\n"
+                                                    "echo \"begin $1\" >>\"$runs\"\n"
+                                                    "case \"$1\" in\n"
+                                                    "rollback) sleep 5 ;;\n"
+                                                    "clean) [ ! -e \"$KIRTA_SYSROOT%1\" ] || "
+                                                    "echo 'stamp there' >>\"$runs\" ;;\n"
+                                                    "esac\n"
+                                                    "echo \"end $1\" >>\"$runs\"\n"
+                                                    "exit 0\n")
+                                             .arg(SUCCESS_STAMP))
            && QFile::setPermissions(m_tree.path(program),
                                     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
@@ -482,18 +480,19 @@ void TestDbusServiceDaemon::changesOfOneSenderRunInOrder()
     QFETCH(QString, logLevel);
     QFETCH(bool, busLineWritten);
     QString configuration = SandboxTree::sampleConfiguration();
-    configuration.replace(QStringLiteral("Log_level=debug"), QStringLiteral("Log_level=") + logLevel);
+    configuration.replace(QStringLiteral("Log_level=debug"),
+                          QStringLiteral("Log_level=") + logLevel);
     QVERIFY(m_tree.writeFile(CONFIG_PATH, configuration));
     QVERIFY(installNotingStageProgram());
     DaemonProcess daemon;
     QVERIFY(daemon.start());
     // The log may not tell when the first check is done: the state does.
-    KIRTA_WAIT_VERIFY(!daemon.isRunning()
-                              || (QDBusConnection::systemBus().interface()->isServiceRegistered(
-                                          SERVICE)
-                                  && describe(callDaemon(QStringLiteral("getCurrentStateAsInt")))
-                                             == QLatin1String("i 1")),
-                      START_TIMEOUT_MS);
+    KIRTA_WAIT_VERIFY(
+            !daemon.isRunning()
+                    || (QDBusConnection::systemBus().interface()->isServiceRegistered(SERVICE)
+                        && describe(callDaemon(QStringLiteral("getCurrentStateAsInt")))
+                                   == QLatin1String("i 1")),
+            START_TIMEOUT_MS);
     QVERIFY(daemon.isRunning());
     const QString address = m_bed.bus().address();
 
@@ -580,8 +579,8 @@ void TestDbusServiceDaemon::changesWaitForTheStartUpRollback()
     QVERIFY2(runs.size() >= 4 && runs.size() % 2 == 0, qPrintable(runs.join(QLatin1Char(','))));
     QCOMPARE(runs.mid(0, 2), (QStringList {"begin rollback", "end rollback"}));
     for (int i = 0; i < runs.size(); i += 2)
-        QCOMPARE(runs.at(i + 1), QString(runs.at(i)).replace(QLatin1String("begin"),
-                                                            QLatin1String("end")));
+        QCOMPARE(runs.at(i + 1),
+                 QString(runs.at(i)).replace(QLatin1String("begin"), QLatin1String("end")));
     QVERIFY(runs.contains(QStringLiteral("begin clean")));
     QVERIFY(daemon.isRunning());
 }

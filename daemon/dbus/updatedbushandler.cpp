@@ -96,8 +96,7 @@ void UpdateDBusHandler::runDecided(const QString &sender)
     if (queue == m_queues.end())
         return;
     followLogLevel();
-    while (!queue->isEmpty()
-           && queue->first()->verdict != QueuedChange::Verdict::Waiting) {
+    while (!queue->isEmpty() && queue->first()->verdict != QueuedChange::Verdict::Waiting) {
         const std::shared_ptr<QueuedChange> next = queue->takeFirst();
         // Refusals are only counted: anybody may send them.
         if (next->verdict == QueuedChange::Verdict::Allowed) {

@@ -29,8 +29,8 @@ struct StatusSnapshot;
 // handed to the daemon's thread and answered from there once done (a
 // delayed reply); an operation that throws is answered with an error reply
 // instead of taking the daemon down. The changes of one sender are carried
-// out in the order they arrived, also when one of them waits for polkit. The adaptors are what the bus sees,
-// but the call context lands here.
+// out in the order they arrived, also when one of them waits for polkit.
+// The adaptors are what the bus sees, but the call context lands here.
 class UpdateDBusHandler : public QObject, protected QDBusContext
 {
     Q_OBJECT

@@ -77,6 +77,8 @@ int UpdateDBusHandler::change(int fallback, Change change, const char *action)
     auto queued = std::make_shared<QueuedChange>(QueuedChange {message(), connection(), change});
     m_queues[sender].append(queued);
     if (!action) {
+        // The bus policy has decided; the uid serves the sender's next calls.
+        m_authority->remember(connection(), sender);
         queued->verdict = QueuedChange::Verdict::Allowed;
         runDecided(sender);
         return fallback;

@@ -62,7 +62,8 @@ enum class ErrorNumber : int {
     Imitation = 2,
     Validators = 4,
     // The link for the boot-time upgrade could not be made; cleared by the
-    // next arm that succeeds.
+    // next arm that succeeds and when the update is dropped (a stop, a
+    // resume), so it never decides what a stop or a resume does.
     ArmingFailed = 5,
 };
 

@@ -6,6 +6,7 @@
 #include "codes.h"
 #include "currenttask.h"
 #include "logger.h"
+#include "logthrottle.h"
 #include "stage.h"
 #include "triggerchecker.h"
 
@@ -190,6 +191,15 @@ private:
     // After an upgrade at reboot: the next download gets a deadline of its own.
     void m_clearUpgradeDeadlines();
 
+    // An arm asked for while one is already under way or done: true with
+    // the answer the first request got, and nothing is to be done again.
+    bool m_isRepeatedArm(int *answer) const;
+    // Nothing armed, nothing of an arming left on disk: a disarm has nothing
+    // to do.
+    bool m_isNothingArmed() const;
+    // Writes `message` at most once a minute for the same throttle.
+    void m_logRepeat(LogThrottle &throttle, Logger::Level level, const QString &message) const;
+
     // After a link step that failed: takes back the stamp, the frozen copy
     // and the stopped timers, and records ErrorNumber::ArmingFailed.
     void m_undoFailedArm(bool downloadTimerWasActive);
@@ -303,4 +313,11 @@ private:
     bool m_resetRecheckRunning = false;
     // When the package lists were last read without fault.
     QDateTime m_lastSuccessfulCheck;
+    // The first block is due on its single shot.
+    bool m_firstBlockScheduled = false;
+    // Requests that find their work done or under way: any permitted caller
+    // may repeat them as often as it likes.
+    mutable LogThrottle m_repeatedArms;
+    mutable LogThrottle m_repeatedDisarms;
+    mutable LogThrottle m_repeatedClears;
 };

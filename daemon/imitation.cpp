@@ -11,6 +11,7 @@
 
 void Daemon::tryToPassFirstBlock()
 {
+    m_firstBlockScheduled = false;
     m_logger.info(QStringLiteral("Trying to pass the first block..."));
     // One imitation at a time: the running one ends in its own result, and
     // a pass arms the upgrade whoever asked for it.

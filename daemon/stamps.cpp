@@ -113,7 +113,6 @@ void Daemon::areWeAfterMinorUpgrade()
 int Daemon::removeUpgradeResultStamp(int type) const
 {
     const QString where = KIRTA_WHERE;
-    m_logger.debug(where, QStringLiteral("type"), type);
     QString path;
     switch (type) {
     case toInt(ResultStamp::MinorFailed):
@@ -133,9 +132,12 @@ int Daemon::removeUpgradeResultStamp(int type) const
     }
     QFile resultStamp(path);
     if (path.isEmpty() || !resultStamp.exists()) {
-        m_logger.debug(where, QStringLiteral("resultStamp.exists() return false"));
+        m_logRepeat(
+                m_repeatedClears, Logger::Debug,
+                QStringLiteral("Result stamp %1 to clear is not there, nothing to do").arg(type));
         return toInt(StampRemoval::Absent);
     }
+    m_logger.debug(where, QStringLiteral("type"), type);
     m_logger.debug(where, QStringLiteral("resultStamp.exists() return true"));
     if (resultStamp.remove()) {
         m_logger.debug(where, QStringLiteral("resultStamp.remove() return true"));

@@ -118,5 +118,6 @@ StatusSnapshot Daemon::statusSnapshot() const
     snapshot.upgradable = m_upgradableList;
     snapshot.lastCheck = m_lastSuccessfulCheck;
     snapshot.metricsFile = m_settingsController->params().metrics_file.second;
+    snapshot.logLevel = m_logger.level();
     return snapshot;
 }

@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "logger.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -31,6 +33,9 @@ struct StatusSnapshot
     // Where the metrics for the fleet's monitoring go ("" none); not shown
     // to clients.
     QString metricsFile;
+    // The daemon's Log_level (a Logger::Level), which the bus thread's own
+    // lines follow; not shown to clients.
+    int logLevel = Logger::Info;
 
     bool operator==(const StatusSnapshot &other) const;
     bool operator!=(const StatusSnapshot &other) const { return !(*this == other); }

@@ -8,11 +8,20 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 #include <QTimer>
 
 int Daemon::enableUpgradeOnReboot()
 {
     const QString where = KIRTA_WHERE;
+    int repeatedAnswer = 0;
+    if (m_isRepeatedArm(&repeatedAnswer)) {
+        m_logRepeat(m_repeatedArms, Logger::Info,
+                    QStringLiteral("Arming asked for again while it is under way or done, "
+                                   "nothing to do (answer %1)")
+                            .arg(repeatedAnswer));
+        return repeatedAnswer;
+    }
     m_logger.info(QStringLiteral("Trying to enable update"));
     if (m_task != toInt(CurrentTask::DownloadCompleted)) {
         upgradeMustBeEnabled = true;
@@ -22,6 +31,7 @@ int Daemon::enableUpgradeOnReboot()
     }
     if (!m_firstBlockPassed) {
         m_logger.debug(where, QStringLiteral("first block not passed, -5"));
+        m_firstBlockScheduled = true;
         QTimer::singleShot(10, this, &Daemon::tryToPassFirstBlock);
         return toInt(ArmDeferred::FirstBlockStarted);
     }
@@ -120,6 +130,45 @@ int Daemon::enableUpgradeOnReboot()
     return result;
 }
 
+bool Daemon::m_isRepeatedArm(int *answer) const
+{
+    if (m_task != toInt(CurrentTask::DownloadCompleted)) {
+        *answer = toInt(ArmDeferred::UntilDownloaded);
+        return upgradeMustBeEnabled;
+    }
+    if (!m_firstBlockPassed) {
+        *answer = toInt(ArmDeferred::FirstBlockStarted);
+        return m_firstBlockScheduled || (m_imitationThread && m_imitationThread->isRunning());
+    }
+    // Armed and still in place on disk: hooks, link and stamp are done.
+    *answer = toInt(ArmLink::Kept) + toInt(StampPart::AlreadySo);
+    return m_isUpgradeEnabled && QFileInfo(SYS_UPDATE_SYMLINK).isSymLink()
+           && QFileInfo::exists(SYS_UPDATE_SYMLINK) && QFile::exists(UPGRADE_STAMP_PATH);
+}
+
+bool Daemon::m_isNothingArmed() const
+{
+    const QFileInfo link(SYS_UPDATE_SYMLINK);
+    return !m_isUpgradeEnabled && !link.exists() && !link.isSymLink()
+           && !QFile::exists(UPGRADE_STAMP_PATH) && !QFile::exists(SETTINGS_COPY_PATH);
+}
+
+void Daemon::m_logRepeat(LogThrottle &throttle, Logger::Level level, const QString &message) const
+{
+    int heldBack = 0;
+    if (!throttle.pass(&heldBack))
+        return;
+    const QString line = heldBack == 0
+                                 ? message
+                                 : QStringLiteral("%1; %2 more such requests in the last minute")
+                                           .arg(message)
+                                           .arg(heldBack);
+    if (level == Logger::Info)
+        m_logger.info(line);
+    else
+        m_logger.debug(line);
+}
+
 void Daemon::m_undoFailedArm(bool downloadTimerWasActive)
 {
     // Nothing is armed, so nothing of an armed upgrade may stay behind: the
@@ -137,6 +186,13 @@ void Daemon::m_undoFailedArm(bool downloadTimerWasActive)
 int Daemon::disableUpgradeOnReboot(bool suppressForce)
 {
     const QString where = KIRTA_WHERE;
+    if (m_isNothingArmed()) {
+        // Restarting the check timer here would let any caller put the
+        // next check off for ever.
+        m_logRepeat(m_repeatedDisarms, Logger::Debug,
+                    QStringLiteral("Disarming asked for with nothing armed, nothing to do"));
+        return toInt(DisarmLink::Absent) + toInt(StampPart::AlreadySo);
+    }
     m_logger.debug(where);
     if (!suppressForce) {
         m_logger.debug(where, QStringLiteral("!suppressForce"));

@@ -156,6 +156,10 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
             return;
         }
     }
+    // A failed arm is about the update dropped here; kept, it would turn this
+    // stop into "stopped" and keep a major-release check from resuming.
+    if (m_currentError == toInt(ErrorNumber::ArmingFailed))
+        m_currentError = toInt(ErrorNumber::None);
     if (m_checkTEndTimer) {
         m_logger.debug(where, QStringLiteral("m_checkTEndTimer != nullptr"));
         m_checkTEndTimer->stop();

@@ -3,11 +3,12 @@
 
 #include "singlecoreapplication.h"
 
-#include <singleapplication/singleapplication.h>
-
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -18,12 +19,10 @@ namespace {
 constexpr int LOCK_ATTEMPTS = 20;
 constexpr useconds_t LOCK_RETRY_USEC = 50000;
 
-// Opens and locks `path`; -1 with `heldElsewhere` set when another process
-// holds the lock. A lock file that cannot be made at all guards nothing,
-// and then the shared-memory guard below decides alone.
-int takeLock(const QString &path, bool *heldElsewhere)
+// Opens and locks `path`; -1 when another process holds the lock or the
+// file cannot be had.
+int takeLock(const QString &path)
 {
-    *heldElsewhere = false;
     QDir().mkpath(QFileInfo(path).absolutePath());
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
@@ -36,25 +35,58 @@ int takeLock(const QString &path, bool *heldElsewhere)
         if (errno == EINTR)
             continue;
         if (errno != EWOULDBLOCK || attempt == LOCK_ATTEMPTS) {
-            *heldElsewhere = errno == EWOULDBLOCK;
             ::close(fd);
             return -1;
         }
         ::usleep(LOCK_RETRY_USEC);
     }
 }
+
+// Short whatever the lock's path, and the same for every instance that
+// takes the same lock.
+QString serverNameFor(const QString &lockFile)
+{
+    const QByteArray hash
+            = QCryptographicHash::hash(QFile::encodeName(lockFile), QCryptographicHash::Sha256);
+    return QStringLiteral("kirta-instance-") + QString::fromLatin1(hash.toHex().left(16));
+}
 } // namespace
 
 SingleCoreApplication::SingleCoreApplication(int &argc, char **argv, const QString &lockFile)
+    : m_lockFd(takeLock(lockFile))
+    , m_serverName(serverNameFor(lockFile))
+    , m_app(std::make_unique<QCoreApplication>(argc, argv))
 {
-    m_lockFd = takeLock(lockFile, &m_lockHeldElsewhere);
-    // Secondaries are allowed so that a second start can ask isRunning()
-    // and pass its message instead of being terminated by the guard.
-    m_app = std::make_unique<SingleApplication>(argc, argv, true, SingleApplication::Mode::System);
+    if (m_lockFd < 0)
+        return;
+    m_server = std::make_unique<QLocalServer>();
+    // Only a second start by the same user may hand over a message.
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // Holding the lock, this is the only instance: a socket of the name is
+    // left by one that ended without cleaning up.
+    QLocalServer::removeServer(m_serverName);
+    // Without the socket, second starts cannot hand over their message;
+    // the guard itself is unaffected.
+    if (!m_server->listen(m_serverName))
+        return;
+    QLocalServer *server = m_server.get();
+    QObject::connect(server, &QLocalServer::newConnection, server, [server] {
+        while (QLocalSocket *peer = server->nextPendingConnection()) {
+            QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+            // The message is taken and dropped: a program without a window
+            // has nothing to raise.
+            QObject::connect(peer, &QLocalSocket::readyRead, peer, [peer] {
+                peer->readAll();
+                peer->disconnectFromServer();
+            });
+        }
+    });
 }
 
 SingleCoreApplication::~SingleCoreApplication()
 {
+    // close() removes the socket file.
+    m_server.reset();
     m_app.reset();
     if (m_lockFd >= 0)
         ::close(m_lockFd);
@@ -62,16 +94,21 @@ SingleCoreApplication::~SingleCoreApplication()
 
 bool SingleCoreApplication::isRunning() const
 {
-    return m_lockHeldElsewhere || m_app->isSecondary();
+    return m_lockFd < 0;
 }
 
 bool SingleCoreApplication::sendMessage(const QString &message, int timeout)
 {
-    // An instance found only by the lock sits in another /tmp, out of the
-    // message channel's reach.
-    if (!m_app->isSecondary())
+    if (!isRunning())
         return false;
-    return m_app->sendMessage(message.toUtf8(), timeout);
+    QLocalSocket socket;
+    socket.connectToServer(m_serverName);
+    if (!socket.waitForConnected(timeout))
+        return false;
+    socket.write(message.toUtf8() + '\n');
+    const bool sent = socket.waitForBytesWritten(timeout);
+    socket.disconnectFromServer();
+    return sent;
 }
 
 QCoreApplication *SingleCoreApplication::application() const

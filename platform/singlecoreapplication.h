@@ -4,16 +4,19 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QString>
 
 #include <memory>
 
-class SingleApplication;
+class QLocalServer;
 
 // The application object of a program of which one instance runs per
-// machine and binary. The guard is machine-wide: a second start by any user
-// finds the first one, also from another mount namespace (a unit's private
-// /tmp), through an flock on `lockFile`. The second instance can hand the
-// first a message.
+// machine and binary. The guard is an flock on `lockFile`, which every
+// instance sees also from another mount namespace (a unit's private /tmp);
+// it alone decides, and the kernel lets it go with the process however
+// that ends. The running instance also listens on a local socket in the
+// temporary directory, so that a second start can hand it a message;
+// nothing else is kept, so nothing outlives the process.
 class SingleCoreApplication
 {
 public:
@@ -22,10 +25,12 @@ public:
     SingleCoreApplication(int &argc, char **argv, const QString &lockFile);
     ~SingleCoreApplication();
 
-    // True when another instance already runs.
+    // True when another instance already runs, or when the lock could not
+    // be taken at all (then nobody can tell that no other instance runs).
     bool isRunning() const;
     // Sends `message` to the running instance; false when it was not
-    // delivered within `timeout` ms.
+    // delivered within `timeout` ms (also when that instance sits in
+    // another temporary directory).
     bool sendMessage(const QString &message, int timeout = 5000);
 
     QCoreApplication *application() const;
@@ -33,6 +38,7 @@ public:
 
 private:
     int m_lockFd = -1;
-    bool m_lockHeldElsewhere = false;
-    std::unique_ptr<SingleApplication> m_app;
+    QString m_serverName;
+    std::unique_ptr<QCoreApplication> m_app;
+    std::unique_ptr<QLocalServer> m_server;
 };

@@ -17,6 +17,7 @@ const QString COPY = QStringLiteral("/var/cache/kirta-update-service/kirta-updat
 const QString PARKING = QStringLiteral("/tmp/kirta-update-daemon.conf");
 const QString LINK = QStringLiteral("/system-update");
 const QString STAMP = QStringLiteral("/var/cache/kirta-update-service/upgradable");
+const QString LOG = QStringLiteral("/var/log/kirta-update-service/service.log");
 } // namespace
 
 // Arming and disarming the offline upgrade, and the configuration frozen
@@ -154,17 +155,20 @@ private Q_SLOTS:
         QTest::addColumn<bool>("directoryAtLink");
         QTest::addColumn<int>("code");
         QTest::addColumn<bool>("armedAfter");
+        // Nothing to disarm: no status written, no check timer restarted.
+        QTest::addColumn<bool>("untouched");
         QTest::newRow("armed") << true << false
-                               << toInt(DisarmLink::Removed) + toInt(StampPart::Changed) << false;
+                               << toInt(DisarmLink::Removed) + toInt(StampPart::Changed) << false
+                               << false;
         QTest::newRow("nothing armed")
                 << false << false << toInt(DisarmLink::Absent) + toInt(StampPart::AlreadySo)
-                << false;
+                << false << true;
         QTest::newRow("link cannot be removed: stays armed")
                 << true << true << toInt(DisarmLink::RemoveFailed) + toInt(StampPart::Failed)
-                << true;
+                << true << false;
         QTest::newRow("directory cannot be removed, nothing armed")
                 << false << true << toInt(DisarmLink::RemoveFailed) + toInt(StampPart::AlreadySo)
-                << false;
+                << false << false;
     }
 
     void disable()
@@ -173,6 +177,7 @@ private Q_SLOTS:
         QFETCH(bool, directoryAtLink);
         QFETCH(int, code);
         QFETCH(bool, armedAfter);
+        QFETCH(bool, untouched);
         Daemon daemon;
         DaemonTestPeer peer(daemon);
         makeReady(daemon);
@@ -185,9 +190,114 @@ private Q_SLOTS:
         }
         QCOMPARE(daemon.disableUpgradeOnReboot(), code);
         QCOMPARE(daemon.isUpgradeOnRebootEnabled(), armedAfter);
-        QCOMPARE(status(), armedAfter ? QStringLiteral("activated") : QStringLiteral("ready"));
+        QCOMPARE(status(), untouched    ? QString()
+                           : armedAfter ? QStringLiteral("activated")
+                                        : QStringLiteral("ready"));
         QCOMPARE(tree.exists(STAMP), armedAfter);
-        QCOMPARE(peer.checkUpdatesTimer()->isActive(), !armedAfter);
+        QCOMPARE(peer.checkUpdatesTimer()->isActive(), !armedAfter && !untouched);
+    }
+
+    // A request whose work is done or under way, repeated by a caller as
+    // often as it likes: the same answer each time, the hooks run once, and
+    // the log gains at most one line per kind of request.
+    void repeatedRequestsDoNothingAgain_data()
+    {
+        QTest::addColumn<QString>("request"); // arm, disarm, clear
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("arm, armed")
+                << "arm"
+                << "armed" << toInt(ArmLink::Kept) + toInt(StampPart::AlreadySo);
+        QTest::newRow("arm, first block under way")
+                << "arm"
+                << "first block" << toInt(ArmDeferred::FirstBlockStarted);
+        QTest::newRow("arm, before the download")
+                << "arm"
+                << "downloading" << toInt(ArmDeferred::UntilDownloaded);
+        QTest::newRow("disarm, nothing armed")
+                << "disarm"
+                << "ready" << toInt(DisarmLink::Absent) + toInt(StampPart::AlreadySo);
+        QTest::newRow("clear, no stamp") << "clear"
+                                         << "ready" << toInt(StampRemoval::Absent);
+    }
+
+    void repeatedRequestsDoNothingAgain()
+    {
+        QFETCH(QString, request);
+        QFETCH(QString, situation);
+        QFETCH(int, answer);
+        const int repeats = 2000;
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        makeReady(daemon);
+        if (situation == QLatin1String("armed"))
+            QCOMPARE(daemon.enableUpgradeOnReboot(),
+                     toInt(ArmLink::Created) + toInt(StampPart::Changed));
+        if (situation == QLatin1String("downloading"))
+            peer.task() = int(CurrentTask::Downloading);
+        if (situation == QLatin1String("first block"))
+            peer.firstBlockPassed() = false;
+        const auto call = [&] {
+            if (request == QLatin1String("arm"))
+                return daemon.enableUpgradeOnReboot();
+            if (request == QLatin1String("disarm"))
+                return daemon.disableUpgradeOnReboot();
+            return daemon.removeUpgradeResultStamp(toInt(ResultStamp::MinorSucceeded));
+        };
+        // The first request of a kind may do its work and log it.
+        call();
+        peer.checkUpdatesTimer()->stop();
+        const QString logBefore = tree.readFile(LOG);
+        const QStringList hooksBefore = tree.standInCalls(QStringLiteral("kirta-update-service"));
+        for (int i = 0; i < repeats; ++i)
+            QCOMPARE(call(), answer);
+        const QString logAfter = tree.readFile(LOG);
+        QVERIFY(logAfter.startsWith(logBefore));
+        const QString grown = logAfter.mid(logBefore.size());
+        QVERIFY2(grown.count(QLatin1Char('\n')) <= 1, qPrintable(grown.left(2000)));
+        // Nobody can put the next check off by asking again.
+        QVERIFY(!peer.checkUpdatesTimer()->isActive());
+        if (situation != QLatin1String("first block")) {
+            QCOMPARE(tree.standInCalls(QStringLiteral("kirta-update-service")), hooksBefore);
+            return;
+        }
+        // The first block asked for by the first request runs once.
+        const QString started = QStringLiteral("Trying to pass the first block...");
+        KIRTA_WAIT_VERIFY(tree.readFile(LOG).contains(started), 5000);
+        KIRTA_WAIT_VERIFY(!peer.imitationThread(), 10000);
+        QTest::qWait(100);
+        QCOMPARE(tree.readFile(LOG).count(started), 1);
+    }
+
+    // A failed arm (error 5) is no error of the cycle: a later outside stop
+    // still ends in the stop for a major release, and the next major-release
+    // check resumes the minor updates.
+    void failedArmDecidesNoStopOrResume_data()
+    {
+        QTest::addColumn<int>("stop");
+        QTest::newRow("stop") << toInt(OutsideState::Stop);
+        QTest::newRow("stop even when forced") << toInt(OutsideState::StopEvenForced);
+    }
+
+    void failedArmDecidesNoStopOrResume()
+    {
+        QFETCH(int, stop);
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        makeReady(daemon);
+        QVERIFY(tree.mkpath(LINK));
+        QCOMPARE(daemon.enableUpgradeOnReboot(),
+                 toInt(ArmLink::RemoveFailed) + toInt(StampPart::Changed));
+        QCOMPARE(daemon.getCurrentErrorAsInt(), toInt(ErrorNumber::ArmingFailed));
+
+        QCOMPARE(daemon.setStateFromOutside(stop), toInt(OutsideAnswer::Done));
+        QCOMPARE(daemon.getCurrentStateAsInt(), toInt(StateNumber::StoppedForMajor));
+        QVERIFY(!peer.checkUpdatesTimer()->isActive());
+        // No major-release report: minor updates go on.
+        daemon.checkMajorReport();
+        QCOMPARE(daemon.getCurrentStateAsInt(), toInt(StateNumber::NoUpdates));
+        QVERIFY(peer.checkUpdatesTimer()->isActive());
+        QCOMPARE(daemon.getCurrentErrorAsInt(), toInt(ErrorNumber::None));
     }
 
     void forcedUpgradeCannotBeDisarmed()

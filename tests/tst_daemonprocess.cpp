@@ -2,7 +2,8 @@
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
 // The sandboxed daemon program as a process: environment checks, start-up,
-// the single-instance guard and configuration edits while it runs.
+// the single-instance guard, what an ended instance leaves behind and
+// configuration edits while it runs.
 
 #include "daemonprocess.h"
 #include "processtestbed.h"
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 
 namespace {
@@ -31,6 +33,23 @@ int countOf(const QString &haystack, const QString &needle)
 {
     return haystack.count(needle);
 }
+
+// The ids of the machine's System V shared-memory segments ("-m") or
+// semaphore sets ("-s"), as ipcs lists them.
+QSet<QString> ipcIds(const QString &kind)
+{
+    QProcess ipcs;
+    ipcs.start(QStringLiteral("ipcs"), {kind});
+    if (!ipcs.waitForFinished(5000) || ipcs.exitCode() != 0)
+        return {QStringLiteral("ipcs failed")};
+    QSet<QString> ids;
+    for (const QString &line : QString::fromLocal8Bit(ipcs.readAllStandardOutput()).split('\n')) {
+        const QStringList fields = line.simplified().split(QLatin1Char(' '));
+        if (fields.size() > 1 && fields.first().startsWith(QLatin1String("0x")))
+            ids.insert(fields.at(1));
+    }
+    return ids;
+}
 } // namespace
 
 class TestDaemonProcess : public QObject
@@ -48,6 +67,7 @@ private Q_SLOTS:
     void secondInstanceExitsWithoutLogging_data();
     void secondInstanceExitsWithoutLogging();
     void startsAgainAfterSigkill();
+    void terminationLeavesNoIpcObjects();
     void picksUpEveryReplacingEdit();
 
 private:
@@ -240,6 +260,24 @@ void TestDaemonProcess::startsAgainAfterSigkill()
     QVERIFY(third.start());
     QCOMPARE(third.waitForExit(START_TIMEOUT_MS), 255);
     QVERIFY(second.isRunning());
+}
+
+// SIGTERM ends the daemon without its destructors: whatever the guard keeps
+// must go with the process.
+void TestDaemonProcess::terminationLeavesNoIpcObjects()
+{
+    const QSet<QString> segmentsBefore = ipcIds(QStringLiteral("-m"));
+    const QSet<QString> semaphoresBefore = ipcIds(QStringLiteral("-s"));
+    for (int run = 0; run < 2; ++run) {
+        DaemonProcess daemon;
+        QVERIFY(startAndWaitForLoad(daemon, run));
+        DaemonProcess second;
+        QVERIFY(second.start());
+        QCOMPARE(second.waitForExit(START_TIMEOUT_MS), 255);
+        QVERIFY(daemon.terminate());
+    }
+    QCOMPARE(ipcIds(QStringLiteral("-m")) - segmentsBefore, QSet<QString>());
+    QCOMPARE(ipcIds(QStringLiteral("-s")) - semaphoresBefore, QSet<QString>());
 }
 
 void TestDaemonProcess::picksUpEveryReplacingEdit()

@@ -3,7 +3,8 @@
 
 // The daemon's program on a private system bus: the interface it exports,
 // what each method answers after the first check, calls with the wrong
-// argument types, and the end of the program when it cannot register.
+// argument types, the end of the program when it cannot register, and the
+// order and fate of changes that callers send.
 
 #include "codes.h"
 #include "daemonprocess.h"
@@ -19,6 +20,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 
 namespace {
@@ -32,6 +34,15 @@ const QString CHECK_LINE = QStringLiteral("void Daemon::checkUpdates()");
 const QString FIRST_CHECK_DONE = QStringLiteral("NO PACKAGES");
 const int START_TIMEOUT_MS = 15000;
 const int CALL_TIMEOUT_MS = 10000;
+const QString SUCCESS_STAMP = QStringLiteral("/var/cache/kirta-update-service/successful");
+// The bus thread's line for each change it hands on or refuses.
+const QString BUS_DECISION_LINE
+        = QStringLiteral("void UpdateDBusHandler::runDecided(const QString&): ");
+
+QDBusMessage changeCall(const QString &method, int argument)
+{
+    return QDBusMessage::createMethodCall(SERVICE, OBJECT_PATH, INTERFACE, method) << argument;
+}
 
 QDBusMessage callDaemon(const QString &method, const QVariantList &arguments = {})
 {
@@ -122,8 +133,15 @@ private Q_SLOTS:
     void registrationFailureEndsWithOne_data();
     void registrationFailureEndsWithOne();
     void busAnswersWhileTheDaemonWorks();
+    void changesOfOneSenderRunInOrder_data();
+    void changesOfOneSenderRunInOrder();
+    void changesWaitForTheStartUpRollback();
 
 private:
+    // The stage program as a script that notes the begin and end of each
+    // run in /runs: a rollback takes 5 s, a clean notes whether the result
+    // stamp "successful" is still there; everything answers 0.
+    bool installNotingStageProgram();
     // Starts the daemon and waits until it owns the name and has finished
     // its first update check, so the state it renders stays put.
     bool startFreshDaemon(DaemonProcess &daemon);
@@ -427,6 +445,146 @@ void TestDbusServiceDaemon::busAnswersWhileTheDaemonWorks()
              QVariantMap({{QStringLiteral("State"), -3},
                           {QStringLiteral("StateName"), QStringLiteral("stopped-for-major")}}));
     QVERIFY2(grown < 10, qPrintable(QStringLiteral("%1 log lines for 300 reads").arg(grown)));
+    QVERIFY(daemon.isRunning());
+}
+
+bool TestDbusServiceDaemon::installNotingStageProgram()
+{
+    const QString program = QStringLiteral("/usr/sbin/kirta-update-service");
+    return m_tree.writeFile(program, QStringLiteral("#!/bin/sh\n"
+                                                    "runs=\"$KIRTA_SYSROOT/runs\"\n"
+                                                    "echo \"begin $1\" >>\"$runs\"\n"
+                                                    "case \"$1\" in\n"
+                                                    "rollback) sleep 5 ;;\n"
+                                                    "clean) [ ! -e \"$KIRTA_SYSROOT%1\" ] || "
+                                                    "echo 'stamp there' >>\"$runs\" ;;\n"
+                                                    "esac\n"
+                                                    "echo \"end $1\" >>\"$runs\"\n"
+                                                    "exit 0\n")
+                                             .arg(SUCCESS_STAMP))
+           && QFile::setPermissions(m_tree.path(program),
+                                    QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void TestDbusServiceDaemon::changesOfOneSenderRunInOrder_data()
+{
+    QTest::addColumn<QString>("logLevel");
+    QTest::addColumn<bool>("busLineWritten");
+    QTest::newRow("Log_level=debug") << "debug" << true;
+    QTest::newRow("Log_level=info") << "info" << false;
+}
+
+// Root's changes need no polkit, but the daemon learns that a caller is root
+// only from the bus: a change that waits for that answer is still carried
+// out before the sender's next change, and a change whose sender left
+// without waiting for the answer is still carried out.
+void TestDbusServiceDaemon::changesOfOneSenderRunInOrder()
+{
+    QFETCH(QString, logLevel);
+    QFETCH(bool, busLineWritten);
+    QString configuration = SandboxTree::sampleConfiguration();
+    configuration.replace(QStringLiteral("Log_level=debug"),
+                          QStringLiteral("Log_level=") + logLevel);
+    QVERIFY(m_tree.writeFile(CONFIG_PATH, configuration));
+    QVERIFY(installNotingStageProgram());
+    DaemonProcess daemon;
+    QVERIFY(daemon.start());
+    // The log may not tell when the first check is done: the state does.
+    KIRTA_WAIT_VERIFY(
+            !daemon.isRunning()
+                    || (QDBusConnection::systemBus().interface()->isServiceRegistered(SERVICE)
+                        && describe(callDaemon(QStringLiteral("getCurrentStateAsInt")))
+                                   == QLatin1String("i 1")),
+            START_TIMEOUT_MS);
+    QVERIFY(daemon.isRunning());
+    const QString address = m_bed.bus().address();
+
+    // Clearing the result (asks who the caller is) and then stopping (the
+    // bus policy lets only root send it), in one go.
+    QVERIFY(m_tree.writeFile(SUCCESS_STAMP, QByteArray()));
+    {
+        const QString name = QStringLiteral("ordered");
+        QDBusConnection client = QDBusConnection::connectToBus(address, name);
+        const auto leave = qScopeGuard([&name] { QDBusConnection::disconnectFromBus(name); });
+        const QDBusPendingCall clear = client.asyncCall(
+                changeCall(QStringLiteral("removeUpgradeResultStamp"), 1), CALL_TIMEOUT_MS);
+        const QDBusPendingCall stop = client.asyncCall(
+                changeCall(QStringLiteral("setStateFromOutside"), 3), CALL_TIMEOUT_MS);
+        KIRTA_WAIT_VERIFY(clear.isFinished() && stop.isFinished(), CALL_TIMEOUT_MS);
+        QCOMPARE(describe(clear.reply()), QStringLiteral("i 0"));
+        QCOMPARE(describe(stop.reply()), QStringLiteral("i 0"));
+    }
+    const QString runs = m_tree.readFile(QStringLiteral("/runs"));
+    QVERIFY2(runs.contains(QLatin1String("begin clean\nend clean\n")), qPrintable(runs));
+    QVERIFY2(!runs.contains(QLatin1String("stamp there")), "the stop overtook the clear");
+
+    // A sender that has made itself known, then sends a change without
+    // waiting for the answer and leaves.
+    QVERIFY(m_tree.writeFile(SUCCESS_STAMP, QByteArray()));
+    {
+        const QString name = QStringLiteral("fire-and-forget");
+        QDBusConnection client = QDBusConnection::connectToBus(address, name);
+        const auto leave = qScopeGuard([&name] { QDBusConnection::disconnectFromBus(name); });
+        QCOMPARE(describe(client.call(QDBusMessage::createMethodCall(
+                         SERVICE, OBJECT_PATH, INTERFACE, QStringLiteral("getCurrentStateAsInt")))),
+                 QStringLiteral("i -3"));
+        QVERIFY(client.send(changeCall(QStringLiteral("removeUpgradeResultStamp"), 1)));
+        // The bus answers in order: once it has, it holds the change.
+        const QDBusMessage busId = client.call(QDBusMessage::createMethodCall(
+                QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
+        QCOMPARE(busId.type(), QDBusMessage::ReplyMessage);
+    }
+    KIRTA_WAIT_VERIFY(!m_tree.exists(SUCCESS_STAMP), CALL_TIMEOUT_MS);
+
+    QCOMPARE(DaemonProcess::logText().contains(BUS_DECISION_LINE), busLineWritten);
+    if (busLineWritten)
+        QVERIFY(DaemonProcess::logText().contains(BUS_DECISION_LINE
+                                                  + QStringLiteral("setStateFromOutside from :")));
+    QVERIFY(daemon.isRunning());
+}
+
+// After a failed upgrade at reboot the daemon registers while its rollback
+// still runs: reads are answered at once, changes wait for the rollback and
+// never run a stage beside it.
+void TestDbusServiceDaemon::changesWaitForTheStartUpRollback()
+{
+    QVERIFY(m_tree.writeFile(CONFIG_PATH, SandboxTree::sampleConfiguration().replace(
+                                                  QStringLiteral("Snapshot=false"),
+                                                  QStringLiteral("Snapshot=true"))));
+    for (const QString &stamp : {QStringLiteral("snapshot"), QStringLiteral("unsuccessful")})
+        QVERIFY(m_tree.writeFile(QStringLiteral("/var/cache/kirta-update-service/") + stamp,
+                                 QByteArray()));
+    QVERIFY(installNotingStageProgram());
+    DaemonProcess daemon;
+    QVERIFY(daemon.start());
+    QDBusConnectionInterface *bus = QDBusConnection::systemBus().interface();
+    KIRTA_WAIT_VERIFY(bus->isServiceRegistered(SERVICE)
+                              && m_tree.readFile(QStringLiteral("/runs"))
+                                         .startsWith(QLatin1String("begin rollback\n")),
+                      START_TIMEOUT_MS);
+
+    const QDBusPendingCall stop = QDBusConnection::systemBus().asyncCall(
+            changeCall(QStringLiteral("setStateFromOutside"), 3), CALL_TIMEOUT_MS);
+    QElapsedTimer took;
+    took.start();
+    QCOMPARE(describe(callDaemon(QStringLiteral("getCurrentStateAsString"))),
+             QStringLiteral("s unknown"));
+    QVERIFY2(took.elapsed() < 1000, qPrintable(QString::number(took.elapsed())));
+    QVERIFY2(!stop.isFinished(), "the stop did not wait for the rollback");
+    KIRTA_WAIT_VERIFY(stop.isFinished(), CALL_TIMEOUT_MS);
+    QCOMPARE(describe(stop.reply()), QStringLiteral("i 0"));
+    QCOMPARE(describe(callDaemon(QStringLiteral("getCurrentStateAsInt"))), QStringLiteral("i -3"));
+
+    // One run at a time, the rollback first and to its end.
+    const QStringList runs
+            = m_tree.readFile(QStringLiteral("/runs")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(runs.size() >= 4 && runs.size() % 2 == 0, qPrintable(runs.join(QLatin1Char(','))));
+    QCOMPARE(runs.mid(0, 2), (QStringList {"begin rollback", "end rollback"}));
+    for (int i = 0; i < runs.size(); i += 2)
+        QCOMPARE(runs.at(i + 1),
+                 QString(runs.at(i)).replace(QLatin1String("begin"), QLatin1String("end")));
+    QVERIFY(runs.contains(QStringLiteral("begin clean")));
     QVERIFY(daemon.isRunning());
 }
 

@@ -65,31 +65,64 @@ bool authorized(const QDBusMessage &reply)
 
 PolkitAuthority::PolkitAuthority(QObject *parent)
     : QObject(parent)
+    , m_uids(REMEMBERED_SENDERS)
 {
     qDBusRegisterMetaType<Subject>();
     qDBusRegisterMetaType<Details>();
 }
 
-void PolkitAuthority::check(const QDBusConnection &bus, const QString &sender,
-                            const QString &action, Done done)
+QDBusPendingCall PolkitAuthority::uidLookup(const QDBusConnection &bus, const QString &sender)
 {
+    if (QDBusPendingCall *known = m_uids.object(sender))
+        return *known;
     const QDBusMessage ask = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
                                                             QStringLiteral("/org/freedesktop/DBus"),
                                                             QStringLiteral("org.freedesktop.DBus"),
                                                             QStringLiteral("GetConnectionUnixUser"))
                              << sender;
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(ask), this);
+    // Sent now, before any answer to the sender's call: the bus reads our
+    // messages in order, so it answers this while the sender still waits.
+    const QDBusPendingCall lookup = bus.asyncCall(ask);
+    m_uids.insert(sender, new QDBusPendingCall(lookup));
+    return lookup;
+}
+
+void PolkitAuthority::remember(const QDBusConnection &bus, const QString &sender)
+{
+    uidLookup(bus, sender);
+}
+
+void PolkitAuthority::check(const QDBusConnection &bus, const QString &sender,
+                            const QString &action, Done done)
+{
+    const QDBusPendingCall lookup = uidLookup(bus, sender);
+    if (lookup.isFinished()) {
+        decide(bus, sender, action, lookup, done);
+        return;
+    }
+    auto *watcher = new QDBusPendingCallWatcher(lookup, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, bus, sender, action, done](QDBusPendingCallWatcher *finished) {
                 finished->deleteLater();
-                const QDBusPendingReply<uint> uid = *finished;
-                if (uid.isError())
-                    done(false);
-                else if (uid.value() == 0)
-                    done(true);
-                else
-                    askPolkit(bus, sender, action, done);
+                decide(bus, sender, action, *finished, done);
             });
+}
+
+void PolkitAuthority::decide(const QDBusConnection &bus, const QString &sender,
+                             const QString &action, const QDBusPendingCall &lookup,
+                             const Done &done)
+{
+    const QDBusPendingReply<uint> uid = lookup;
+    if (uid.isError()) {
+        // Nobody can be judged without a uid. A sender still there is asked
+        // about again at its next call.
+        m_uids.remove(sender);
+        done(false);
+    } else if (uid.value() == 0) {
+        done(true);
+    } else {
+        askPolkit(bus, sender, action, done);
+    }
 }
 
 void PolkitAuthority::askPolkit(const QDBusConnection &bus, const QString &sender,

@@ -3,7 +3,9 @@
 
 #pragma once
 
+#include <QCache>
 #include <QDBusConnection>
+#include <QDBusPendingCall>
 #include <QObject>
 #include <QString>
 
@@ -14,6 +16,13 @@
 // and polkit for the action without blocking the calling thread; the answer
 // comes through `done` on the thread this object lives on. No answer, an
 // error or no polkit at all counts as a refusal.
+//
+// The bus knows a sender's uid only while the sender is connected, and a
+// caller that does not wait for the answer may be gone by the time its
+// call is read. So the uid is asked for at a sender's first call of any
+// kind and kept per unique name (the bus never gives a name twice): a
+// change that follows a call the sender waited for is judged by a uid
+// learnt while it was still there.
 class PolkitAuthority : public QObject
 {
     Q_OBJECT
@@ -23,9 +32,21 @@ public:
 
     explicit PolkitAuthority(QObject *parent = nullptr);
 
+    // Asks the bus for the uid of `sender` unless it is known or asked for
+    // already. Call it before the sender can have had any answer.
+    void remember(const QDBusConnection &bus, const QString &sender);
     void check(const QDBusConnection &bus, const QString &sender, const QString &action, Done done);
 
+    // Senders whose uid is kept; the least recently seen are forgotten
+    // first. A forgotten sender that is still there is simply asked again.
+    static constexpr int REMEMBERED_SENDERS = 1024;
+
 private:
+    QDBusPendingCall uidLookup(const QDBusConnection &bus, const QString &sender);
+    void decide(const QDBusConnection &bus, const QString &sender, const QString &action,
+                const QDBusPendingCall &lookup, const Done &done);
     void askPolkit(const QDBusConnection &bus, const QString &sender, const QString &action,
                    Done done);
+
+    QCache<QString, QDBusPendingCall> m_uids;
 };

@@ -42,7 +42,16 @@ std::shared_ptr<const StatusSnapshot> UpdateDBusHandler::snapshot() const
 std::shared_ptr<const StatusSnapshot> UpdateDBusHandler::read()
 {
     count(&m_readCalls);
+    // A sender's first call, whatever it is, is when its uid can still be
+    // learnt for the changes it may send later without waiting.
+    if (calledFromDBus())
+        m_authority->remember(connection(), message().service());
     return snapshot();
+}
+
+void UpdateDBusHandler::followLogLevel()
+{
+    m_logger.setLevel(Logger::Level(snapshot()->logLevel));
 }
 
 void UpdateDBusHandler::count(int *counter)
@@ -52,6 +61,7 @@ void UpdateDBusHandler::count(int *counter)
     ++*counter;
     if (!m_summaryWindow.hasExpired(SUMMARY_INTERVAL_MS))
         return;
+    followLogLevel();
     m_logger.info(QStringLiteral("Answered %1 read calls and refused %2 changes in the last %3 s")
                           .arg(m_readCalls)
                           .arg(m_refusedCalls)
@@ -66,24 +76,47 @@ int UpdateDBusHandler::change(int fallback, Change change, const char *action)
         return replyOrFail(*this, fallback, [&] { return change(m_daemon); });
 
     setDelayedReply(true);
-    const QDBusMessage call = message();
-    const QDBusConnection bus = connection();
+    const QString sender = message().service();
+    auto queued = std::make_shared<QueuedChange>(QueuedChange {message(), connection(), change});
+    m_queues[sender].append(queued);
     if (!action) {
-        dispatch(call, bus, change);
+        // The bus policy has decided; the uid serves the sender's next calls.
+        m_authority->remember(connection(), sender);
+        queued->verdict = QueuedChange::Verdict::Allowed;
+        runDecided(sender);
         return fallback;
     }
-    m_authority->check(bus, call.service(), QLatin1String(action),
-                       [this, call, bus, change](bool allowed) {
-                           if (allowed) {
-                               dispatch(call, bus, change);
-                               return;
-                           }
-                           count(&m_refusedCalls);
-                           bus.send(call.createErrorReply(
-                                   QDBusError::AccessDenied,
-                                   QStringLiteral("Not authorized to call %1").arg(call.member())));
+    m_authority->check(connection(), sender, QLatin1String(action),
+                       [this, queued, sender](bool allowed) {
+                           queued->verdict = allowed ? QueuedChange::Verdict::Allowed
+                                                     : QueuedChange::Verdict::Refused;
+                           runDecided(sender);
                        });
     return fallback;
+}
+
+void UpdateDBusHandler::runDecided(const QString &sender)
+{
+    auto queue = m_queues.find(sender);
+    if (queue == m_queues.end())
+        return;
+    followLogLevel();
+    while (!queue->isEmpty() && queue->first()->verdict != QueuedChange::Verdict::Waiting) {
+        const std::shared_ptr<QueuedChange> next = queue->takeFirst();
+        // Refusals are only counted: anybody may send them.
+        if (next->verdict == QueuedChange::Verdict::Allowed) {
+            m_logger.debug(QStringLiteral("void UpdateDBusHandler::runDecided(const QString&)"),
+                           QStringLiteral("%1 from %2").arg(next->call.member(), sender));
+            dispatch(next->call, next->bus, next->change);
+            continue;
+        }
+        count(&m_refusedCalls);
+        next->bus.send(next->call.createErrorReply(
+                QDBusError::AccessDenied,
+                QStringLiteral("Not authorized to call %1").arg(next->call.member())));
+    }
+    if (queue->isEmpty())
+        m_queues.erase(queue);
 }
 
 void UpdateDBusHandler::dispatch(const QDBusMessage &call, const QDBusConnection &bus,

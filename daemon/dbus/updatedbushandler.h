@@ -5,20 +5,23 @@
 
 #include "logger.h"
 
+#include <QDBusConnection>
 #include <QDBusContext>
+#include <QDBusMessage>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <QHash>
+#include <QList>
+
 #include <functional>
 #include <memory>
 
 class Daemon;
 class PolkitAuthority;
-class QDBusConnection;
-class QDBusMessage;
 class StatusPublisher;
 struct StatusSnapshot;
 
@@ -28,8 +31,9 @@ struct StatusSnapshot;
 // Reads are answered from the publisher's latest snapshot. Changes are
 // handed to the daemon's thread and answered from there once done (a
 // delayed reply); an operation that throws is answered with an error reply
-// instead of taking the daemon down. The adaptors are what the bus sees,
-// but the call context lands here.
+// instead of taking the daemon down. The changes of one sender are carried
+// out in the order they arrived, also when one of them waits for polkit.
+// The adaptors are what the bus sees, but the call context lands here.
 class UpdateDBusHandler : public QObject, protected QDBusContext
 {
     Q_OBJECT
@@ -86,14 +90,28 @@ public Q_SLOTS:
 
 private:
     using Change = std::function<int(Daemon *)>;
+    // A change waiting for its turn, and for polkit when it needs it.
+    struct QueuedChange
+    {
+        enum class Verdict { Waiting, Allowed, Refused };
+        QDBusMessage call;
+        QDBusConnection bus;
+        Change change;
+        Verdict verdict = Verdict::Waiting;
+    };
     std::shared_ptr<const StatusSnapshot> snapshot() const;
     std::shared_ptr<const StatusSnapshot> read();
     void count(int *counter);
+    // The daemon's Log_level, as last published.
+    void followLogLevel();
     // Runs `change` on the daemon's thread and answers the call from there;
     // `fallback` is what a throwing operation yields outside the bus. With
     // an `action`, a caller other than root needs polkit's consent first;
     // without, the bus policy lets only root call.
     int change(int fallback, Change change, const char *action = nullptr);
+    // Hands on the changes of `sender` that are decided, in arrival order,
+    // up to the first still waiting for polkit.
+    void runDecided(const QString &sender);
     void dispatch(const QDBusMessage &call, const QDBusConnection &bus, const Change &change);
 
     Daemon *m_daemon = nullptr;
@@ -104,4 +122,6 @@ private:
     int m_refusedCalls = 0;
     QElapsedTimer m_summaryWindow;
     PolkitAuthority *m_authority = nullptr;
+    // Per sender, its changes not yet handed on.
+    QHash<QString, QList<std::shared_ptr<QueuedChange>>> m_queues;
 };

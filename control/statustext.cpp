@@ -163,6 +163,11 @@ QString StatusText::propertyLabel(const QString &property)
             {QStringLiteral("Packages"), QStringLiteral("Packages")},
             {QStringLiteral("LastCheck"), QStringLiteral("Last check")},
             {QStringLiteral("LastResult"), QStringLiteral("Last result")},
+            {QStringLiteral("Health"), QStringLiteral("Health")},
+            {QStringLiteral("HealthReasons"), QStringLiteral("Health reasons")},
+            {QStringLiteral("HealthChecked"), QStringLiteral("Health checked")},
+            {QStringLiteral("DownloadHeld"), QStringLiteral("Downloads held")},
+            {QStringLiteral("PostponedForPower"), QStringLiteral("Postponed for power")},
     };
     return labels.value(property, property);
 }
@@ -191,6 +196,16 @@ QString StatusText::propertyValue(const QString &property, const StatusSnapshot 
         return localTime(status.lastCheck, QStringLiteral("none since the daemon started"));
     if (property == QLatin1String("LastResult"))
         return status.lastResult;
+    if (property == QLatin1String("Health"))
+        return healthWords(status);
+    if (property == QLatin1String("HealthReasons"))
+        return orNone(status.healthReasons.join(QStringLiteral("; ")));
+    if (property == QLatin1String("HealthChecked"))
+        return localTime(status.healthChecked, QStringLiteral("never"));
+    if (property == QLatin1String("DownloadHeld"))
+        return orNone(status.downloadHeld);
+    if (property == QLatin1String("PostponedForPower"))
+        return orNone(status.postponedForPower);
     return QString();
 }
 
@@ -204,7 +219,7 @@ QStringList StatusText::statusLines(const StatusSnapshot &status, qint64 now)
         return seconds == 0 ? when
                             : QStringLiteral("%1 (%2)").arg(when, relativeTime(seconds, now));
     };
-    return {
+    QStringList lines {
             line("State:", stateWords(status.stateName)),
             line("Error:", errorWords(status.error)),
             line("Release:", orNone(status.targetRelease)),
@@ -215,8 +230,29 @@ QStringList StatusText::statusLines(const StatusSnapshot &status, qint64 now)
             line("Last check:",
                  withDistance(status.lastCheck, QStringLiteral("none since the daemon started"))),
             line("Last result:", status.lastResult),
-            line("Next:", nextStep(status, now)),
+            line("Health:", healthWords(status)),
     };
+    // Only while something holds the update back.
+    if (!status.downloadHeld.isEmpty())
+        lines << line("Held:", QStringLiteral("no download starts: %1").arg(status.downloadHeld));
+    if (!status.postponedForPower.isEmpty())
+        lines << line("Postponed:",
+                      QStringLiteral("the last restart did not install for lack of power (%1); "
+                                     "connect the power before the next restart")
+                              .arg(status.postponedForPower));
+    lines << line("Next:", nextStep(status, now));
+    return lines;
+}
+
+QString StatusText::healthWords(const StatusSnapshot &status)
+{
+    if (status.health == QLatin1String("none"))
+        return QStringLiteral("not checked (no upgrade boot since the daemon started)");
+    if (status.health == QLatin1String("checking"))
+        return QStringLiteral("checking after the upgrade boot");
+    if (status.health == QLatin1String("unhealthy") && !status.healthReasons.isEmpty())
+        return QStringLiteral("unhealthy: %1").arg(status.healthReasons.join(QStringLiteral("; ")));
+    return status.health;
 }
 
 bool StatusText::armDone(int answer)

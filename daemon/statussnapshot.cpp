@@ -40,7 +40,8 @@ bool StatusSnapshot::operator==(const StatusSnapshot &other) const
     return task == other.task && armed == other.armed && forcedMode == other.forcedMode
            && error == other.error && version == other.version && deadline == other.deadline
            && upgradable == other.upgradable && lastCheck == other.lastCheck
-           && lastResult == other.lastResult && metricsFile == other.metricsFile;
+           && lastResult == other.lastResult && metricsFile == other.metricsFile
+           && health == other.health && power == other.power;
 }
 
 QString StatusSnapshot::taskWord(int task)
@@ -123,5 +124,10 @@ QVariantMap StatusSnapshot::properties(const QDateTime &now) const
             {QStringLiteral("Packages"), packageNames()},
             {QStringLiteral("LastCheck"), unixTime(lastCheck)},
             {QStringLiteral("LastResult"), lastResult},
+            {QStringLiteral("Health"), health.result},
+            {QStringLiteral("HealthReasons"), health.reasons},
+            {QStringLiteral("HealthChecked"), unixTime(health.checked)},
+            {QStringLiteral("DownloadHeld"), power.downloadHeld},
+            {QStringLiteral("PostponedForPower"), power.postponedForPower},
     };
 }

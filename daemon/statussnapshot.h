@@ -1,5 +1,8 @@
 #pragma once
 
+#include "health/healthstatus.h"
+#include "power/powerstatus.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -28,6 +31,9 @@ struct StatusSnapshot
     // Where the metrics for the fleet's monitoring go ("" none); not shown
     // to clients.
     QString metricsFile;
+    // Pushed into the publisher by the parts that find them.
+    HealthStatus health;
+    PowerStatus power;
 
     bool operator==(const StatusSnapshot &other) const;
     bool operator!=(const StatusSnapshot &other) const { return !(*this == other); }

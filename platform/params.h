@@ -27,6 +27,10 @@ struct Params
     std::pair<bool, QString> log_level {false, QString()};
     std::pair<bool, QDateTime> retry_time_stamp {false, QDateTime()};
     std::pair<bool, QString> metrics_file {false, QString()};
+    std::pair<bool, bool> download_on_metered {false, false};
+    std::pair<bool, int> battery_min_percent {false, 0};
+    std::pair<bool, int> t_health_settle {false, 0};
+    std::pair<bool, bool> health_rollback {false, false};
 
     bool operator==(const Params &other) const;
     bool operator!=(const Params &other) const { return !(*this == other); }

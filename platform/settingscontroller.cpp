@@ -84,6 +84,10 @@ const QVector<KeyInfo> &keys()
             textKey(KEY_LOG_LEVEL, Kind::NonEmptyText, &Params::log_level),
             dateKey(QLatin1String(SettingsController::RETRY_STAMP_KEY), &Params::retry_time_stamp),
             textKey(KEY_METRICS_FILE, Kind::Text, &Params::metrics_file),
+            boolKey(KEY_DOWNLOAD_ON_METERED, &Params::download_on_metered),
+            intKey(KEY_BATTERY_MIN_PERCENT, Kind::Count, &Params::battery_min_percent),
+            intKey(KEY_T_HEALTH_SETTLE, Kind::Count, &Params::t_health_settle),
+            boolKey(KEY_HEALTH_ROLLBACK, &Params::health_rollback),
     };
     return table;
 }
@@ -484,6 +488,10 @@ Params SettingsController::defaults()
     p.log_level = {false, QStringLiteral("info")};
     p.retry_time_stamp = {false, QDateTime()};
     p.metrics_file = {false, QString()};
+    p.download_on_metered = {false, false};
+    p.battery_min_percent = {false, 20};
+    p.t_health_settle = {false, 10};
+    p.health_rollback = {false, false};
     return p;
 }
 

@@ -42,6 +42,10 @@ class Logger;
 //   Log_level           "info"    non-empty text, kept as written
 //   Retry_time_stamp    unset     DATE_TIME_FORMAT; empty = unset
 //   Metrics_file        ""        any text; empty = no metrics file
+//   Download_on_metered false     as Snapshot
+//   Battery_min_percent 20        percent, >= 0 (read by the offline upgrade)
+//   T_health_settle     10        minutes, >= 0
+//   Health_rollback     false     as Snapshot
 // (the record fields are named like the keys, T_end fills upgrade_time_stamp)
 //
 // Integers are 32-bit signed; anything beyond is malformed. An empty

@@ -177,8 +177,10 @@ private Q_SLOTS:
                           .object();
         QCOMPARE(exitCode, 0);
         QCOMPARE(json.keys(),
-                 QStringList({"armed", "deadline", "error", "forced", "last_check", "last_result",
-                              "packages", "state", "state_name", "target_release"}));
+                 QStringList({"armed", "deadline", "download_held", "error", "forced", "health",
+                              "health_checked", "health_reasons", "last_check", "last_result",
+                              "packages", "postponed_for_power", "state", "state_name",
+                              "target_release"}));
         QCOMPARE(json.value("state").toInt(), ask<int>(QStringLiteral("getCurrentStateAsInt")));
         QCOMPARE(json.value("state_name").toString(),
                  ask<QString>(QStringLiteral("getCurrentStateAsString")));

@@ -52,6 +52,12 @@ const Field FIELDS[] = {
          nullptr},
         {"Log_level", Kind::NonEmptyText, nullptr, nullptr, &Params::log_level, nullptr},
         {"Retry_time_stamp", Kind::Date, nullptr, nullptr, nullptr, &Params::retry_time_stamp},
+        {"Download_on_metered", Kind::Bool, nullptr, &Params::download_on_metered, nullptr,
+         nullptr},
+        {"Battery_min_percent", Kind::Count, &Params::battery_min_percent, nullptr, nullptr,
+         nullptr},
+        {"T_health_settle", Kind::Count, &Params::t_health_settle, nullptr, nullptr, nullptr},
+        {"Health_rollback", Kind::Bool, nullptr, &Params::health_rollback, nullptr, nullptr},
 };
 const int FIELD_COUNT = int(sizeof FIELDS / sizeof FIELDS[0]);
 

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+// What the check after an upgrade boot found, as the daemon publishes it.
+struct HealthStatus
+{
+    // "none" (no upgrade boot since this start), "checking", "healthy" or
+    // "unhealthy".
+    QString result = QStringLiteral("none");
+    // Why it is unhealthy, one line each ("unit foo.service failed").
+    QStringList reasons;
+    // When the result was reached; invalid while none.
+    QDateTime checked;
+
+    bool operator==(const HealthStatus &other) const
+    {
+        return result == other.result && reasons == other.reasons && checked == other.checked;
+    }
+    bool operator!=(const HealthStatus &other) const { return !(*this == other); }
+};

@@ -85,7 +85,12 @@ private Q_SLOTS:
                      {QStringLiteral("Armed"), false},
                      {QStringLiteral("Packages"), QStringList {"hello-kirta", "kirta-version"}},
                      {QStringLiteral("LastCheck"), qint64(0)},
-                     {QStringLiteral("LastResult"), QStringLiteral("none")}});
+                     {QStringLiteral("LastResult"), QStringLiteral("none")},
+                     {QStringLiteral("Health"), QStringLiteral("none")},
+                     {QStringLiteral("HealthReasons"), QStringList()},
+                     {QStringLiteral("HealthChecked"), qint64(0)},
+                     {QStringLiteral("DownloadHeld"), QString()},
+                     {QStringLiteral("PostponedForPower"), QString()}});
     }
 
     void status_data()
@@ -155,7 +160,8 @@ private Q_SLOTS:
                                 "Postponed:   the last restart did not install for lack of power "
                                 "(battery BAT0 at 12 %); connect the power before the next "
                                 "restart",
-                                "Next:        Release 12.4 is installed at the next restart."};
+                                "Next:        Release 12.4 is installed at the next restart; "
+                                "\"kirta-update-ctl disarm\" postpones it."};
         QTest::newRow("stopped after a failed rehearsal")
                 << QVariantMap {{"State", -2},
                                 {"StateName", "stopped"},
@@ -372,21 +378,21 @@ private Q_SLOTS:
                     },
                     RUN_MS);
         };
-        QVERIFY(collect(9));
+        QVERIFY(collect(14));
         QCOMPARE(seen.at(0).mid(9), "State: ready (downloaded, not armed)");
         daemon->change({{"LastCheck", qint64(0)}, {"Armed", false}});
         daemon->change({{"State", 5}, {"StateName", "activated"}, {"Armed", true}});
-        QVERIFY(collect(11));
+        QVERIFY(collect(16));
         daemon->withdraw();
-        QVERIFY(collect(12));
+        QVERIFY(collect(17));
         QVERIFY(daemon->publish(QDBusConnection::connectToBus(bus.address(), "standin")));
-        QVERIFY(collect(13));
+        QVERIFY(collect(18));
         // Moved within its minute: nothing to print.
         const qint64 deadline = QDateTime::currentSecsSinceEpoch() / 60 * 60 + 86400;
         daemon->change({{"Deadline", deadline}});
         daemon->change({{"Deadline", deadline + 30}});
         daemon->change({{"Packages", QStringList {"hello-kirta"}}});
-        QVERIFY(collect(15));
+        QVERIFY(collect(20));
         process.kill();
         process.waitForFinished();
 
@@ -394,7 +400,7 @@ private Q_SLOTS:
         for (const QString &line : seen)
             QVERIFY2(clock.match(line).hasMatch(), qPrintable(line));
         QStringList changes;
-        for (const QString &line : seen.mid(9))
+        for (const QString &line : seen.mid(14))
             changes << line.mid(9);
         QCOMPARE(changes,
                  (QStringList {"State: activated (armed for the next restart)", "Armed: yes",

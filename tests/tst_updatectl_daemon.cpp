@@ -124,7 +124,7 @@ private Q_SLOTS:
                     },
                     30000);
         };
-        QVERIFY2(watchedUntil(QStringLiteral("Last result: unsuccessful"), 0), watched.constData());
+        QVERIFY2(watchedUntil(QStringLiteral("Postponed for power: none"), 0), watched.constData());
         const QStringList initial {
                 QStringLiteral("State: ready (downloaded, not armed)"),
                 QStringLiteral("Error: none"),
@@ -135,8 +135,12 @@ private Q_SLOTS:
                 QStringLiteral("Packages: 1 (hello)"),
         };
         QStringList lines = watchedLines(watched);
-        QCOMPARE(lines.size(), initial.size() + 2);
+        QCOMPARE(lines.size(), initial.size() + 7);
         QCOMPARE(lines.mid(0, initial.size()), initial);
+        QCOMPARE(lines.mid(initial.size() + 2),
+                 QStringList({"Health: not checked (no upgrade boot since the daemon started)",
+                              "Health reasons: none", "Health checked: never",
+                              "Downloads held: none", "Postponed for power: none"}));
         const QString lastCheckLine = lines.at(initial.size());
 
         int exitCode = -1;
@@ -152,6 +156,8 @@ private Q_SLOTS:
                     QStringLiteral("Last check:  ") + lastCheckLine.mid(12)
                             + QStringLiteral(" (now)"),
                     QStringLiteral("Last result: unsuccessful"),
+                    QStringLiteral("Health:      not checked (no upgrade boot since the daemon "
+                                   "started)"),
                     QStringLiteral("Next:        ") + next,
                     QString(),
             };
@@ -204,7 +210,7 @@ private Q_SLOTS:
         QCOMPARE(state(), 5);
         QVERIFY(QFileInfo(tree.path(QStringLiteral("/system-update"))).isSymLink());
         QVERIFY2(watchedUntil(QStringLiteral("Armed: yes"), 0), watched.constData());
-        QCOMPARE(watchedLines(watched).mid(initial.size() + 2),
+        QCOMPARE(watchedLines(watched).mid(initial.size() + 7),
                  QStringList({QStringLiteral("State: activated (armed for the next restart)"),
                               QStringLiteral("Armed: yes")}));
         QCOMPARE(ctl(QStringLiteral("status"), &exitCode).split(QLatin1Char('\n')),
@@ -220,9 +226,9 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo(tree.path(QStringLiteral("/system-update"))).isSymLink());
         QCOMPARE(ctl(QStringLiteral("disarm"), &exitCode), QStringLiteral("Nothing was armed.\n"));
         QCOMPARE(exitCode, 0);
-        QVERIFY2(watchedUntil(QStringLiteral("Armed: no"), initial.size() + 4),
+        QVERIFY2(watchedUntil(QStringLiteral("Armed: no"), initial.size() + 9),
                  watched.constData());
-        QCOMPARE(watchedLines(watched).mid(initial.size() + 4),
+        QCOMPARE(watchedLines(watched).mid(initial.size() + 9),
                  QStringList({QStringLiteral("State: ready (downloaded, not armed)"),
                               QStringLiteral("Armed: no")}));
 
@@ -234,9 +240,9 @@ private Q_SLOTS:
         QVERIFY(!tree.exists(FAILED_STAMP));
         QVERIFY(!tree.exists(SUCCESS_STAMP));
         QVERIFY(tree.exists(MAJOR_STAMP));
-        QVERIFY2(watchedUntil(QStringLiteral("Last result: none"), initial.size() + 6),
+        QVERIFY2(watchedUntil(QStringLiteral("Last result: none"), initial.size() + 11),
                  watched.constData());
-        QVERIFY2(watchedLines(watched).mid(initial.size() + 6)
+        QVERIFY2(watchedLines(watched).mid(initial.size() + 11)
                          == QStringList {QStringLiteral("Last result: none")},
                  watched.constData());
         QCOMPARE(ctl(QStringLiteral("clear-result"), &exitCode),

@@ -267,8 +267,10 @@ void HealthCheck::m_start(const QString &program, const QStringList &arguments,
         *called = true;
         bound->stop();
         QObject::disconnect(process, nullptr, this, nullptr);
-        const int code
-                = ended || process->exitStatus() != QProcess::NormalExit ? -1 : process->exitCode();
+        // A program that could not start has no exit code to trust.
+        const bool noCode = ended || process->error() == QProcess::FailedToStart
+                            || process->exitStatus() != QProcess::NormalExit;
+        const int code = noCode ? -1 : process->exitCode();
         const QByteArray output = process->readAllStandardOutput();
         // Deleted once the callback is done with it; a new step replaces
         // these members first.

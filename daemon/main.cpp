@@ -63,6 +63,9 @@ int main(int argc, char *argv[])
     QObject::connect(&health, &HealthCheck::healthy, &daemon,
                      &Daemon::releaseSnapshotKeptForHealth);
 
+    // Asked before the first check, so that its answer is in before any
+    // download could start.
+    metered.start();
     try {
         postponement.takeOver();
         daemon.start();
@@ -80,7 +83,6 @@ int main(int argc, char *argv[])
     metered.follow(*now);
     postponement.follow(*now);
     health.follow(*now);
-    metered.start();
     if (daemon.startedAfterUpgradeAtReboot())
         health.run();
     // Qt never reconnects to the bus: a daemon that lost it would run on

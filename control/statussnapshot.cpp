@@ -7,11 +7,21 @@
 
 namespace {
 const char *const JSON_KEYS[][2] = {
-        {"State", "state"},          {"StateName", "state_name"},
-        {"Error", "error"},          {"TargetRelease", "target_release"},
-        {"Deadline", "deadline"},    {"Forced", "forced"},
-        {"Armed", "armed"},          {"Packages", "packages"},
-        {"LastCheck", "last_check"}, {"LastResult", "last_result"},
+        {"State", "state"},
+        {"StateName", "state_name"},
+        {"Error", "error"},
+        {"TargetRelease", "target_release"},
+        {"Deadline", "deadline"},
+        {"Forced", "forced"},
+        {"Armed", "armed"},
+        {"Packages", "packages"},
+        {"LastCheck", "last_check"},
+        {"LastResult", "last_result"},
+        {"Health", "health"},
+        {"HealthReasons", "health_reasons"},
+        {"HealthChecked", "health_checked"},
+        {"DownloadHeld", "download_held"},
+        {"PostponedForPower", "postponed_for_power"},
 };
 
 template<typename T> bool take(const QVariantMap &properties, const char *name, T *member)
@@ -55,6 +65,11 @@ QStringList StatusSnapshot::apply(const QVariantMap &properties)
     note(take(properties, "Packages", &packages), "Packages");
     note(take(properties, "LastCheck", &lastCheck), "LastCheck");
     note(take(properties, "LastResult", &lastResult), "LastResult");
+    note(take(properties, "Health", &health), "Health");
+    note(take(properties, "HealthReasons", &healthReasons), "HealthReasons");
+    note(take(properties, "HealthChecked", &healthChecked), "HealthChecked");
+    note(take(properties, "DownloadHeld", &downloadHeld), "DownloadHeld");
+    note(take(properties, "PostponedForPower", &postponedForPower), "PostponedForPower");
     return changed;
 }
 
@@ -71,6 +86,11 @@ QVariant StatusSnapshot::value(const QString &property) const
             {QStringLiteral("Packages"), packages},
             {QStringLiteral("LastCheck"), lastCheck},
             {QStringLiteral("LastResult"), lastResult},
+            {QStringLiteral("Health"), health},
+            {QStringLiteral("HealthReasons"), healthReasons},
+            {QStringLiteral("HealthChecked"), healthChecked},
+            {QStringLiteral("DownloadHeld"), downloadHeld},
+            {QStringLiteral("PostponedForPower"), postponedForPower},
     };
     return all.value(property);
 }

@@ -22,6 +22,11 @@ struct StatusSnapshot
     QStringList packages;
     qint64 lastCheck = 0;
     QString lastResult = QStringLiteral("none");
+    QString health = QStringLiteral("none");
+    QStringList healthReasons;
+    qint64 healthChecked = 0;
+    QString downloadHeld;
+    QString postponedForPower;
 
     // Takes the known properties of `properties` (bus names such as
     // "StateName"); answers the names of those whose value changed.

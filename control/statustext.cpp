@@ -194,6 +194,14 @@ QString StatusText::propertyLabel(const QString &property)
             {QStringLiteral("LastCheck"), QT_TRANSLATE_NOOP("StatusText", "Last check")},
             {QStringLiteral("LastResult"), QT_TRANSLATE_NOOP("StatusText", "Last result")},
             {QStringLiteral("Next"), QT_TRANSLATE_NOOP("StatusText", "Next")},
+            {QStringLiteral("Health"), QT_TRANSLATE_NOOP("StatusText", "Health")},
+            {QStringLiteral("HealthReasons"), QT_TRANSLATE_NOOP("StatusText", "Health reasons")},
+            {QStringLiteral("HealthChecked"), QT_TRANSLATE_NOOP("StatusText", "Health checked")},
+            {QStringLiteral("DownloadHeld"), QT_TRANSLATE_NOOP("StatusText", "Downloads held")},
+            {QStringLiteral("PostponedForPower"),
+             QT_TRANSLATE_NOOP("StatusText", "Postponed for power")},
+            {QStringLiteral("Held"), QT_TRANSLATE_NOOP("StatusText", "Held")},
+            {QStringLiteral("Postponed"), QT_TRANSLATE_NOOP("StatusText", "Postponed")},
     };
     const char *label = labels.value(property, nullptr);
     return label ? tr(label) : property;
@@ -223,6 +231,16 @@ QString StatusText::propertyValue(const QString &property, const StatusSnapshot 
         return localTime(status.lastCheck, tr("none since the daemon started"));
     if (property == QLatin1String("LastResult"))
         return resultWords(status.lastResult);
+    if (property == QLatin1String("Health"))
+        return healthWords(status);
+    if (property == QLatin1String("HealthReasons"))
+        return orNone(status.healthReasons.join(QStringLiteral("; ")));
+    if (property == QLatin1String("HealthChecked"))
+        return localTime(status.healthChecked, tr("never"));
+    if (property == QLatin1String("DownloadHeld"))
+        return orNone(status.downloadHeld);
+    if (property == QLatin1String("PostponedForPower"))
+        return orNone(status.postponedForPower);
     return QString();
 }
 
@@ -233,7 +251,7 @@ QStringList StatusText::statusLines(const StatusSnapshot &status, qint64 now)
         return seconds == 0 ? when
                             : QStringLiteral("%1 (%2)").arg(when, relativeTime(seconds, now));
     };
-    const QVector<QPair<QString, QString>> items {
+    QVector<QPair<QString, QString>> items {
             {QStringLiteral("StateName"), stateWords(status.stateName)},
             {QStringLiteral("Error"), errorWords(status.error)},
             {QStringLiteral("TargetRelease"), orNone(status.targetRelease)},
@@ -244,8 +262,18 @@ QStringList StatusText::statusLines(const StatusSnapshot &status, qint64 now)
             {QStringLiteral("LastCheck"),
              withDistance(status.lastCheck, tr("none since the daemon started"))},
             {QStringLiteral("LastResult"), resultWords(status.lastResult)},
-            {QStringLiteral("Next"), nextStep(status, now)},
+            {QStringLiteral("Health"), healthWords(status)},
     };
+    // Only while something holds the update back.
+    if (!status.downloadHeld.isEmpty())
+        items.append(
+                {QStringLiteral("Held"), tr("no download starts: %1").arg(status.downloadHeld)});
+    if (!status.postponedForPower.isEmpty())
+        items.append({QStringLiteral("Postponed"),
+                      tr("the last restart did not install for lack of power (%1); "
+                         "connect the power before the next restart")
+                              .arg(status.postponedForPower)});
+    items.append({QStringLiteral("Next"), nextStep(status, now)});
     // The values line up after the longest label of the language, at least
     // where the English ones do.
     int width = 12;
@@ -257,6 +285,19 @@ QStringList StatusText::statusLines(const StatusSnapshot &status, qint64 now)
                          .arg(propertyLabel(item.first) + QLatin1Char(':'), -(width - 1))
                          .arg(item.second);
     return lines;
+}
+
+QString StatusText::healthWords(const StatusSnapshot &status)
+{
+    if (status.health == QLatin1String("none"))
+        return tr("not checked (no upgrade boot since the daemon started)");
+    if (status.health == QLatin1String("checking"))
+        return tr("checking after the upgrade boot");
+    if (status.health == QLatin1String("unhealthy") && !status.healthReasons.isEmpty())
+        return tr("unhealthy: %1").arg(status.healthReasons.join(QStringLiteral("; ")));
+    if (status.health == QLatin1String("healthy"))
+        return tr("healthy");
+    return status.health;
 }
 
 bool StatusText::armDone(int answer)

@@ -24,6 +24,8 @@ public:
     // "ready (downloaded, not armed)".
     static QString stateWords(const QString &stateName);
     static QString errorWords(int error);
+    // The health check after the last upgrade boot, with its reasons.
+    static QString healthWords(const StatusSnapshot &status);
 
     // Local time with its zone, "2026-12-10 14:30 CET"; `unset` when 0.
     static QString localTime(qint64 seconds, const QString &unset);

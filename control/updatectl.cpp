@@ -57,6 +57,12 @@ QString UpdateCtl::usage()
               "  clear-result        forget the result of the last offline upgrade\n"
               "  help                this text\n"
               "\n"
+              "status also tells the health check after the last upgrade boot (healthy, or\n"
+              "unhealthy with the failed units and checks; T_health_settle, Health_rollback),\n"
+              "why no download starts (a metered connection; Download_on_metered), and when\n"
+              "the last restart did not install for lack of power (Battery_min_percent).\n"
+              "Administrator's health checks: executables in /etc/kirta-update-service/health.d.\n"
+              "\n"
               "Exit status: 0 done, 1 refused or failed (the daemon's answer is explained),\n"
               "2 usage error, 3 the daemon is not running.\n");
 }

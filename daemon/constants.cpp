@@ -28,6 +28,17 @@ const QString UPGRADE_STAMP_PATH = KIRTA_PATH("/var/cache/kirta-update-service/u
 const QString SNAPSHOT_STAMP_PATH = KIRTA_PATH("/var/cache/kirta-update-service/snapshot");
 const QString MINOR_SUCCESS_STAMP_PATH = KIRTA_PATH("/var/cache/kirta-update-service/successful");
 const QString MINOR_FAIL_STAMP_PATH = KIRTA_PATH("/var/cache/kirta-update-service/unsuccessful");
+// Written by the offline upgrade when it takes the link, i.e. when it has
+// begun to act on the armed upgrade; consumed by the next daemon start.
+const QString UPGRADE_RAN_MARK_PATH = KIRTA_PATH("/var/cache/kirta-update-service/upgrade_ran");
+// Written by the offline upgrade when it left the armed upgrade alone for
+// lack of power.
+const QString POWER_POSTPONED_MARK_PATH
+        = KIRTA_PATH("/var/cache/kirta-update-service/postponed_for_power");
+// The units that had failed when the upgrade was armed, one a line.
+const QString FAILED_UNITS_PATH = KIRTA_PATH("/var/cache/kirta-update-service/failed_units");
+// The administrator's checks after an upgrade boot.
+const QString HEALTH_CHECKS_DIR = KIRTA_PATH("/etc/kirta-update-service/health.d");
 const QString MAJOR_SUCCESS_STAMP_PATH = KIRTA_PATH("/var/cache/kirta-upgrade/successful");
 const QString MAJOR_ABORT_STAMP_PATH = KIRTA_PATH("/var/cache/kirta-upgrade/upgrade_aborted");
 const QString MAJOR_REPORT_PATH = KIRTA_PATH("/var/cache/kirta-upgrade/upgrade.report.yaml");
@@ -40,6 +51,7 @@ const QString PING_PATH = KIRTA_PATH("/usr/bin/ping");
 const QString LSOF_PATH = KIRTA_PATH("/usr/bin/lsof");
 const QString IMITATION_PROGRAM_PATH = KIRTA_PATH("/usr/bin/kirta-update-modern");
 const QString SNAPSHOTS_MANAGER_PATH = KIRTA_PATH("/usr/sbin/kirta-snapshots-manager");
+const QString SYSTEMCTL_PATH = KIRTA_PATH("/usr/bin/systemctl");
 const QString MAJOR_UPGRADE_PACKAGE = QStringLiteral("kirta-upgrade");
 
 const QString STAGE_UPDATE = QStringLiteral("update");

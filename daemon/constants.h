@@ -27,6 +27,10 @@ extern const QString UPGRADE_STAMP_PATH;
 extern const QString SNAPSHOT_STAMP_PATH;
 extern const QString MINOR_SUCCESS_STAMP_PATH;
 extern const QString MINOR_FAIL_STAMP_PATH;
+extern const QString UPGRADE_RAN_MARK_PATH;
+extern const QString POWER_POSTPONED_MARK_PATH;
+extern const QString FAILED_UNITS_PATH;
+extern const QString HEALTH_CHECKS_DIR;
 extern const QString MAJOR_SUCCESS_STAMP_PATH;
 extern const QString MAJOR_ABORT_STAMP_PATH;
 extern const QString MAJOR_REPORT_PATH;
@@ -40,6 +44,7 @@ extern const QString PING_PATH;
 extern const QString LSOF_PATH;
 extern const QString IMITATION_PROGRAM_PATH;
 extern const QString SNAPSHOTS_MANAGER_PATH;
+extern const QString SYSTEMCTL_PATH;
 extern const QString MAJOR_UPGRADE_PACKAGE;
 
 // Stage words of the stage program

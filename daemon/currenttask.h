@@ -53,7 +53,8 @@ constexpr unsigned ENTERED_FROM[] = {
         // Downloading: downloadUpdatesByScript, from WaitingForDownload or, in
         // forced mode, from any task.
         ANY,
-        // DownloadCompleted: checkDownloadIsFinished.
+        // DownloadCompleted: checkDownloadIsFinished; start() with an upgrade
+        // armed before it.
         NOT_STOPPED,
         // Error: setNoUpdates whose clean failed.
         ANY,

@@ -7,6 +7,7 @@
 #include "currenttask.h"
 #include "logger.h"
 #include "logthrottle.h"
+#include "params.h"
 #include "stage.h"
 #include "triggerchecker.h"
 
@@ -59,6 +60,9 @@ public:
     ~Daemon() override;
 
     void start();
+    // True when this start is the first after the offline upgrade acted on
+    // an armed upgrade (whatever its outcome).
+    bool startedAfterUpgradeAtReboot() const;
     void tryToCreateAppDirs();
     bool isUpgradeStampPresent() const;
 
@@ -102,6 +106,10 @@ public:
     int fillMinorUpdateVersion();
     void setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce);
     int downloadUpdatesByScript();
+    // While `reason` is not empty, no download starts unless forced mode is
+    // on or the deadline has passed; a download held back starts once the
+    // hold is lifted.
+    void setDownloadHold(const QString &reason);
 
     // Error actions (erroractions.cpp)
     void doActionOnError();
@@ -132,6 +140,10 @@ public:
     void manageStatusFile();
     void actualizeSnapshotStamp(bool state);
     void areWeAfterMinorUpgrade();
+    // After a successful upgrade with Health_rollback on, the snapshot is
+    // kept for the health check; once the system is healthy it goes the way
+    // it goes otherwise (removal or the automatization).
+    void releaseSnapshotKeptForHealth();
     int getFsType();
 
     // The random download delay in minutes from the bounds and a 32-bit
@@ -169,6 +181,11 @@ public Q_SLOTS:
     void checkisMajorUpdateInstalled();
     void checkMajorReport();
 
+Q_SIGNALS:
+    // After every load and reload of the configuration: the daemon's parts
+    // take their values from it.
+    void settingsLoaded(const Params &params);
+
 private:
     // The one writer of m_task (and of m_prevtask, on entering a connection
     // wait): checks the move against the table beside CurrentTask in debug
@@ -190,6 +207,10 @@ private:
     QList<qint64> m_ownProcessGroups() const;
     // After an upgrade at reboot: the next download gets a deadline of its own.
     void m_clearUpgradeDeadlines();
+    // A start while an upgrade is armed keeps it armed; true when it did.
+    bool m_restoreArmedUpgrade();
+    // Snapshot removal, or its hand-over to the automatization on LVM.
+    void m_letGoOfSnapshot();
 
     // An arm asked for while one is already under way or done: true with
     // the answer the first request got, and nothing is to be done again.
@@ -305,6 +326,11 @@ private:
     quint64 m_downloadStartTime = 0;
     qint64 m_downloadSession = 0;
     bool m_forcedMode = false;
+    bool m_startedAfterUpgrade = false;
+    QString m_downloadHold;
+    // A download was due but held back.
+    bool m_downloadHeldBack = false;
+    bool m_snapshotKeptForHealth = false;
     int m_currentError = toInt(ErrorNumber::None);
     Controller *m_controller = nullptr;
     QThread *m_imitationThread = nullptr;

@@ -20,6 +20,14 @@ int Daemon::downloadUpdatesByScript()
         m_logger.debug(where, QStringLiteral("return 1"));
         return 1;
     }
+    // A passed deadline and forced mode weigh more than the plan's cost.
+    if (!m_downloadHold.isEmpty() && !m_forcedMode && !isTEndSetAndPassed()) {
+        if (!m_downloadHeldBack)
+            m_logger.info(QStringLiteral("Download held back: %1").arg(m_downloadHold));
+        m_downloadHeldBack = true;
+        return 1;
+    }
+    m_downloadHeldBack = false;
     m_logger.debug(where, QStringLiteral("try to download"));
     if (!checkConnection()) {
         m_logger.debug(where, QStringLiteral("checkConnection() return false"));
@@ -152,4 +160,16 @@ void Daemon::m_downloadNowOrLater(const QString &where)
         setTask(CurrentTask::WaitingForDownload);
         startDownloadTimer();
     }
+}
+
+void Daemon::setDownloadHold(const QString &reason)
+{
+    if (reason == m_downloadHold)
+        return;
+    m_downloadHold = reason;
+    if (!reason.isEmpty() || !m_downloadHeldBack)
+        return;
+    m_logger.info(QStringLiteral("Download no longer held back"));
+    m_downloadHeldBack = false;
+    downloadUpdatesByScript();
 }

@@ -3,8 +3,12 @@
 
 #include "constants.h"
 #include "daemon.h"
+#include "healthcheck.h"
 #include "logger.h"
+#include "meteredwatch.h"
+#include "powerpostponement.h"
 #include "singlecoreapplication.h"
+#include "statuspublisher.h"
 #include "sysroot.h"
 #include "updatedbusservice.h"
 
@@ -31,12 +35,59 @@ int main(int argc, char *argv[])
 
     Daemon daemon;
     UpdateDBusService service(&daemon);
+    StatusPublisher *publisher = service.publisher();
+
+    MeteredWatch metered;
+    PowerPostponement postponement;
+    HealthCheck health;
+    const auto pushPower = [&] {
+        PowerStatus power;
+        power.downloadHeld = metered.holdReason();
+        power.postponedForPower = postponement.reason();
+        publisher->setPowerStatus(power);
+    };
+    QObject::connect(&daemon, &Daemon::settingsLoaded, &daemon, [&](const Params &params) {
+        metered.setAllowMetered(params.download_on_metered.second);
+        health.setSettleTimeout(std::chrono::minutes(params.t_health_settle.second));
+        health.setRollback(params.health_rollback.second);
+    });
+    QObject::connect(
+            &metered, &MeteredWatch::holdChanged, &daemon,
+            [&](const QString &reason) {
+                daemon.setDownloadHold(reason);
+                pushPower();
+            },
+            Qt::QueuedConnection);
+    // Queued: both are also told from inside a publication.
+    QObject::connect(&postponement, &PowerPostponement::reasonChanged, &daemon, pushPower,
+                     Qt::QueuedConnection);
+    QObject::connect(&health, &HealthCheck::statusChanged, publisher,
+                     &StatusPublisher::setHealthStatus);
+    QObject::connect(&health, &HealthCheck::healthy, &daemon,
+                     &Daemon::releaseSnapshotKeptForHealth);
+
+    // Asked before the first check, so that its answer is in before any
+    // download could start.
+    metered.start();
     try {
+        postponement.takeOver();
         daemon.start();
         service.registerOnBus();
     } catch (const std::exception &) {
         return 1;
     }
+    QObject::connect(publisher, &StatusPublisher::published, &daemon,
+                     [&](const std::shared_ptr<const StatusSnapshot> &snapshot) {
+                         metered.follow(*snapshot);
+                         postponement.follow(*snapshot);
+                         health.follow(*snapshot);
+                     });
+    const std::shared_ptr<const StatusSnapshot> now = publisher->current();
+    metered.follow(*now);
+    postponement.follow(*now);
+    health.follow(*now);
+    if (daemon.startedAfterUpgradeAtReboot())
+        health.run();
     // Qt never reconnects to the bus: a daemon that lost it would run on
     // unreachable. Leaving with a failure lets systemd start it afresh,
     // and the new instance registers again.

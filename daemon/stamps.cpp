@@ -5,6 +5,7 @@
 #include "daemon.h"
 
 #include "script.h"
+#include "settingscontroller.h"
 
 #include <QFile>
 #include <QSettings>
@@ -97,17 +98,38 @@ void Daemon::areWeAfterMinorUpgrade()
         stage = STAGE_ROLLBACK;
     } else if (QFile::exists(MINOR_SUCCESS_STAMP_PATH)) {
         m_logger.debug(where, QStringLiteral("successStamp.exists() return true"));
-        if (getFsType() == toInt(FsType::Lvm)) {
-            m_triggerChecker.startTriggerCheck();
+        // The health check may still want to roll back to it.
+        if (m_startedAfterUpgrade && m_settingsController->params().health_rollback.second) {
+            m_logger.info(QStringLiteral("Snapshot kept until the system is found healthy"));
+            m_snapshotKeptForHealth = true;
             return;
         }
-        stage = STAGE_RM_SNAPSHOT;
+        m_letGoOfSnapshot();
+        return;
     } else {
         return;
     }
     // Runs on while the daemon registers on the bus; the next stage run
     // waits for it.
     m_startRecoveryStage(stage);
+}
+
+void Daemon::m_letGoOfSnapshot()
+{
+    if (getFsType() == toInt(FsType::Lvm)) {
+        m_triggerChecker.startTriggerCheck();
+        return;
+    }
+    m_startRecoveryStage(STAGE_RM_SNAPSHOT);
+}
+
+void Daemon::releaseSnapshotKeptForHealth()
+{
+    if (!m_snapshotKeptForHealth)
+        return;
+    m_snapshotKeptForHealth = false;
+    m_logger.info(QStringLiteral("System found healthy, letting go of the snapshot"));
+    m_letGoOfSnapshot();
 }
 
 int Daemon::removeUpgradeResultStamp(int type) const

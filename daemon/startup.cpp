@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileSystemWatcher>
+#include <QSettings>
 #include <QThread>
 #include <QTimer>
 
@@ -48,19 +49,27 @@ void Daemon::start()
 {
     m_logger.debug(KIRTA_WHERE);
     tryToCreateAppDirs();
-    // The frozen copy is consumed by the first start after the upgrade at
-    // reboot, so this holds once per upgrade, whatever its outcome.
-    const bool afterUpgradeAtReboot
-            = QFile::exists(SETTINGS_COPY_PATH)
-              && (QFile::exists(MINOR_SUCCESS_STAMP_PATH) || QFile::exists(MINOR_FAIL_STAMP_PATH));
-    if (isUpgradeStampPresent()) {
-        m_logger.info(QStringLiteral("Copy config must be removed"));
-        removeConfigCopyAndOverriteOriginal();
-    }
-    if (afterUpgradeAtReboot)
+    // Only the mark tells that the offline upgrade acted since the last
+    // arming: a result stamp nobody cleared stays for months on a server,
+    // and would make every plain restart undo the armed upgrade.
+    m_startedAfterUpgrade = QFile::exists(UPGRADE_RAN_MARK_PATH);
+    if (m_startedAfterUpgrade) {
+        if (isUpgradeStampPresent()) {
+            m_logger.info(QStringLiteral("Copy config must be removed"));
+            removeConfigCopyAndOverriteOriginal();
+        }
         m_clearUpgradeDeadlines();
+    } else if (isUpgradeStampPresent() && QFile::exists(SETTINGS_COPY_PATH)) {
+        m_logger.info(QStringLiteral("Result stamps of an earlier upgrade at reboot, the offline "
+                                     "upgrade has not run since arming: configuration stays "
+                                     "frozen"));
+    }
     const QString settingsPath = loadSettings(false);
     areWeAfterMinorUpgrade();
+    if (m_startedAfterUpgrade && !QFile::remove(UPGRADE_RAN_MARK_PATH))
+        m_logger.error(QStringLiteral("Cannot remove %1: the next start would take itself for "
+                                      "the first after the upgrade")
+                               .arg(UPGRADE_RAN_MARK_PATH));
 
     m_configWatcher = new QFileSystemWatcher(this);
     m_configWatcher->addPath(settingsPath);
@@ -76,7 +85,33 @@ void Daemon::start()
 
     setTimerMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second, KEY_T_CHECK,
                     MIN_CHECK_PERIOD_MINUTES);
+    if (m_restoreArmedUpgrade())
+        return;
     QTimer::singleShot(100, this, &Daemon::checkUpdates);
+}
+
+bool Daemon::m_restoreArmedUpgrade()
+{
+    // Armed before this start, and the imitation passed then (the frozen
+    // copy is made only after it): the daemon goes on where it stopped, with
+    // the check and download timers halted as arming leaves them.
+    if (m_startedAfterUpgrade || m_task != toInt(CurrentTask::Unknown) || !isUpgradeAlreadySet()
+        || !QFile::exists(SETTINGS_COPY_PATH))
+        return false;
+    const QSettings status(STATUS_FILE_PATH, QSettings::NativeFormat);
+    m_availUpdateVersion = status.value(TARGET_RELEASE_KEY).toString();
+    m_firstBlockPassed = true;
+    m_isUpgradeEnabled = true;
+    setTask(CurrentTask::DownloadCompleted);
+    m_checkUpdatesTimer->stop();
+    manageStatusFile();
+    m_logger.info(QStringLiteral("Upgrade armed before this start, it stays armed"));
+    return true;
+}
+
+bool Daemon::startedAfterUpgradeAtReboot() const
+{
+    return m_startedAfterUpgrade;
 }
 
 void Daemon::m_clearUpgradeDeadlines()

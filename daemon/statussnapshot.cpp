@@ -44,7 +44,7 @@ bool StatusSnapshot::operator==(const StatusSnapshot &other) const
            && error == other.error && version == other.version && deadline == other.deadline
            && upgradable == other.upgradable && lastCheck == other.lastCheck
            && lastResult == other.lastResult && metricsFile == other.metricsFile
-           && logLevel == other.logLevel;
+           && logLevel == other.logLevel && health == other.health && power == other.power;
 }
 
 QString StatusSnapshot::taskWord(int task)
@@ -127,5 +127,10 @@ QVariantMap StatusSnapshot::properties(const QDateTime &now) const
             {QStringLiteral("Packages"), packageNames()},
             {QStringLiteral("LastCheck"), unixTime(lastCheck)},
             {QStringLiteral("LastResult"), lastResult},
+            {QStringLiteral("Health"), health.result},
+            {QStringLiteral("HealthReasons"), health.reasons},
+            {QStringLiteral("HealthChecked"), unixTime(health.checked)},
+            {QStringLiteral("DownloadHeld"), power.downloadHeld},
+            {QStringLiteral("PostponedForPower"), power.postponedForPower},
     };
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "logger.h"
+#include "health/healthstatus.h"
+#include "power/powerstatus.h"
 
 #include <QDateTime>
 #include <QString>
@@ -36,6 +38,9 @@ struct StatusSnapshot
     // The daemon's Log_level (a Logger::Level), which the bus thread's own
     // lines follow; not shown to clients.
     int logLevel = Logger::Info;
+    // Pushed into the publisher by the parts that find them.
+    HealthStatus health;
+    PowerStatus power;
 
     bool operator==(const StatusSnapshot &other) const;
     bool operator!=(const StatusSnapshot &other) const { return !(*this == other); }

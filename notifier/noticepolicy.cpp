@@ -75,5 +75,38 @@ QList<NoticePolicy::Notice> NoticePolicy::update(const StatusSnapshot &status, q
             notices << Notice {Notice::ResultCleared, QString(), QString()};
         }
     }
+    if (status.postponedForPower != m_powerTold) {
+        m_powerTold = status.postponedForPower;
+        if (status.postponedForPower.isEmpty())
+            notices << Notice {Notice::PowerCleared, QString(), QString()};
+        else
+            notices << Notice {Notice::Power,
+                               QCoreApplication::translate("NoticePolicy",
+                                                           "Connect the power to install updates"),
+                               QCoreApplication::translate(
+                                       "NoticePolicy",
+                                       "%1 was not installed at the last restart because the "
+                                       "battery was low. Connect the power before you restart "
+                                       "the computer.")
+                                       .arg(release(status)),
+                               -1, true};
+    }
+
+    // Told once per result; "checking" and "none" are no news.
+    if (status.health != m_healthTold
+        && (status.health == QLatin1String("healthy")
+            || status.health == QLatin1String("unhealthy"))) {
+        m_healthTold = status.health;
+        if (status.health == QLatin1String("unhealthy"))
+            notices << Notice {
+                    Notice::Health,
+                    QCoreApplication::translate("NoticePolicy", "The system has problems after the "
+                                                                "update"),
+                    QCoreApplication::translate(
+                            "NoticePolicy", "After the updates installed at the last restart: %1. "
+                                            "Tell the administrator.")
+                            .arg(status.healthReasons.join(QStringLiteral("; "))),
+                    -1, true};
+    }
     return notices;
 }

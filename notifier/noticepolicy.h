@@ -18,7 +18,7 @@ class NoticePolicy
 public:
     struct Notice
     {
-        enum Kind { Armed, Disarmed, Result, ResultCleared };
+        enum Kind { Armed, Disarmed, Result, ResultCleared, Power, PowerCleared, Health };
         Kind kind;
         QString summary;
         QString body;
@@ -34,4 +34,6 @@ private:
     bool m_armedTold = false;
     QString m_armedRelease;
     QString m_resultTold = QStringLiteral("none");
+    QString m_powerTold;
+    QString m_healthTold = QStringLiteral("none");
 };

@@ -78,6 +78,16 @@ void UpdateNotifier::tell()
             close(m_resultNotice);
             m_resultNotice = 0;
             break;
+        case NoticePolicy::Notice::Power:
+            m_powerNotice = notify(notice, m_powerNotice);
+            break;
+        case NoticePolicy::Notice::PowerCleared:
+            close(m_powerNotice);
+            m_powerNotice = 0;
+            break;
+        case NoticePolicy::Notice::Health:
+            m_healthNotice = notify(notice, m_healthNotice);
+            break;
         }
     }
 }
@@ -135,4 +145,8 @@ void UpdateNotifier::onNotificationClosed(uint id, uint)
         m_armedNotice = 0;
     if (id == m_resultNotice)
         m_resultNotice = 0;
+    if (id == m_powerNotice)
+        m_powerNotice = 0;
+    if (id == m_healthNotice)
+        m_healthNotice = 0;
 }

@@ -36,5 +36,7 @@ private:
     NoticePolicy m_policy;
     uint m_armedNotice = 0;
     uint m_resultNotice = 0;
+    uint m_powerNotice = 0;
+    uint m_healthNotice = 0;
     int m_resultStampType = -1;
 };

@@ -41,6 +41,10 @@ struct Params
     std::pair<bool, QString> reboot_lock_user {false, QString()};
     std::pair<bool, QString> reboot_lock_password_file {false, QString()};
     std::pair<bool, QString> reboot_lock_ca_file {false, QString()};
+    std::pair<bool, bool> download_on_metered {false, false};
+    std::pair<bool, int> battery_min_percent {false, 0};
+    std::pair<bool, int> t_health_settle {false, 0};
+    std::pair<bool, bool> health_rollback {false, false};
 
     bool operator==(const Params &other) const;
     bool operator!=(const Params &other) const { return !(*this == other); }

@@ -95,6 +95,10 @@ const QVector<KeyInfo> &keys()
             textKey(KEY_REBOOT_LOCK_USER, Kind::Text, &Params::reboot_lock_user),
             textKey(KEY_REBOOT_LOCK_PASSWORD_FILE, Kind::Text, &Params::reboot_lock_password_file),
             textKey(KEY_REBOOT_LOCK_CA_FILE, Kind::Text, &Params::reboot_lock_ca_file),
+            boolKey(KEY_DOWNLOAD_ON_METERED, &Params::download_on_metered),
+            intKey(KEY_BATTERY_MIN_PERCENT, Kind::Count, &Params::battery_min_percent),
+            intKey(KEY_T_HEALTH_SETTLE, Kind::Count, &Params::t_health_settle),
+            boolKey(KEY_HEALTH_ROLLBACK, &Params::health_rollback),
     };
     return table;
 }
@@ -503,6 +507,10 @@ Params SettingsController::defaults()
     p.reboot_lock_user = {false, QString()};
     p.reboot_lock_password_file = {false, QString()};
     p.reboot_lock_ca_file = {false, QString()};
+    p.download_on_metered = {false, false};
+    p.battery_min_percent = {false, 20};
+    p.t_health_settle = {false, 10};
+    p.health_rollback = {false, false};
     return p;
 }
 

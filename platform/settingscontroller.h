@@ -52,6 +52,10 @@ class Logger;
 //   Reboot_lock_slots   1         >= 0 (the lock refuses 0)
 //   Reboot_lock_user, Reboot_lock_password_file, Reboot_lock_ca_file
 //                       ""        any text
+//   Download_on_metered false     as Snapshot
+//   Battery_min_percent 20        percent, >= 0 (read by the offline upgrade)
+//   T_health_settle     10        minutes, >= 0
+//   Health_rollback     false     as Snapshot
 // (the record fields are named like the keys, T_end fills upgrade_time_stamp)
 //
 // Integers are 32-bit signed; anything beyond is malformed. An empty

@@ -27,7 +27,12 @@ StatusStandIn::StatusStandIn(QObject *parent)
          {QStringLiteral("Armed"), false},
          {QStringLiteral("Packages"), QStringList()},
          {QStringLiteral("LastCheck"), qint64(0)},
-         {QStringLiteral("LastResult"), QStringLiteral("none")}});
+         {QStringLiteral("LastResult"), QStringLiteral("none")},
+         {QStringLiteral("Health"), QStringLiteral("none")},
+         {QStringLiteral("HealthReasons"), QStringList()},
+         {QStringLiteral("HealthChecked"), qint64(0)},
+         {QStringLiteral("DownloadHeld"), QString()},
+         {QStringLiteral("PostponedForPower"), QString()}});
 }
 
 bool StatusStandIn::publish(QDBusConnection bus)

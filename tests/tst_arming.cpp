@@ -462,6 +462,9 @@ private Q_SLOTS:
             QVERIFY(QFile::link(victim, tree.path(PARKING)));
         QVERIFY(tree.writeFile(QStringLiteral("/var/cache/kirta-update-service/successful"),
                                QByteArray()));
+        // The offline upgrade's mark: this start is the one after it.
+        QVERIFY(tree.writeFile(QStringLiteral("/var/cache/kirta-update-service/upgrade_ran"),
+                               QByteArray()));
 
         Daemon daemon;
         daemon.start();

@@ -163,6 +163,29 @@ private Q_SLOTS:
                     "\"Clear\"]";
         QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
 
+        // The install boot waited for power: asked to connect it, until the
+        // reason goes.
+        daemon->change({{"PostponedForPower", "battery BAT0 at 12 %"}});
+        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"Connect the "
+                    "power to install updates\" \"Release 12.4 was not installed at the last "
+                    "restart because the battery was low. Connect the power before you restart "
+                    "the computer.\" []";
+        QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
+        daemon->change({{"PostponedForPower", ""}});
+        expected << "CloseNotification 5";
+        QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
+
+        // Health: checking and healthy are no news, unhealthy is.
+        daemon->change({{"Health", "checking"}});
+        daemon->change({{"Health", "healthy"}});
+        daemon->change({{"Health", "checking"}});
+        daemon->change({{"Health", "unhealthy"},
+                        {"HealthReasons", QStringList {"unit web.service failed"}}});
+        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"The system "
+                    "has problems after the update\" \"After the updates installed at the last "
+                    "restart: unit web.service failed. Tell the administrator.\" []";
+        QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
+
         QCOMPARE(notifier.state(), QProcess::Running);
     }
 };

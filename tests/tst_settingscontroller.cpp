@@ -62,6 +62,10 @@ QString dump(const Params &p)
     KIRTA_FIELD(extra_repos_policy);
     KIRTA_FIELD(log_level);
     KIRTA_FIELD(retry_time_stamp);
+    KIRTA_FIELD(download_on_metered);
+    KIRTA_FIELD(battery_min_percent);
+    KIRTA_FIELD(t_health_settle);
+    KIRTA_FIELD(health_rollback);
 #undef KIRTA_FIELD
     return out.join(QLatin1Char('\n'));
 }
@@ -98,6 +102,10 @@ Params recordA()
     p.extra_repos_policy = {true, 1};
     p.log_level = {true, QStringLiteral("Debug")};
     p.retry_time_stamp = {true, minuteTime(2030, 12, 31, 23, 59)};
+    p.download_on_metered = {true, true};
+    p.battery_min_percent = {true, 35};
+    p.t_health_settle = {true, 0};
+    p.health_rollback = {true, false};
     return p;
 }
 
@@ -121,6 +129,10 @@ Params recordB()
     p.extra_repos_policy = {true, 0};
     p.log_level = {true, QStringLiteral("ERROR")};
     p.retry_time_stamp = {true, minuteTime(2028, 2, 29, 12, 30)};
+    p.download_on_metered = {true, false};
+    p.battery_min_percent = {true, 0};
+    p.t_health_settle = {true, 45};
+    p.health_rollback = {true, true};
     return p;
 }
 
@@ -266,6 +278,15 @@ private Q_SLOTS:
         parseRow("repos with =", "Extra_repos=/x=y.list", "extra_repos=1//x=y.list");
         parseRow("repos empty", "Extra_repos=", "extra_repos=1/");
         parseRow("level kept", "Log_level=DeBuG", "log_level=1/DeBuG");
+
+        parseRow("power and health keys",
+                 "Download_on_metered=yes\nBattery_min_percent=35\nT_health_settle=0\n"
+                 "Health_rollback=on\n",
+                 "download_on_metered=1/true;battery_min_percent=1/35;t_health_settle=1/0;"
+                 "health_rollback=1/true");
+        parseRow("battery negative", "Battery_min_percent=-5\n", "",
+                 "\"-5\" for key Battery_min_percent");
+        parseRow("settle text", "T_health_settle=soon\n", "", "\"soon\" for key T_health_settle");
 
         parseRow("group header", "[General]\nT_check=5\n", "t_check=1/5");
         parseRow("comments", "# T_check=5\n  ; T_delay=5\n", "");

@@ -88,7 +88,12 @@ private Q_SLOTS:
                      {QStringLiteral("Armed"), false},
                      {QStringLiteral("Packages"), QStringList {"hello-kirta", "kirta-version"}},
                      {QStringLiteral("LastCheck"), qint64(0)},
-                     {QStringLiteral("LastResult"), QStringLiteral("none")}});
+                     {QStringLiteral("LastResult"), QStringLiteral("none")},
+                     {QStringLiteral("Health"), QStringLiteral("none")},
+                     {QStringLiteral("HealthReasons"), QStringList()},
+                     {QStringLiteral("HealthChecked"), qint64(0)},
+                     {QStringLiteral("DownloadHeld"), QString()},
+                     {QStringLiteral("PostponedForPower"), QString()}});
     }
 
     void status_data()
@@ -100,35 +105,66 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("ready, deadline ahead")
                 << QVariantMap {{"Deadline", deadline}, {"LastCheck", checked}}
-                << QStringList {"State:       ready (downloaded, not armed)",
-                                "Error:       none",
-                                "Release:     12.4",
-                                "Deadline:    " + utc(deadline) + " (in 2 days)",
-                                "Armed:       no",
-                                "Forced:      no",
-                                "Packages:    2",
-                                "Last check:  " + utc(checked) + " (5 minutes ago)",
-                                "Last result: none",
-                                "Next:        Release 12.4 is armed at the deadline, or now with "
-                                "\"kirta-update-ctl arm\"."};
+                << QStringList {
+                           "State:       ready (downloaded, not armed)",
+                           "Error:       none",
+                           "Release:     12.4",
+                           "Deadline:    " + utc(deadline) + " (in 2 days)",
+                           "Armed:       no",
+                           "Forced:      no",
+                           "Packages:    2",
+                           "Last check:  " + utc(checked) + " (5 minutes ago)",
+                           "Last result: none",
+                           "Health:      not checked (no upgrade boot since the daemon started)",
+                           "Next:        Release 12.4 is armed at the deadline, or now with "
+                           "\"kirta-update-ctl arm\"."};
         QTest::newRow("armed in forced mode")
                 << QVariantMap {{"State", 6},
                                 {"StateName", "forced"},
                                 {"Armed", true},
                                 {"Forced", true},
                                 {"Deadline", now - 7200}}
-                << QStringList {"State:       forced (armed for the next restart by the deadline "
-                                "or forced mode)",
+                << QStringList {
+                           "State:       forced (armed for the next restart by the deadline "
+                           "or forced mode)",
+                           "Error:       none",
+                           "Release:     12.4",
+                           "Deadline:    " + utc(now - 7200) + " (2 hours ago)",
+                           "Armed:       yes",
+                           "Forced:      yes",
+                           "Packages:    2",
+                           "Last check:  none since the daemon started",
+                           "Last result: none",
+                           "Health:      not checked (no upgrade boot since the daemon started)",
+                           "Next:        Release 12.4 is installed at the next restart; "
+                           "forced mode keeps it armed."};
+        QTest::newRow("unhealthy, held, postponed for power")
+                << QVariantMap {{"State", 5},
+                                {"StateName", "activated"},
+                                {"Armed", true},
+                                {"Deadline", now + 2 * 86400 + 30},
+                                {"Health", "unhealthy"},
+                                {"HealthReasons", QStringList {"unit web.service failed",
+                                                               "check 10-site failed with code 3"}},
+                                {"DownloadHeld", "metered connection"},
+                                {"PostponedForPower", "battery BAT0 at 12 %"}}
+                << QStringList {"State:       activated (armed for the next restart)",
                                 "Error:       none",
                                 "Release:     12.4",
-                                "Deadline:    " + utc(now - 7200) + " (2 hours ago)",
+                                "Deadline:    " + utc(now + 2 * 86400 + 30) + " (in 2 days)",
                                 "Armed:       yes",
-                                "Forced:      yes",
+                                "Forced:      no",
                                 "Packages:    2",
                                 "Last check:  none since the daemon started",
                                 "Last result: none",
+                                "Health:      unhealthy: unit web.service failed; check 10-site "
+                                "failed with code 3",
+                                "Held:        no download starts: metered connection",
+                                "Postponed:   the last restart did not install for lack of power "
+                                "(battery BAT0 at 12 %); connect the power before the next "
+                                "restart",
                                 "Next:        Release 12.4 is installed at the next restart; "
-                                "forced mode keeps it armed."};
+                                "\"kirta-update-ctl disarm\" postpones it."};
         QTest::newRow("stopped after a failed rehearsal")
                 << QVariantMap {{"State", -2},
                                 {"StateName", "stopped"},
@@ -136,18 +172,20 @@ private Q_SLOTS:
                                 {"TargetRelease", ""},
                                 {"Packages", QStringList()},
                                 {"LastResult", "unsuccessful"}}
-                << QStringList {"State:       stopped (stopped after an error)",
-                                "Error:       the rehearsal of the upgrade failed",
-                                "Release:     none",
-                                "Deadline:    not set",
-                                "Armed:       no",
-                                "Forced:      no",
-                                "Packages:    0",
-                                "Last check:  none since the daemon started",
-                                "Last result: unsuccessful",
-                                "Next:        Updates are stopped because the rehearsal of the "
-                                "upgrade failed; the configured error action decides when they "
-                                "resume."};
+                << QStringList {
+                           "State:       stopped (stopped after an error)",
+                           "Error:       the rehearsal of the upgrade failed",
+                           "Release:     none",
+                           "Deadline:    not set",
+                           "Armed:       no",
+                           "Forced:      no",
+                           "Packages:    0",
+                           "Last check:  none since the daemon started",
+                           "Last result: unsuccessful",
+                           "Health:      not checked (no upgrade boot since the daemon started)",
+                           "Next:        Updates are stopped because the rehearsal of the "
+                           "upgrade failed; the configured error action decides when they "
+                           "resume."};
     }
 
     void status()
@@ -175,7 +213,12 @@ private Q_SLOTS:
                                     {"armed", false},
                                     {"packages", QJsonArray {"hello-kirta", "kirta-version"}},
                                     {"last_check", 1765170000},
-                                    {"last_result", "none"}};
+                                    {"last_result", "none"},
+                                    {"health", "none"},
+                                    {"health_reasons", QJsonArray()},
+                                    {"health_checked", 0},
+                                    {"download_held", ""},
+                                    {"postponed_for_power", ""}};
         QCOMPARE(QJsonDocument::fromJson(run.out.join('\n').toUtf8()).object(), expected);
     }
 
@@ -338,21 +381,21 @@ private Q_SLOTS:
                     },
                     RUN_MS);
         };
-        QVERIFY(collect(9));
+        QVERIFY(collect(14));
         QCOMPARE(seen.at(0).mid(9), "State: ready (downloaded, not armed)");
         daemon->change({{"LastCheck", qint64(0)}, {"Armed", false}});
         daemon->change({{"State", 5}, {"StateName", "activated"}, {"Armed", true}});
-        QVERIFY(collect(11));
+        QVERIFY(collect(16));
         daemon->withdraw();
-        QVERIFY(collect(12));
+        QVERIFY(collect(17));
         QVERIFY(daemon->publish(QDBusConnection::connectToBus(bus.address(), "standin")));
-        QVERIFY(collect(13));
+        QVERIFY(collect(18));
         // Moved within its minute: nothing to print.
         const qint64 deadline = QDateTime::currentSecsSinceEpoch() / 60 * 60 + 86400;
         daemon->change({{"Deadline", deadline}});
         daemon->change({{"Deadline", deadline + 30}});
         daemon->change({{"Packages", QStringList {"hello-kirta"}}});
-        QVERIFY(collect(15));
+        QVERIFY(collect(20));
         process.kill();
         process.waitForFinished();
 
@@ -360,7 +403,7 @@ private Q_SLOTS:
         for (const QString &line : seen)
             QVERIFY2(clock.match(line).hasMatch(), qPrintable(line));
         QStringList changes;
-        for (const QString &line : seen.mid(9))
+        for (const QString &line : seen.mid(14))
             changes << line.mid(9);
         QCOMPARE(changes,
                  (QStringList {"State: activated (armed for the next restart)", "Armed: yes",

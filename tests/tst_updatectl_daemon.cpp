@@ -127,7 +127,7 @@ private Q_SLOTS:
                     },
                     30000);
         };
-        QVERIFY2(watchedUntil(QStringLiteral("Last result: unsuccessful"), 0), watched.constData());
+        QVERIFY2(watchedUntil(QStringLiteral("Postponed for power: none"), 0), watched.constData());
         const QStringList initial {
                 QStringLiteral("State: ready (downloaded, not armed)"),
                 QStringLiteral("Error: none"),
@@ -138,8 +138,12 @@ private Q_SLOTS:
                 QStringLiteral("Packages: 1 (hello)"),
         };
         QStringList lines = watchedLines(watched);
-        QCOMPARE(lines.size(), initial.size() + 2);
+        QCOMPARE(lines.size(), initial.size() + 7);
         QCOMPARE(lines.mid(0, initial.size()), initial);
+        QCOMPARE(lines.mid(initial.size() + 2),
+                 QStringList({"Health: not checked (no upgrade boot since the daemon started)",
+                              "Health reasons: none", "Health checked: never",
+                              "Downloads held: none", "Postponed for power: none"}));
         const QString lastCheckLine = lines.at(initial.size());
 
         int exitCode = -1;
@@ -155,6 +159,8 @@ private Q_SLOTS:
                     QStringLiteral("Last check:  ") + lastCheckLine.mid(12)
                             + QStringLiteral(" (now)"),
                     QStringLiteral("Last result: unsuccessful"),
+                    QStringLiteral("Health:      not checked (no upgrade boot since the daemon "
+                                   "started)"),
                     QStringLiteral("Next:        ") + next,
                     QString(),
             };
@@ -180,8 +186,10 @@ private Q_SLOTS:
                           .object();
         QCOMPARE(exitCode, 0);
         QCOMPARE(json.keys(),
-                 QStringList({"armed", "deadline", "error", "forced", "last_check", "last_result",
-                              "packages", "state", "state_name", "target_release"}));
+                 QStringList({"armed", "deadline", "download_held", "error", "forced", "health",
+                              "health_checked", "health_reasons", "last_check", "last_result",
+                              "packages", "postponed_for_power", "state", "state_name",
+                              "target_release"}));
         QCOMPARE(json.value("state").toInt(), ask<int>(QStringLiteral("getCurrentStateAsInt")));
         QCOMPARE(json.value("state_name").toString(),
                  ask<QString>(QStringLiteral("getCurrentStateAsString")));
@@ -205,7 +213,7 @@ private Q_SLOTS:
         QCOMPARE(state(), 5);
         QVERIFY(QFileInfo(tree.path(QStringLiteral("/system-update"))).isSymLink());
         QVERIFY2(watchedUntil(QStringLiteral("Armed: yes"), 0), watched.constData());
-        QCOMPARE(watchedLines(watched).mid(initial.size() + 2),
+        QCOMPARE(watchedLines(watched).mid(initial.size() + 7),
                  QStringList({QStringLiteral("State: activated (armed for the next restart)"),
                               QStringLiteral("Armed: yes")}));
         QCOMPARE(ctl(QStringLiteral("status"), &exitCode).split(QLatin1Char('\n')),
@@ -221,9 +229,9 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo(tree.path(QStringLiteral("/system-update"))).isSymLink());
         QCOMPARE(ctl(QStringLiteral("disarm"), &exitCode), QStringLiteral("Nothing was armed.\n"));
         QCOMPARE(exitCode, 0);
-        QVERIFY2(watchedUntil(QStringLiteral("Armed: no"), initial.size() + 4),
+        QVERIFY2(watchedUntil(QStringLiteral("Armed: no"), initial.size() + 9),
                  watched.constData());
-        QCOMPARE(watchedLines(watched).mid(initial.size() + 4),
+        QCOMPARE(watchedLines(watched).mid(initial.size() + 9),
                  QStringList({QStringLiteral("State: ready (downloaded, not armed)"),
                               QStringLiteral("Armed: no")}));
 
@@ -235,9 +243,9 @@ private Q_SLOTS:
         QVERIFY(!tree.exists(FAILED_STAMP));
         QVERIFY(!tree.exists(SUCCESS_STAMP));
         QVERIFY(tree.exists(MAJOR_STAMP));
-        QVERIFY2(watchedUntil(QStringLiteral("Last result: none"), initial.size() + 6),
+        QVERIFY2(watchedUntil(QStringLiteral("Last result: none"), initial.size() + 11),
                  watched.constData());
-        QVERIFY2(watchedLines(watched).mid(initial.size() + 6)
+        QVERIFY2(watchedLines(watched).mid(initial.size() + 11)
                          == QStringList {QStringLiteral("Last result: none")},
                  watched.constData());
         QCOMPARE(ctl(QStringLiteral("clear-result"), &exitCode),

@@ -413,43 +413,82 @@ private Q_SLOTS:
         QCOMPARE(peer.triggerChecker().isChecking(), triggerWatch);
     }
 
-    // The deadline and retry stamp of the upgrade just done, brought back by
-    // the frozen copy, are cleared once: the next download gets a deadline
-    // of its own, and a failing upgrade is not armed again at once.
-    void upgradeAtRebootClearsItsDeadline_data()
+    // Only the offline upgrade's mark makes a start the one after the
+    // upgrade: then the frozen configuration comes back and the deadline and
+    // retry stamp of the upgrade just done are cleared, once. A result stamp
+    // nobody cleared does not: a plain restart keeps the upgrade armed, the
+    // configuration frozen and the deadline.
+    void startAfterOrWithoutTheUpgrade_data()
     {
         QTest::addColumn<QString>("stamp");
-        QTest::newRow("successful") << "successful";
-        QTest::newRow("unsuccessful") << "unsuccessful";
+        QTest::addColumn<bool>("upgradeRan");
+        QTest::newRow("upgrade ran, successful") << "successful" << true;
+        QTest::newRow("upgrade ran, unsuccessful") << "unsuccessful" << true;
+        QTest::newRow("restart, old success stamp") << "successful" << false;
+        QTest::newRow("restart, old failure stamp") << "unsuccessful" << false;
+        QTest::newRow("restart, no stamp") << "" << false;
     }
 
-    void upgradeAtRebootClearsItsDeadline()
+    void startAfterOrWithoutTheUpgrade()
     {
         QFETCH(QString, stamp);
+        QFETCH(bool, upgradeRan);
+        const QString state = QStringLiteral("/var/cache/kirta-update-service/");
         const QString frozen = QStringLiteral("T_check=60\nT_end=10:00 01.01.2020\n"
                                               "Retry_time_stamp=10:00 01.01.2020\n");
-        writeConfig(frozen);
-        QVERIFY(tree.writeFile(QStringLiteral("/var/cache/kirta-update-service/"
-                                              "kirta-update-daemon.conf"),
-                               frozen));
-        QVERIFY(tree.writeFile("/var/cache/kirta-update-service/" + stamp, QByteArray()));
+        // Edited while frozen: the restored copy must win after the upgrade.
+        writeConfig(frozen + QStringLiteral("T_delay=9\n"));
+        QVERIFY(tree.writeFile(state + "kirta-update-daemon.conf", frozen));
+        if (!stamp.isEmpty())
+            QVERIFY(tree.writeFile(state + stamp, QByteArray()));
+        QVERIFY(tree.writeFile(state + "status",
+                               QByteArray("[General]\nstatus=activated\ntarget_release=12.4.1\n")));
+        QVERIFY(tree.writeFile(state + "upgradable", QByteArray()));
+        if (upgradeRan)
+            QVERIFY(tree.writeFile(state + "upgrade_ran", QByteArray()));
+        else
+            QVERIFY(QFile::link(tree.path(QStringLiteral("/var/cache/apt/archives")),
+                                tree.path(QStringLiteral("/system-update"))));
         {
             Daemon daemon;
             DaemonTestPeer peer(daemon);
             daemon.start();
-            QCOMPARE(daemon.getUpdateDateAsString(),
-                     QStringLiteral("Upgrade date not set or not valid"));
-            QVERIFY(!peer.checkTEndTimer() || !peer.checkTEndTimer()->isActive());
-            QVERIFY(!peer.checkRetryTimeStampTimer()
-                    || !peer.checkRetryTimeStampTimer()->isActive());
+            QCOMPARE(daemon.startedAfterUpgradeAtReboot(), upgradeRan);
+            QVERIFY(!tree.exists(state + "upgrade_ran"));
+            if (upgradeRan) {
+                QCOMPARE(daemon.getUpdateDateAsString(),
+                         QStringLiteral("Upgrade date not set or not valid"));
+                QVERIFY(!peer.checkTEndTimer() || !peer.checkTEndTimer()->isActive());
+                QVERIFY(!peer.checkRetryTimeStampTimer()
+                        || !peer.checkRetryTimeStampTimer()->isActive());
+                QVERIFY(!tree.exists(state + "kirta-update-daemon.conf"));
+                QVERIFY(!daemon.isUpgradeOnRebootEnabled());
+            } else {
+                QCOMPARE(daemon.getUpdateDateAsString(), QStringLiteral("10:00 01.01.2020"));
+                QVERIFY(tree.exists(state + "kirta-update-daemon.conf"));
+                QVERIFY(daemon.isUpgradeOnRebootEnabled());
+                QCOMPARE(daemon.getCurrentStateAsInt(), toInt(StateNumber::Forced));
+                QCOMPARE(daemon.getMinorUpdateVersion(), QStringLiteral("12.4.1"));
+                // Armed, the daemon neither checks nor downloads again.
+                QVERIFY(!peer.checkUpdatesTimer()->isActive());
+                QTest::qWait(300);
+                QCOMPARE(stageCalls(), QStringList());
+                QVERIFY(QFileInfo(tree.path(QStringLiteral("/system-update"))).isSymLink());
+                QSettings status(STATUS_FILE_PATH, QSettings::IniFormat);
+                QCOMPARE(status.value(STATUS_KEY).toString(), QStringLiteral("activated"));
+            }
         }
-        QVERIFY(!tree.readFile(CONFIG).contains(QStringLiteral("10:00 01.01.2020")));
+        QCOMPARE(tree.readFile(CONFIG).contains(QStringLiteral("10:00 01.01.2020")), !upgradeRan);
+        QCOMPARE(tree.readFile(CONFIG).contains(QStringLiteral("T_delay=9")), !upgradeRan);
 
         // Later starts leave a new deadline alone although the stamp stays.
-        writeConfig(QStringLiteral("T_check=60\nT_end=10:00 01.01.2099\n"));
-        Daemon later;
-        later.start();
-        QCOMPARE(later.getUpdateDateAsString(), QStringLiteral("10:00 01.01.2099"));
+        if (upgradeRan) {
+            writeConfig(QStringLiteral("T_check=60\nT_end=10:00 01.01.2099\n"));
+            Daemon later;
+            later.start();
+            QVERIFY(!later.startedAfterUpgradeAtReboot());
+            QCOMPARE(later.getUpdateDateAsString(), QStringLiteral("10:00 01.01.2099"));
+        }
     }
 
     void rollbackOutlastingAStageWaitIsNotCutOff()

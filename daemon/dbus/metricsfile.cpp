@@ -96,6 +96,17 @@ QByteArray MetricsFile::render(const StatusSnapshot &snapshot)
         text += QByteArray("kirta_update_last_result{result=\"") + result + "\"} "
                 + (snapshot.lastResult == QLatin1String(result) ? "1\n" : "0\n");
     }
+    text += "# HELP kirta_update_health Check after the last upgrade boot: 1 for the one that "
+            "holds.\n# TYPE kirta_update_health gauge\n";
+    for (const char *result : {"none", "checking", "healthy", "unhealthy"}) {
+        text += QByteArray("kirta_update_health{result=\"") + result + "\"} "
+                + (snapshot.health.result == QLatin1String(result) ? "1\n" : "0\n");
+    }
+    metric(text, "kirta_update_download_held", "1 while no download starts (metered connection).",
+           snapshot.power.downloadHeld.isEmpty() ? 0 : 1);
+    metric(text, "kirta_update_postponed_for_power",
+           "1 when the last install boot left the upgrade armed for lack of power.",
+           snapshot.power.postponedForPower.isEmpty() ? 0 : 1);
     return text;
 }
 

@@ -48,10 +48,24 @@ void StatusPublisher::refreshResultStamps()
     publish();
 }
 
+void StatusPublisher::setHealthStatus(const HealthStatus &health)
+{
+    m_health = health;
+    publish();
+}
+
+void StatusPublisher::setPowerStatus(const PowerStatus &power)
+{
+    m_power = power;
+    publish();
+}
+
 void StatusPublisher::publish()
 {
     StatusSnapshot next = m_daemon->statusSnapshot();
     next.lastResult = m_lastResult;
+    next.health = m_health;
+    next.power = m_power;
     const QDateTime now = QDateTime::currentDateTime();
     // The state also turns from "activated" to "forced" when the deadline
     // passes, with no member changed.

@@ -43,6 +43,9 @@ public Q_SLOTS:
     // Reads the result stamps again (at start and after one is removed:
     // nothing else changes them while the daemon runs).
     void refreshResultStamps();
+    // What the daemon's parts found; kept in every snapshot from now on.
+    void setHealthStatus(const HealthStatus &health);
+    void setPowerStatus(const PowerStatus &power);
 
 Q_SIGNALS:
     // Daemon's thread: a snapshot that differs from the one before.
@@ -57,6 +60,8 @@ private:
     QVariantMap m_properties;
     MetricsFile m_metrics;
     QString m_lastResult = QStringLiteral("none");
+    HealthStatus m_health;
+    PowerStatus m_power;
     int m_publishedState = 0;
     bool m_following = false;
 };

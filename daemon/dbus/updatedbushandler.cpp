@@ -260,3 +260,28 @@ QString UpdateDBusHandler::lastResult() const
 {
     return snapshot()->lastResult;
 }
+
+QString UpdateDBusHandler::health() const
+{
+    return snapshot()->health.result;
+}
+
+QStringList UpdateDBusHandler::healthReasons() const
+{
+    return snapshot()->health.reasons;
+}
+
+qlonglong UpdateDBusHandler::healthChecked() const
+{
+    return StatusSnapshot::unixTime(snapshot()->health.checked);
+}
+
+QString UpdateDBusHandler::downloadHeld() const
+{
+    return snapshot()->power.downloadHeld;
+}
+
+QString UpdateDBusHandler::postponedForPower() const
+{
+    return snapshot()->power.postponedForPower;
+}

@@ -49,6 +49,11 @@ class UpdateDBusHandler : public QObject, protected QDBusContext
     Q_PROPERTY(QStringList Packages READ packages)
     Q_PROPERTY(qlonglong LastCheck READ lastCheck)
     Q_PROPERTY(QString LastResult READ lastResult)
+    Q_PROPERTY(QString Health READ health)
+    Q_PROPERTY(QStringList HealthReasons READ healthReasons)
+    Q_PROPERTY(qlonglong HealthChecked READ healthChecked)
+    Q_PROPERTY(QString DownloadHeld READ downloadHeld)
+    Q_PROPERTY(QString PostponedForPower READ postponedForPower)
 
 public:
     // Neither is owned; both must outlive the handler.
@@ -64,6 +69,11 @@ public:
     QStringList packages() const;
     qlonglong lastCheck() const;
     QString lastResult() const;
+    QString health() const;
+    QStringList healthReasons() const;
+    qlonglong healthChecked() const;
+    QString downloadHeld() const;
+    QString postponedForPower() const;
 
     // Read calls and refused changes are counted, not logged one by one:
     // any user may make them, as often as they like.

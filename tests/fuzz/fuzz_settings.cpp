@@ -67,6 +67,12 @@ const Field FIELDS[] = {
          &Params::reboot_lock_password_file, nullptr},
         {"Reboot_lock_ca_file", Kind::Text, nullptr, nullptr, &Params::reboot_lock_ca_file,
          nullptr},
+        {"Download_on_metered", Kind::Bool, nullptr, &Params::download_on_metered, nullptr,
+         nullptr},
+        {"Battery_min_percent", Kind::Count, &Params::battery_min_percent, nullptr, nullptr,
+         nullptr},
+        {"T_health_settle", Kind::Count, &Params::t_health_settle, nullptr, nullptr, nullptr},
+        {"Health_rollback", Kind::Bool, nullptr, &Params::health_rollback, nullptr, nullptr},
 };
 const int FIELD_COUNT = int(sizeof FIELDS / sizeof FIELDS[0]);
 

@@ -25,7 +25,8 @@ MODERN=$OUTSIDE/kirta-update-modern
 OFFLINE=$OUTSIDE/kirta-offline-upgrade
 
 export LC_ALL=C
-unset KIRTA_SYSROOT APT_CONFIG KIRTA_REBOOT_COMMAND KIRTA_SYSTEMCTL KIRTA_UPGRADE_TIMEOUT KIRTA_REPAIR_TIMEOUT
+unset KIRTA_SYSROOT APT_CONFIG KIRTA_REBOOT_COMMAND KIRTA_SYSTEMCTL KIRTA_UPGRADE_TIMEOUT KIRTA_REPAIR_TIMEOUT \
+    KIRTA_POWER_SUPPLY_DIR
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
@@ -764,6 +765,106 @@ case_offline_crash() {
     [ "$(cat "$S/reboots" 2>/dev/null)" = reboot ] || fail "reboot not called exactly once"
 }
 
+# power_supply NAME TYPE KEY=VALUE...: one supply of the fake class tree.
+power_supply() {
+    local dir=$S/power_supply/$1 pair
+    mkdir -p "$dir"
+    printf '%s\n' "$2" >"$dir/type"
+    shift 2
+    for pair in "$@"; do
+        printf '%s\n' "${pair#*=}" >"$dir/${pair%%=*}"
+    done
+}
+
+# A stand-in systemctl that records its calls.
+systemctl_standin() {
+    mkdir -p "$S/bin"
+    # shellcheck disable=SC2016 # the stand-in's own expansions
+    printf '#!/bin/sh\necho "$*" >>"%s"\n' "$S/systemctl.calls" >"$S/bin/systemctl"
+    chmod +x "$S/bin/systemctl"
+    export KIRTA_SYSTEMCTL=$S/bin/systemctl KIRTA_POWER_SUPPLY_DIR=$S/power_supply
+}
+
+# On a low battery the boot installs nothing and boots on without a second
+# update boot; once on mains power, the same armed upgrade installs.
+case_offline_battery_low() {
+    armed_sandbox
+    systemctl_standin
+    local state=$ROOT/var/cache/kirta-update-service
+    power_supply BAT0 Battery status=Discharging capacity=12
+    power_supply AC Mains online=0
+    # A wireless mouse's empty battery does not feed the machine.
+    power_supply hid-mouse Battery status=Discharging capacity=3 scope=Device
+    run "$OFFLINE"
+    expect_rc 0 "offline upgrade on battery"
+    expect_no_file "$ROOT/system-update"
+    expect_no_file "$S/reboots"
+    expect_no_file "$state/upgrade_ran"
+    expect_no_file "$state/unsuccessful"
+    expect_file "$state/upgradable"
+    expect_file "$state/upgrade.plan"
+    [ "$(installed_version hello-kirta)" = 1.0 ] || fail "hello-kirta changed on battery"
+    [ "$(cat "$state/postponed_for_power" 2>/dev/null)" = \
+        "battery BAT0 at 12 % (below 20 %), no mains power" ] ||
+        fail "power mark: '$(cat "$state/postponed_for_power" 2>/dev/null)'"
+    [ "$(cat "$S/systemctl.calls" 2>/dev/null)" = "--no-block isolate multi-user.target" ] ||
+        fail "systemctl calls: $(cat "$S/systemctl.calls" 2>/dev/null)"
+
+    # Armed again by the daemon, now on mains power.
+    ln -s "$ROOT/var/cache/apt/archives" "$ROOT/system-update"
+    power_supply AC Mains online=1
+    run "$OFFLINE"
+    expect_rc 0 "offline upgrade on mains power"
+    [ "$(installed_version hello-kirta)" = 2.0 ] || fail "hello-kirta not upgraded on mains power"
+    expect_file "$state/upgrade_ran"
+    expect_file "$state/successful"
+    expect_no_file "$state/postponed_for_power"
+    [ "$(cat "$S/reboots" 2>/dev/null)" = reboot ] || fail "reboot not called exactly once"
+}
+
+# Which power states postpone. Armed without a plan, so that a run that goes
+# ahead ends quickly in "no rehearsed plan" and a reboot.
+case_offline_power_states() {
+    local name config supplies want
+    sandbox
+    offline_env
+    systemctl_standin
+    local state=$ROOT/var/cache/kirta-update-service
+    while IFS='|' read -r name config supplies want; do
+        rm -rf "$S/power_supply" "$S/reboots" "$state/postponed_for_power" "$state/upgrade_ran"
+        ln -s "$ROOT/var/cache/apt/archives" "$ROOT/system-update"
+        printf '%b' "$config" >"$ROOT/etc/kirta-update-service/kirta-update-daemon.conf"
+        local supply
+        # shellcheck disable=SC2086 # a list of supply descriptions
+        for supply in $supplies; do
+            # shellcheck disable=SC2046 # NAME TYPE KEY=VALUE words
+            power_supply $(tr ',' ' ' <<<"$supply")
+        done
+        run "$OFFLINE"
+        local got=install
+        [ -e "$state/postponed_for_power" ] && got=postpone
+        [ "$got" = "$want" ] || fail "$name: $got, expected $want"
+        if [ "$want" = install ]; then
+            expect_file "$state/upgrade_ran"
+            [ "$(cat "$S/reboots" 2>/dev/null)" = reboot ] || fail "$name: no reboot"
+        else
+            expect_no_file "$S/reboots"
+        fi
+    done <<'EOF_TABLE'
+no supply at all|||install
+battery low, no mains||BAT0,Battery,status=Discharging,capacity=19|postpone
+battery low, mains online||BAT0,Battery,status=Discharging,capacity=5 AC,Mains,online=1|install
+battery low, USB-C supply online||BAT0,Battery,status=Discharging,capacity=5 ucsi,USB,online=1|install
+battery at the threshold||BAT0,Battery,status=Discharging,capacity=20|install
+battery low but charging||BAT0,Battery,status=Charging,capacity=5|install
+second battery low||BAT0,Battery,status=Discharging,capacity=90 BAT1,Battery,status=Discharging,capacity=4|postpone
+level unknown||BAT0,Battery,status=Discharging,capacity=|install
+threshold raised|Battery_min_percent = 50\n|BAT0,Battery,status=Discharging,capacity=40|postpone
+threshold 0 never postpones|Battery_min_percent=0\n|BAT0,Battery,status=Discharging,capacity=1|install
+threshold not a number|Battery_min_percent=lots\n|BAT0,Battery,status=Discharging,capacity=15|postpone
+EOF_TABLE
+}
+
 # --- case: installation -----------------------------------------------------
 
 case_install() {
@@ -842,6 +943,8 @@ run_case offline_plan_drift case_offline_plan_drift
 run_case offline_repair case_offline_repair
 run_case offline_crash case_offline_crash
 run_case offline_link_stays case_offline_link_stays
+run_case offline_battery_low case_offline_battery_low
+run_case offline_power_states case_offline_power_states
 run_case install case_install
 
 echo "$passed passed, $failed failed, $skipped skipped"

@@ -4,11 +4,18 @@
 
 namespace {
 const char *const JSON_KEYS[][2] = {
-        {"State", "state"},          {"StateName", "state_name"},
-        {"Error", "error"},          {"TargetRelease", "target_release"},
-        {"Deadline", "deadline"},    {"Forced", "forced"},
-        {"Armed", "armed"},          {"Packages", "packages"},
-        {"LastCheck", "last_check"}, {"LastResult", "last_result"},
+        {"State", "state"},
+        {"StateName", "state_name"},
+        {"Error", "error"},
+        {"TargetRelease", "target_release"},
+        {"Deadline", "deadline"},
+        {"Forced", "forced"},
+        {"Armed", "armed"},
+        {"Packages", "packages"},
+        {"LastCheck", "last_check"},
+        {"LastResult", "last_result"},
+        {"RestartPlanned", "restart_planned"},
+        {"RestartBlocker", "restart_blocker"},
 };
 
 template<typename T> bool take(const QVariantMap &properties, const char *name, T *member)
@@ -52,6 +59,8 @@ QStringList StatusSnapshot::apply(const QVariantMap &properties)
     note(take(properties, "Packages", &packages), "Packages");
     note(take(properties, "LastCheck", &lastCheck), "LastCheck");
     note(take(properties, "LastResult", &lastResult), "LastResult");
+    note(take(properties, "RestartPlanned", &restartPlanned), "RestartPlanned");
+    note(take(properties, "RestartBlocker", &restartBlocker), "RestartBlocker");
     return changed;
 }
 
@@ -68,6 +77,8 @@ QVariant StatusSnapshot::value(const QString &property) const
             {QStringLiteral("Packages"), packages},
             {QStringLiteral("LastCheck"), lastCheck},
             {QStringLiteral("LastResult"), lastResult},
+            {QStringLiteral("RestartPlanned"), restartPlanned},
+            {QStringLiteral("RestartBlocker"), restartBlocker},
     };
     return all.value(property);
 }

@@ -19,6 +19,8 @@ struct StatusSnapshot
     QStringList packages;
     qint64 lastCheck = 0;
     QString lastResult = QStringLiteral("none");
+    qint64 restartPlanned = 0;
+    QString restartBlocker;
 
     // Takes the known properties of `properties` (bus names such as
     // "StateName"); answers the names of those whose value changed.

@@ -163,6 +163,8 @@ QString StatusText::propertyLabel(const QString &property)
             {QStringLiteral("Packages"), QStringLiteral("Packages")},
             {QStringLiteral("LastCheck"), QStringLiteral("Last check")},
             {QStringLiteral("LastResult"), QStringLiteral("Last result")},
+            {QStringLiteral("RestartPlanned"), QStringLiteral("Restart")},
+            {QStringLiteral("RestartBlocker"), QStringLiteral("Restart waits")},
     };
     return labels.value(property, property);
 }
@@ -191,7 +193,24 @@ QString StatusText::propertyValue(const QString &property, const StatusSnapshot 
         return localTime(status.lastCheck, QStringLiteral("none since the daemon started"));
     if (property == QLatin1String("LastResult"))
         return status.lastResult;
+    if (property == QLatin1String("RestartPlanned"))
+        return localTime(status.restartPlanned, QStringLiteral("none planned"));
+    if (property == QLatin1String("RestartBlocker"))
+        return orNone(status.restartBlocker);
     return QString();
+}
+
+QString StatusText::restartWords(const StatusSnapshot &status, qint64 now)
+{
+    if (status.restartPlanned == 0 && status.restartBlocker.isEmpty())
+        return QStringLiteral("none planned");
+    if (status.restartPlanned == 0)
+        return status.restartBlocker;
+    const QString when = QStringLiteral("%1 (%2)").arg(localTime(status.restartPlanned, QString()),
+                                                       relativeTime(status.restartPlanned, now));
+    return status.restartBlocker.isEmpty()
+                   ? when
+                   : QStringLiteral("%1; %2").arg(when, status.restartBlocker);
 }
 
 QStringList StatusText::statusLines(const StatusSnapshot &status, qint64 now)
@@ -215,6 +234,7 @@ QStringList StatusText::statusLines(const StatusSnapshot &status, qint64 now)
             line("Last check:",
                  withDistance(status.lastCheck, QStringLiteral("none since the daemon started"))),
             line("Last result:", status.lastResult),
+            line("Restart:", restartWords(status, now)),
             line("Next:", nextStep(status, now)),
     };
 }

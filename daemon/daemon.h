@@ -3,6 +3,7 @@
 #include "codes.h"
 #include "currenttask.h"
 #include "logger.h"
+#include "params.h"
 #include "stage.h"
 #include "triggerchecker.h"
 
@@ -164,6 +165,11 @@ public Q_SLOTS:
     int cleanCacheByScript();
     void checkisMajorUpdateInstalled();
     void checkMajorReport();
+
+Q_SIGNALS:
+    // At the end of every load of the configuration, with what was loaded:
+    // for the parts of the daemon that keep their own settings.
+    void settingsLoaded(const Params &params);
 
 private:
     // The one writer of m_task (and of m_prevtask, on entering a connection

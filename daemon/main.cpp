@@ -1,7 +1,10 @@
 #include "constants.h"
 #include "daemon.h"
 #include "logger.h"
+#include "restartconfig.h"
+#include "restartpolicy.h"
 #include "singlecoreapplication.h"
+#include "statuspublisher.h"
 #include "sysroot.h"
 #include "updatedbusservice.h"
 
@@ -28,6 +31,19 @@ int main(int argc, char *argv[])
 
     Daemon daemon;
     UpdateDBusService service(&daemon);
+    // The restart into an armed upgrade follows what the daemon publishes
+    // and adds its plan to it. No fleet lock is configured yet.
+    RestartPolicy restartPolicy(QDBusConnection::systemBus());
+    StatusPublisher *publisher = service.publisher();
+    QObject::connect(&daemon, &Daemon::settingsLoaded, &restartPolicy,
+                     [&restartPolicy](const Params &params) {
+                         restartPolicy.setConfig(RestartConfig::fromParams(params));
+                     });
+    QObject::connect(publisher, &StatusPublisher::published, &restartPolicy,
+                     &RestartPolicy::follow);
+    QObject::connect(&restartPolicy, &RestartPolicy::statusChanged, publisher,
+                     &StatusPublisher::setRestartStatus);
+    service.setRestartPolicy(&restartPolicy);
     try {
         daemon.start();
         service.registerOnBus();

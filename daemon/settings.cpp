@@ -145,6 +145,7 @@ QString Daemon::loadSettings(bool reload)
     m_settingsController->sync();
     m_logger.debug(where, QStringLiteral("m_allReposPolicy"), m_allReposPolicy);
     manageReposPolicyFile();
+    Q_EMIT settingsLoaded(newSettings);
     return result;
 }
 

@@ -40,7 +40,8 @@ bool StatusSnapshot::operator==(const StatusSnapshot &other) const
     return task == other.task && armed == other.armed && forcedMode == other.forcedMode
            && error == other.error && version == other.version && deadline == other.deadline
            && upgradable == other.upgradable && lastCheck == other.lastCheck
-           && lastResult == other.lastResult && metricsFile == other.metricsFile;
+           && lastResult == other.lastResult && metricsFile == other.metricsFile
+           && restart == other.restart;
 }
 
 QString StatusSnapshot::taskWord(int task)
@@ -123,5 +124,7 @@ QVariantMap StatusSnapshot::properties(const QDateTime &now) const
             {QStringLiteral("Packages"), packageNames()},
             {QStringLiteral("LastCheck"), unixTime(lastCheck)},
             {QStringLiteral("LastResult"), lastResult},
+            {QStringLiteral("RestartPlanned"), unixTime(restart.planned)},
+            {QStringLiteral("RestartBlocker"), restart.blocker},
     };
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "restartstatus.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -28,6 +30,8 @@ struct StatusSnapshot
     // Where the metrics for the fleet's monitoring go ("" none); not shown
     // to clients.
     QString metricsFile;
+    // The automatic restart, as the restart policy last told it.
+    RestartStatus restart;
 
     bool operator==(const StatusSnapshot &other) const;
     bool operator!=(const StatusSnapshot &other) const { return !(*this == other); }

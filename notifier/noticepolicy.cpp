@@ -1,6 +1,7 @@
 #include "noticepolicy.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 namespace {
 QString release(const StatusSnapshot &status)
@@ -71,6 +72,30 @@ QList<NoticePolicy::Notice> NoticePolicy::update(const StatusSnapshot &status, q
         } else {
             notices << Notice {Notice::ResultCleared, QString(), QString()};
         }
+    }
+    // The daemon's words for a restart that people have been told about
+    // through the login manager.
+    const bool announced
+            = status.restartPlanned > now
+              && (status.restartBlocker.startsWith(QLatin1String("users logged in, announced"))
+                  || status.restartBlocker.startsWith(QLatin1String("restarting at")));
+    if (announced) {
+        m_restartTold = true;
+        const qint64 minutes = (status.restartPlanned - now + 59) / 60;
+        Notice notice {Notice::Restart,
+                       QCoreApplication::translate("NoticePolicy",
+                                                   "The computer restarts at %1 to install updates")
+                               .arg(QDateTime::fromSecsSinceEpoch(status.restartPlanned)
+                                            .toString(QStringLiteral("hh:mm"))),
+                       QCoreApplication::translate("NoticePolicy",
+                                                   "Save your work. %n minute(s) left.", nullptr,
+                                                   int(minutes)),
+                       -1, true};
+        notice.postponable = !status.forced && !status.deadlinePassed(now);
+        notices << notice;
+    } else if (m_restartTold) {
+        m_restartTold = false;
+        notices << Notice {Notice::RestartCalledOff, QString(), QString()};
     }
     return notices;
 }

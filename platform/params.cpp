@@ -9,7 +9,8 @@ auto fields(const Params &p)
                     p.t_delay, p.action_on_error, p.snapshot, p.always_new_update,
                     p.free_space_policy, p.use_sources_list_d, p.host_to_ping, p.upgrade_time_stamp,
                     p.extra_repos, p.extra_repos_policy, p.log_level, p.retry_time_stamp,
-                    p.metrics_file);
+                    p.metrics_file, p.restart_policy, p.maintenance_windows, p.restart_announce,
+                    p.restart_min_battery);
 }
 } // namespace
 

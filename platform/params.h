@@ -27,6 +27,12 @@ struct Params
     std::pair<bool, QString> log_level {false, QString()};
     std::pair<bool, QDateTime> retry_time_stamp {false, QDateTime()};
     std::pair<bool, QString> metrics_file {false, QString()};
+    // The automatic restart into an armed upgrade: policy word, windows,
+    // minutes of notice for people logged in, least battery charge (%).
+    std::pair<bool, QString> restart_policy {false, QString()};
+    std::pair<bool, QString> maintenance_windows {false, QString()};
+    std::pair<bool, int> restart_announce {false, 0};
+    std::pair<bool, int> restart_min_battery {false, 0};
 
     bool operator==(const Params &other) const;
     bool operator!=(const Params &other) const { return !(*this == other); }

@@ -84,6 +84,10 @@ const QVector<KeyInfo> &keys()
             textKey(KEY_LOG_LEVEL, Kind::NonEmptyText, &Params::log_level),
             dateKey(QLatin1String(SettingsController::RETRY_STAMP_KEY), &Params::retry_time_stamp),
             textKey(KEY_METRICS_FILE, Kind::Text, &Params::metrics_file),
+            textKey(KEY_RESTART_POLICY, Kind::NonEmptyText, &Params::restart_policy),
+            textKey(KEY_MAINTENANCE_WINDOWS, Kind::Text, &Params::maintenance_windows),
+            intKey(KEY_RESTART_ANNOUNCE, Kind::Count, &Params::restart_announce),
+            intKey(KEY_RESTART_MIN_BATTERY, Kind::Count, &Params::restart_min_battery),
     };
     return table;
 }
@@ -484,6 +488,10 @@ Params SettingsController::defaults()
     p.log_level = {false, QStringLiteral("info")};
     p.retry_time_stamp = {false, QDateTime()};
     p.metrics_file = {false, QString()};
+    p.restart_policy = {false, QStringLiteral("never")};
+    p.maintenance_windows = {false, QString()};
+    p.restart_announce = {false, 15};
+    p.restart_min_battery = {false, 30};
     return p;
 }
 

@@ -24,7 +24,9 @@ StatusStandIn::StatusStandIn(QObject *parent)
          {QStringLiteral("Armed"), false},
          {QStringLiteral("Packages"), QStringList()},
          {QStringLiteral("LastCheck"), qint64(0)},
-         {QStringLiteral("LastResult"), QStringLiteral("none")}});
+         {QStringLiteral("LastResult"), QStringLiteral("none")},
+         {QStringLiteral("RestartPlanned"), qint64(0)},
+         {QStringLiteral("RestartBlocker"), QString()}});
 }
 
 bool StatusStandIn::publish(QDBusConnection bus)
@@ -75,4 +77,16 @@ int StatusStandIn::removeUpgradeResultStamp(int type)
 {
     calls << QStringLiteral("removeUpgradeResultStamp %1").arg(type);
     return stampAnswers.value(type, 1);
+}
+
+int StatusStandIn::postponeRestart()
+{
+    calls << QStringLiteral("postponeRestart");
+    return postponeAnswer;
+}
+
+int StatusStandIn::cancelRestart()
+{
+    calls << QStringLiteral("cancelRestart");
+    return cancelAnswer;
 }

@@ -59,6 +59,10 @@ QString dump(const Params &p)
     KIRTA_FIELD(extra_repos_policy);
     KIRTA_FIELD(log_level);
     KIRTA_FIELD(retry_time_stamp);
+    KIRTA_FIELD(restart_policy);
+    KIRTA_FIELD(maintenance_windows);
+    KIRTA_FIELD(restart_announce);
+    KIRTA_FIELD(restart_min_battery);
 #undef KIRTA_FIELD
     return out.join(QLatin1Char('\n'));
 }
@@ -95,6 +99,10 @@ Params recordA()
     p.extra_repos_policy = {true, 1};
     p.log_level = {true, QStringLiteral("Debug")};
     p.retry_time_stamp = {true, minuteTime(2030, 12, 31, 23, 59)};
+    p.restart_policy = {true, QStringLiteral("in-window")};
+    p.maintenance_windows = {true, QStringLiteral("Mon,Wed 02:00-04:00; Sat 23:00-01:00")};
+    p.restart_announce = {true, 5};
+    p.restart_min_battery = {true, 50};
     return p;
 }
 
@@ -118,6 +126,10 @@ Params recordB()
     p.extra_repos_policy = {true, 0};
     p.log_level = {true, QStringLiteral("ERROR")};
     p.retry_time_stamp = {true, minuteTime(2028, 2, 29, 12, 30)};
+    p.restart_policy = {true, QStringLiteral("after-deadline")};
+    p.maintenance_windows = {true, QStringLiteral("daily 03:00-03:30")};
+    p.restart_announce = {true, 0};
+    p.restart_min_battery = {true, 0};
     return p;
 }
 

@@ -152,6 +152,7 @@ private Q_SLOTS:
                     QStringLiteral("Last check:  ") + lastCheckLine.mid(12)
                             + QStringLiteral(" (now)"),
                     QStringLiteral("Last result: unsuccessful"),
+                    QStringLiteral("Restart:     none planned"),
                     QStringLiteral("Next:        ") + next,
                     QString(),
             };
@@ -178,7 +179,11 @@ private Q_SLOTS:
         QCOMPARE(exitCode, 0);
         QCOMPARE(json.keys(),
                  QStringList({"armed", "deadline", "error", "forced", "last_check", "last_result",
-                              "packages", "state", "state_name", "target_release"}));
+                              "packages", "restart_blocker", "restart_planned", "state",
+                              "state_name", "target_release"}));
+        // The default policy never restarts.
+        QCOMPARE(json.value("restart_planned").toInt(-1), 0);
+        QCOMPARE(json.value("restart_blocker").toString(QStringLiteral("?")), QString());
         QCOMPARE(json.value("state").toInt(), ask<int>(QStringLiteral("getCurrentStateAsInt")));
         QCOMPARE(json.value("state_name").toString(),
                  ask<QString>(QStringLiteral("getCurrentStateAsString")));

@@ -40,6 +40,8 @@ public Q_SLOTS:
     // Reads the result stamps again (at start and after one is removed:
     // nothing else changes them while the daemon runs).
     void refreshResultStamps();
+    // What the restart policy plans; published at the next wait.
+    void setRestartStatus(const RestartStatus &status);
 
 Q_SIGNALS:
     // Daemon's thread: a snapshot that differs from the one before.
@@ -54,6 +56,7 @@ private:
     QVariantMap m_properties;
     MetricsFile m_metrics;
     QString m_lastResult = QStringLiteral("none");
+    RestartStatus m_restart;
     int m_publishedState = 0;
     bool m_following = false;
 };

@@ -14,6 +14,7 @@
 
 class Daemon;
 class PolkitAuthority;
+class RestartPolicy;
 class QDBusConnection;
 class QDBusMessage;
 class StatusPublisher;
@@ -42,6 +43,8 @@ class UpdateDBusHandler : public QObject, protected QDBusContext
     Q_PROPERTY(QStringList Packages READ packages)
     Q_PROPERTY(qlonglong LastCheck READ lastCheck)
     Q_PROPERTY(QString LastResult READ lastResult)
+    Q_PROPERTY(qlonglong RestartPlanned READ restartPlanned)
+    Q_PROPERTY(QString RestartBlocker READ restartBlocker)
 
 public:
     // Neither is owned; both must outlive the handler.
@@ -57,6 +60,8 @@ public:
     QStringList packages() const;
     qlonglong lastCheck() const;
     QString lastResult() const;
+    qlonglong restartPlanned() const;
+    QString restartBlocker() const;
 
     // Read calls and refused changes are counted, not logged one by one:
     // any user may make them, as often as they like.
@@ -67,6 +72,12 @@ public:
     static const char *const ARM_ACTION;
     static const char *const DISARM_ACTION;
     static const char *const CLEAR_RESULT_ACTION;
+    static const char *const POSTPONE_RESTART_ACTION;
+
+    // The automatic restart that postponeRestart and cancelRestart steer;
+    // not owned, set before the object is on the bus. Without one both
+    // answer that nothing is planned.
+    void setRestartPolicy(RestartPolicy *policy) { m_restartPolicy = policy; }
 
 public Q_SLOTS:
     QString getUpdateDateAsString();
@@ -80,6 +91,8 @@ public Q_SLOTS:
     int removeUpgradeResultStamp(int type);
     QString getMinorUpdateVersion();
     int enableAndStartActivatingService();
+    int postponeRestart();
+    int cancelRestart();
 
 private:
     using Change = std::function<int(Daemon *)>;
@@ -92,6 +105,11 @@ private:
     // without, the bus policy lets only root call.
     int change(int fallback, Change change, const char *action = nullptr);
     void dispatch(const QDBusMessage &call, const QDBusConnection &bus, const Change &change);
+    void refuse(const QDBusMessage &call, const QDBusConnection &bus);
+    // Asks the bus who sent `call`, then runs `then` with the uid (false
+    // when the bus did not say).
+    void withCaller(const QDBusMessage &call, const QDBusConnection &bus,
+                    std::function<void(bool known, uint uid)> then);
 
     Daemon *m_daemon = nullptr;
     StatusPublisher *m_publisher = nullptr;
@@ -101,4 +119,5 @@ private:
     int m_refusedCalls = 0;
     QElapsedTimer m_summaryWindow;
     PolkitAuthority *m_authority = nullptr;
+    RestartPolicy *m_restartPolicy = nullptr;
 };

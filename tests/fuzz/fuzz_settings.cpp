@@ -52,6 +52,12 @@ const Field FIELDS[] = {
          nullptr},
         {"Log_level", Kind::NonEmptyText, nullptr, nullptr, &Params::log_level, nullptr},
         {"Retry_time_stamp", Kind::Date, nullptr, nullptr, nullptr, &Params::retry_time_stamp},
+        {"Restart_policy", Kind::NonEmptyText, nullptr, nullptr, &Params::restart_policy, nullptr},
+        {"Maintenance_windows", Kind::Text, nullptr, nullptr, &Params::maintenance_windows,
+         nullptr},
+        {"Restart_announce", Kind::Count, &Params::restart_announce, nullptr, nullptr, nullptr},
+        {"Restart_min_battery", Kind::Count, &Params::restart_min_battery, nullptr, nullptr,
+         nullptr},
 };
 const int FIELD_COUNT = int(sizeof FIELDS / sizeof FIELDS[0]);
 

@@ -179,7 +179,9 @@ void TestDbusServiceDaemon::introspectionShowsTheMethods()
                           QStringLiteral("isUpgradeOnRebootEnabled(out b)"),
                           QStringLiteral("removeUpgradeResultStamp(in i, out i)"),
                           QStringLiteral("getMinorUpdateVersion(out s)"),
-                          QStringLiteral("enableAndStartActivatingService(out i)")};
+                          QStringLiteral("enableAndStartActivatingService(out i)"),
+                          QStringLiteral("postponeRestart(out i)"),
+                          QStringLiteral("cancelRestart(out i)")};
     expected.sort();
     QVERIFY2(methods == expected, qPrintable(output));
     QVERIFY(daemon.isRunning());

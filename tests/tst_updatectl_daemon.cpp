@@ -134,9 +134,15 @@ private Q_SLOTS:
                 QStringLiteral("Armed: no"),
                 QStringLiteral("Packages: 1 (hello)"),
         };
+        // Then the last check and result, and the automatic restart (none
+        // under the default policy).
+        QVERIFY2(watchedUntil(QStringLiteral("Restart waits: none"), 0), watched.constData());
         QStringList lines = watchedLines(watched);
-        QCOMPARE(lines.size(), initial.size() + 2);
+        QCOMPARE(lines.size(), initial.size() + 4);
         QCOMPARE(lines.mid(0, initial.size()), initial);
+        QCOMPARE(lines.mid(initial.size() + 2),
+                 QStringList({QStringLiteral("Restart: none planned"),
+                              QStringLiteral("Restart waits: none")}));
         const QString lastCheckLine = lines.at(initial.size());
 
         int exitCode = -1;
@@ -207,7 +213,7 @@ private Q_SLOTS:
         QCOMPARE(state(), 5);
         QVERIFY(QFileInfo(tree.path(QStringLiteral("/system-update"))).isSymLink());
         QVERIFY2(watchedUntil(QStringLiteral("Armed: yes"), 0), watched.constData());
-        QCOMPARE(watchedLines(watched).mid(initial.size() + 2),
+        QCOMPARE(watchedLines(watched).mid(initial.size() + 4),
                  QStringList({QStringLiteral("State: activated (armed for the next restart)"),
                               QStringLiteral("Armed: yes")}));
         QCOMPARE(ctl(QStringLiteral("status"), &exitCode).split(QLatin1Char('\n')),
@@ -223,9 +229,9 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo(tree.path(QStringLiteral("/system-update"))).isSymLink());
         QCOMPARE(ctl(QStringLiteral("disarm"), &exitCode), QStringLiteral("Nothing was armed.\n"));
         QCOMPARE(exitCode, 0);
-        QVERIFY2(watchedUntil(QStringLiteral("Armed: no"), initial.size() + 4),
+        QVERIFY2(watchedUntil(QStringLiteral("Armed: no"), initial.size() + 6),
                  watched.constData());
-        QCOMPARE(watchedLines(watched).mid(initial.size() + 4),
+        QCOMPARE(watchedLines(watched).mid(initial.size() + 6),
                  QStringList({QStringLiteral("State: ready (downloaded, not armed)"),
                               QStringLiteral("Armed: no")}));
 
@@ -237,9 +243,9 @@ private Q_SLOTS:
         QVERIFY(!tree.exists(FAILED_STAMP));
         QVERIFY(!tree.exists(SUCCESS_STAMP));
         QVERIFY(tree.exists(MAJOR_STAMP));
-        QVERIFY2(watchedUntil(QStringLiteral("Last result: none"), initial.size() + 6),
+        QVERIFY2(watchedUntil(QStringLiteral("Last result: none"), initial.size() + 8),
                  watched.constData());
-        QVERIFY2(watchedLines(watched).mid(initial.size() + 6)
+        QVERIFY2(watchedLines(watched).mid(initial.size() + 8)
                          == QStringList {QStringLiteral("Last result: none")},
                  watched.constData());
         QCOMPARE(ctl(QStringLiteral("clear-result"), &exitCode),

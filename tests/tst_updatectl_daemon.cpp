@@ -257,6 +257,51 @@ private Q_SLOTS:
         watch.kill();
         watch.waitForFinished();
     }
+
+    // The restart policy as configured reaches status and --json once the
+    // update is armed: here a window twelve hours away.
+    void restartPlanOnceArmed()
+    {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const int hour = (now.time().hour() + 12) % 24;
+        QDateTime open(now.date(), QTime(hour, 0), Qt::UTC);
+        if (open <= now)
+            open = open.addDays(1);
+        const QString config = QStringLiteral("/etc/kirta-update-service/kirta-update-daemon.conf");
+        QVERIFY(tree.writeFile(config, tree.readFile(config)
+                                               + QStringLiteral("Restart_policy=in-window\n"
+                                                                "Maintenance_windows=daily "
+                                                                "%1:00-%1:30\n")
+                                                         .arg(hour, 2, 10, QLatin1Char('0'))));
+        DaemonProcess daemon;
+        daemon.setEnvironmentValue(QStringLiteral("TZ"), QStringLiteral("UTC"));
+        QVERIFY(daemon.start());
+        KIRTA_WAIT_VERIFY(state() == 4, 20000);
+        int exitCode = -1;
+        const auto restart = [&] {
+            const QJsonObject json
+                    = QJsonDocument::fromJson(
+                              ctl({QStringLiteral("status"), QStringLiteral("--json")}, &exitCode)
+                                      .toUtf8())
+                              .object();
+            return qMakePair(json.value("restart_planned").toVariant().toLongLong(),
+                             json.value("restart_blocker").toString());
+        };
+        // Nothing armed: nothing planned.
+        QCOMPARE(restart(), qMakePair(qint64(0), QString()));
+        QVERIFY(ctl(QStringLiteral("arm"), &exitCode).contains(QLatin1String("Armed:")));
+        QCOMPARE(exitCode, 0);
+        const auto expected
+                = qMakePair(open.toSecsSinceEpoch(),
+                            QStringLiteral("outside the maintenance window, next ")
+                                    + QLocale::c().toString(open, QStringLiteral("ddd hh:mm")));
+        KIRTA_WAIT_VERIFY(restart() == expected, 10000);
+        QVERIFY(ctl(QStringLiteral("status"), &exitCode)
+                        .contains(QStringLiteral("Restart:     %1 (in ").arg(utc(open))));
+        QVERIFY(DaemonProcess::logText().contains(
+                QLatin1String("Automatic restart: outside the maintenance window")));
+        QVERIFY(daemon.terminate());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestUpdateCtlDaemon)

@@ -1,7 +1,10 @@
 // Maintenance windows: the syntax of the key, and when a window opens and
-// closes in real zones, across midnight and on both daylight-saving days.
+// closes in real zones, across midnight and on both daylight-saving days;
+// and the restart settings as read from the configuration record.
 
 #include "maintenancewindow.h"
+#include "params.h"
+#include "restartconfig.h"
 
 #include <QTest>
 #include <QTimeZone>
@@ -25,6 +28,8 @@ private Q_SLOTS:
     void spans();
     void badSyntax_data();
     void badSyntax();
+    void settings_data();
+    void settings();
 };
 
 void TestMaintenanceWindow::spans_data()
@@ -141,6 +146,58 @@ void TestMaintenanceWindow::badSyntax()
     QVERIFY2(window.errorString().contains(error), qPrintable(window.errorString()));
     // A window that cannot be read never opens.
     QVERIFY(!window.spanAt(QDateTime::currentDateTimeUtc(), QTimeZone("UTC")).isValid());
+}
+
+void TestMaintenanceWindow::settings_data()
+{
+    QTest::addColumn<QString>("policy");
+    QTest::addColumn<QString>("windows");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("error");
+
+    const int never = int(RestartConfig::Mode::Never);
+    QTest::newRow("default") << "never"
+                             << "" << never << "";
+    QTest::newRow("never ignores the windows") << "never"
+                                               << "Mox 1-2" << never << "";
+    QTest::newRow("in the window") << "in-window"
+                                   << "Sat 23:00-01:00" << int(RestartConfig::Mode::InWindow) << "";
+    QTest::newRow("after the deadline, any case")
+            << "After-Deadline"
+            << "daily 02:00-03:00" << int(RestartConfig::Mode::AfterDeadline) << "";
+    QTest::newRow("unknown word is never")
+            << "always"
+            << "daily 02:00-03:00" << never
+            << "Restart_policy = \"always\" is not one of never, after-deadline, in-window; no "
+               "automatic restart";
+    QTest::newRow("a policy without windows is never")
+            << "in-window"
+            << "" << never
+            << "Maintenance_windows: no window given; no automatic "
+               "restart";
+    QTest::newRow("a bad window is never")
+            << "after-deadline"
+            << "Mon 02:00-02:00" << never
+            << "Maintenance_windows: \"Mon 02:00-02:00\": the span is empty; no automatic restart";
+}
+
+void TestMaintenanceWindow::settings()
+{
+    QFETCH(QString, policy);
+    QFETCH(QString, windows);
+    QFETCH(int, mode);
+    QFETCH(QString, error);
+
+    Params params;
+    params.restart_policy = {true, policy};
+    params.maintenance_windows = {true, windows};
+    params.restart_announce = {true, 7};
+    params.restart_min_battery = {true, 45};
+    const RestartConfig config = RestartConfig::fromParams(params);
+    QCOMPARE(int(config.mode), mode);
+    QCOMPARE(config.error, error);
+    QCOMPARE(config.announce, std::chrono::minutes(7));
+    QCOMPARE(config.minBatteryPercent, 45);
 }
 
 QTEST_GUILESS_MAIN(TestMaintenanceWindow)

@@ -87,9 +87,12 @@ QList<NoticePolicy::Notice> NoticePolicy::update(const StatusSnapshot &status, q
                                                    "The computer restarts at %1 to install updates")
                                .arg(QDateTime::fromSecsSinceEpoch(status.restartPlanned)
                                             .toString(QStringLiteral("hh:mm"))),
-                       QCoreApplication::translate("NoticePolicy",
-                                                   "Save your work. %n minute(s) left.", nullptr,
-                                                   int(minutes)),
+                       minutes == 1 ? QCoreApplication::translate("NoticePolicy",
+                                                                  "Save your work. 1 minute left.")
+                                    : QCoreApplication::translate("NoticePolicy",
+                                                                  "Save your work. %1 minutes "
+                                                                  "left.")
+                                              .arg(minutes),
                        -1, true};
         notice.postponable = !status.forced && !status.deadlinePassed(now);
         notices << notice;

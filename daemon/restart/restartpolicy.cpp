@@ -185,8 +185,11 @@ void RestartPolicy::evaluate()
         return;
     if (m_config.mode == RestartConfig::Mode::AfterDeadline && !deadlinePassed(now)) {
         abandon();
-        setStatus(QStringLiteral("deadline"), QDateTime(),
-                  QStringLiteral("waiting for the deadline, %1").arg(dayAndTime(m_deadline)));
+        setStatus(
+                QStringLiteral("deadline"), QDateTime(),
+                m_deadline.isValid()
+                        ? QStringLiteral("waiting for the deadline, %1").arg(dayAndTime(m_deadline))
+                        : QStringLiteral("waiting for the deadline"));
         if (m_deadline.isValid())
             wakeAt(now, m_deadline);
         return;

@@ -22,6 +22,8 @@ const char *const JSON_KEYS[][2] = {
         {"HealthChecked", "health_checked"},
         {"DownloadHeld", "download_held"},
         {"PostponedForPower", "postponed_for_power"},
+        {"RestartPlanned", "restart_planned"},
+        {"RestartBlocker", "restart_blocker"},
 };
 
 template<typename T> bool take(const QVariantMap &properties, const char *name, T *member)
@@ -70,6 +72,8 @@ QStringList StatusSnapshot::apply(const QVariantMap &properties)
     note(take(properties, "HealthChecked", &healthChecked), "HealthChecked");
     note(take(properties, "DownloadHeld", &downloadHeld), "DownloadHeld");
     note(take(properties, "PostponedForPower", &postponedForPower), "PostponedForPower");
+    note(take(properties, "RestartPlanned", &restartPlanned), "RestartPlanned");
+    note(take(properties, "RestartBlocker", &restartBlocker), "RestartBlocker");
     return changed;
 }
 
@@ -91,6 +95,8 @@ QVariant StatusSnapshot::value(const QString &property) const
             {QStringLiteral("HealthChecked"), healthChecked},
             {QStringLiteral("DownloadHeld"), downloadHeld},
             {QStringLiteral("PostponedForPower"), postponedForPower},
+            {QStringLiteral("RestartPlanned"), restartPlanned},
+            {QStringLiteral("RestartBlocker"), restartBlocker},
     };
     return all.value(property);
 }

@@ -27,6 +27,8 @@ struct StatusSnapshot
     qint64 healthChecked = 0;
     QString downloadHeld;
     QString postponedForPower;
+    qint64 restartPlanned = 0;
+    QString restartBlocker;
 
     // Takes the known properties of `properties` (bus names such as
     // "StateName"); answers the names of those whose value changed.

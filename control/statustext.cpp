@@ -202,6 +202,9 @@ QString StatusText::propertyLabel(const QString &property)
              QT_TRANSLATE_NOOP("StatusText", "Postponed for power")},
             {QStringLiteral("Held"), QT_TRANSLATE_NOOP("StatusText", "Held")},
             {QStringLiteral("Postponed"), QT_TRANSLATE_NOOP("StatusText", "Postponed")},
+            {QStringLiteral("RestartPlanned"), QT_TRANSLATE_NOOP("StatusText", "Restart")},
+            {QStringLiteral("RestartBlocker"), QT_TRANSLATE_NOOP("StatusText", "Restart waits")},
+            {QStringLiteral("Restart"), QT_TRANSLATE_NOOP("StatusText", "Restart")},
     };
     const char *label = labels.value(property, nullptr);
     return label ? tr(label) : property;
@@ -241,7 +244,24 @@ QString StatusText::propertyValue(const QString &property, const StatusSnapshot 
         return orNone(status.downloadHeld);
     if (property == QLatin1String("PostponedForPower"))
         return orNone(status.postponedForPower);
+    if (property == QLatin1String("RestartPlanned"))
+        return localTime(status.restartPlanned, tr("none planned"));
+    if (property == QLatin1String("RestartBlocker"))
+        return orNone(status.restartBlocker);
     return QString();
+}
+
+QString StatusText::restartWords(const StatusSnapshot &status, qint64 now)
+{
+    if (status.restartPlanned == 0 && status.restartBlocker.isEmpty())
+        return tr("none planned");
+    if (status.restartPlanned == 0)
+        return status.restartBlocker;
+    const QString when = QStringLiteral("%1 (%2)").arg(localTime(status.restartPlanned, QString()),
+                                                       relativeTime(status.restartPlanned, now));
+    return status.restartBlocker.isEmpty()
+                   ? when
+                   : QStringLiteral("%1; %2").arg(when, status.restartBlocker);
 }
 
 QStringList StatusText::statusLines(const StatusSnapshot &status, qint64 now)
@@ -273,6 +293,7 @@ QStringList StatusText::statusLines(const StatusSnapshot &status, qint64 now)
                       tr("the last restart did not install for lack of power (%1); "
                          "connect the power before the next restart")
                               .arg(status.postponedForPower)});
+    items.append({QStringLiteral("Restart"), restartWords(status, now)});
     items.append({QStringLiteral("Next"), nextStep(status, now)});
     // The values line up after the longest label of the language, at least
     // where the English ones do.

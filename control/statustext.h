@@ -20,6 +20,8 @@ public:
 
     // One line: what happens next in this state.
     static QString nextStep(const StatusSnapshot &status, qint64 now);
+    // The automatic restart: when, and what it waits for.
+    static QString restartWords(const StatusSnapshot &status, qint64 now);
 
     // "ready (downloaded, not armed)".
     static QString stateWords(const QString &stateName);

@@ -55,6 +55,10 @@ QString UpdateCtl::usage()
               "                      the rehearsal of the upgrade\n"
               "  disarm              do not install the update at the next restart\n"
               "  clear-result        forget the result of the last offline upgrade\n"
+              "  postpone-restart    move the automatic restart to the next maintenance\n"
+              "                      window (before the deadline; afterwards root only)\n"
+              "  cancel-restart      root: no automatic restart until the update is armed\n"
+              "                      again; an announced restart is called off\n"
               "  help                this text\n"
               "\n"
               "status also tells the health check after the last upgrade boot (healthy, or\n"
@@ -106,7 +110,9 @@ int UpdateCtl::run(const QStringList &arguments)
         if (!ok || timeoutSeconds <= 0 || timeoutSeconds > MAX_ARM_TIMEOUT_S)
             return usageError(
                     tr("arm takes only --timeout SECONDS, 1 to %1").arg(MAX_ARM_TIMEOUT_S));
-    } else if (command == QLatin1String("disarm") || command == QLatin1String("clear-result")) {
+    } else if (command == QLatin1String("disarm") || command == QLatin1String("clear-result")
+               || command == QLatin1String("postpone-restart")
+               || command == QLatin1String("cancel-restart")) {
         if (!options.isEmpty())
             return usageError(tr("%1 takes no options").arg(command));
     } else {
@@ -130,6 +136,10 @@ int UpdateCtl::run(const QStringList &arguments)
         return arm(timeoutSeconds);
     if (command == QLatin1String("disarm"))
         return disarm();
+    if (command == QLatin1String("postpone-restart"))
+        return postponeRestart();
+    if (command == QLatin1String("cancel-restart"))
+        return cancelRestart();
     return clearResult();
 }
 
@@ -392,6 +402,45 @@ int UpdateCtl::clearResult()
     m_out << (removed ? tr("Cleared the result of the last offline upgrade.")
                       : tr("No result to clear."))
           << "\n";
+    m_out.flush();
+    return Done;
+}
+
+int UpdateCtl::postponeRestart()
+{
+    const QDBusReply<int> reply = m_daemon.methods().postponeRestart();
+    if (!reply.isValid())
+        return callFailed(QStringLiteral("postponing the restart"), reply.error());
+    switch (reply.value()) {
+    case 0:
+        m_out << "Postponed: the automatic restart waits for the next maintenance window.\n";
+        m_out.flush();
+        return Done;
+    case 1:
+        m_out << "No automatic restart is planned.\n";
+        m_out.flush();
+        return Done;
+    case 2:
+        m_err << "kirta-update-ctl: not postponed: the deadline has passed; only root may "
+                 "postpone the restart now.\n";
+        break;
+    default:
+        m_err << "kirta-update-ctl: not postponed (" << reply.value() << "): unexpected answer.\n";
+        break;
+    }
+    m_err.flush();
+    return Failed;
+}
+
+int UpdateCtl::cancelRestart()
+{
+    const QDBusReply<int> reply = m_daemon.methods().cancelRestart();
+    if (!reply.isValid())
+        return callFailed(QStringLiteral("cancelling the restart"), reply.error());
+    if (reply.value() == 0)
+        m_out << "Cancelled: no automatic restart until the update is armed again.\n";
+    else
+        m_out << "No automatic restart is planned.\n";
     m_out.flush();
     return Done;
 }

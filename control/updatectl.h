@@ -32,6 +32,8 @@ private:
     int arm(int timeoutSeconds);
     int disarm();
     int clearResult();
+    int postponeRestart();
+    int cancelRestart();
 
     int usageError(const QString &message);
     // Exit code for a call the daemon did not answer.

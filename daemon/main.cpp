@@ -7,6 +7,8 @@
 #include "logger.h"
 #include "meteredwatch.h"
 #include "powerpostponement.h"
+#include "restartconfig.h"
+#include "restartpolicy.h"
 #include "singlecoreapplication.h"
 #include "statuspublisher.h"
 #include "sysroot.h"
@@ -69,6 +71,19 @@ int main(int argc, char *argv[])
     // Asked before the first check, so that its answer is in before any
     // download could start.
     metered.start();
+
+    // The restart into an armed upgrade follows what the daemon publishes
+    // and adds its plan to it. No fleet lock is configured yet.
+    RestartPolicy restartPolicy(QDBusConnection::systemBus());
+    QObject::connect(&daemon, &Daemon::settingsLoaded, &restartPolicy,
+                     [&restartPolicy](const Params &params) {
+                         restartPolicy.setConfig(RestartConfig::fromParams(params));
+                     });
+    QObject::connect(publisher, &StatusPublisher::published, &restartPolicy,
+                     &RestartPolicy::follow);
+    QObject::connect(&restartPolicy, &RestartPolicy::statusChanged, publisher,
+                     &StatusPublisher::setRestartStatus);
+    service.setRestartPolicy(&restartPolicy);
     try {
         postponement.takeOver();
         daemon.start();

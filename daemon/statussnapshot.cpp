@@ -44,7 +44,8 @@ bool StatusSnapshot::operator==(const StatusSnapshot &other) const
            && error == other.error && version == other.version && deadline == other.deadline
            && upgradable == other.upgradable && lastCheck == other.lastCheck
            && lastResult == other.lastResult && metricsFile == other.metricsFile
-           && logLevel == other.logLevel && health == other.health && power == other.power;
+           && logLevel == other.logLevel && health == other.health && power == other.power
+           && restart == other.restart;
 }
 
 QString StatusSnapshot::taskWord(int task)
@@ -132,5 +133,7 @@ QVariantMap StatusSnapshot::properties(const QDateTime &now) const
             {QStringLiteral("HealthChecked"), unixTime(health.checked)},
             {QStringLiteral("DownloadHeld"), power.downloadHeld},
             {QStringLiteral("PostponedForPower"), power.postponedForPower},
+            {QStringLiteral("RestartPlanned"), unixTime(restart.planned)},
+            {QStringLiteral("RestartBlocker"), restart.blocker},
     };
 }

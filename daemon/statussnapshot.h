@@ -3,9 +3,10 @@
 
 #pragma once
 
-#include "logger.h"
 #include "health/healthstatus.h"
+#include "logger.h"
 #include "power/powerstatus.h"
+#include "restartstatus.h"
 
 #include <QDateTime>
 #include <QString>
@@ -41,6 +42,8 @@ struct StatusSnapshot
     // Pushed into the publisher by the parts that find them.
     HealthStatus health;
     PowerStatus power;
+    // The automatic restart, as the restart policy last told it.
+    RestartStatus restart;
 
     bool operator==(const StatusSnapshot &other) const;
     bool operator!=(const StatusSnapshot &other) const { return !(*this == other); }

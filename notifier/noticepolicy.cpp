@@ -4,6 +4,7 @@
 #include "noticepolicy.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 namespace {
 QString release(const StatusSnapshot &status)
@@ -107,6 +108,34 @@ QList<NoticePolicy::Notice> NoticePolicy::update(const StatusSnapshot &status, q
                                             "Tell the administrator.")
                             .arg(status.healthReasons.join(QStringLiteral("; "))),
                     -1, true};
+    }
+
+    // The daemon's words for a restart that people have been told about
+    // through the login manager.
+    const bool announced
+            = status.restartPlanned > now
+              && (status.restartBlocker.startsWith(QLatin1String("users logged in, announced"))
+                  || status.restartBlocker.startsWith(QLatin1String("restarting at")));
+    if (announced) {
+        m_restartTold = true;
+        const qint64 minutes = (status.restartPlanned - now + 59) / 60;
+        Notice notice {Notice::Restart,
+                       QCoreApplication::translate("NoticePolicy",
+                                                   "The computer restarts at %1 to install updates")
+                               .arg(QDateTime::fromSecsSinceEpoch(status.restartPlanned)
+                                            .toString(QStringLiteral("hh:mm"))),
+                       minutes == 1 ? QCoreApplication::translate("NoticePolicy",
+                                                                  "Save your work. 1 minute left.")
+                                    : QCoreApplication::translate("NoticePolicy",
+                                                                  "Save your work. %1 minutes "
+                                                                  "left.")
+                                              .arg(minutes),
+                       -1, true};
+        notice.postponable = !status.forced && !status.deadlinePassed(now);
+        notices << notice;
+    } else if (m_restartTold) {
+        m_restartTold = false;
+        notices << Notice {Notice::RestartCalledOff, QString(), QString()};
     }
     return notices;
 }

@@ -18,16 +18,30 @@ class NoticePolicy
 public:
     struct Notice
     {
-        enum Kind { Armed, Disarmed, Result, ResultCleared, Power, PowerCleared, Health };
+        enum Kind {
+            Armed,
+            Disarmed,
+            Result,
+            ResultCleared,
+            Power,
+            PowerCleared,
+            Health,
+            Restart,
+            RestartCalledOff
+        };
         Kind kind;
         QString summary;
         QString body;
         // For Result: the type removeUpgradeResultStamp takes to clear it.
         int stampType = -1;
         bool urgent = false;
+        // For Restart: whether a person may still postpone it.
+        bool postponable = false;
     };
 
-    // The notices for the status as it is now; `now` in UNIX seconds.
+    // The notices for the status as it is now; `now` in UNIX seconds. While
+    // a restart is announced, every call gives its notice again with the
+    // time left, so that calling this each minute shows a countdown.
     QList<Notice> update(const StatusSnapshot &status, qint64 now);
 
 private:
@@ -36,4 +50,5 @@ private:
     QString m_resultTold = QStringLiteral("none");
     QString m_powerTold;
     QString m_healthTold = QStringLiteral("none");
+    bool m_restartTold = false;
 };

@@ -18,6 +18,9 @@ const char *const NOTIFICATIONS_INTERFACE = "org.freedesktop.Notifications";
 const char *const APP_NAME = "kirta-update-notifier";
 const char *const ICON = "system-software-update";
 const char *const CLEAR_ACTION = "clear";
+const char *const RESTART_NOW_ACTION = "restart-now";
+const char *const POSTPONE_ACTION = "postpone";
+const int COUNTDOWN_MS = 60000;
 
 void warn(const QString &message)
 {
@@ -30,7 +33,11 @@ UpdateNotifier::UpdateNotifier(const QDBusConnection &systemBus, const QDBusConn
     : QObject(parent)
     , m_daemon(systemBus)
     , m_session(sessionBus)
-{ }
+    , m_system(systemBus)
+{
+    m_countdown.setInterval(COUNTDOWN_MS);
+    connect(&m_countdown, &QTimer::timeout, this, &UpdateNotifier::tell);
+}
 
 void UpdateNotifier::start()
 {
@@ -88,6 +95,16 @@ void UpdateNotifier::tell()
         case NoticePolicy::Notice::Health:
             m_healthNotice = notify(notice, m_healthNotice);
             break;
+        case NoticePolicy::Notice::Restart:
+            m_restartNotice = notify(notice, m_restartNotice);
+            if (!m_countdown.isActive())
+                m_countdown.start();
+            break;
+        case NoticePolicy::Notice::RestartCalledOff:
+            m_countdown.stop();
+            close(m_restartNotice);
+            m_restartNotice = 0;
+            break;
         }
     }
 }
@@ -97,6 +114,11 @@ uint UpdateNotifier::notify(const NoticePolicy::Notice &notice, uint replaces)
     QStringList actions;
     if (notice.kind == NoticePolicy::Notice::Result)
         actions << QLatin1String(CLEAR_ACTION) << tr("Clear");
+    if (notice.kind == NoticePolicy::Notice::Restart) {
+        actions << QLatin1String(RESTART_NOW_ACTION) << tr("Restart now");
+        if (notice.postponable)
+            actions << QLatin1String(POSTPONE_ACTION) << tr("Postpone");
+    }
     const QVariantMap hints {
             {QStringLiteral("urgency"), QVariant::fromValue(uchar(notice.urgent ? 2 : 1))}};
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -125,6 +147,10 @@ void UpdateNotifier::close(uint id)
 
 void UpdateNotifier::onActionInvoked(uint id, const QString &action)
 {
+    if (id != 0 && id == m_restartNotice) {
+        onRestartAction(action);
+        return;
+    }
     if (id == 0 || id != m_resultNotice || action != QLatin1String(CLEAR_ACTION))
         return;
     auto *watcher = new QDBusPendingCallWatcher(
@@ -149,4 +175,34 @@ void UpdateNotifier::onNotificationClosed(uint id, uint)
         m_powerNotice = 0;
     if (id == m_healthNotice)
         m_healthNotice = 0;
+    if (id != 0 && id == m_restartNotice) {
+        // Put away by the person: no more reminders each minute.
+        m_restartNotice = 0;
+        m_countdown.stop();
+    }
+}
+
+void UpdateNotifier::onRestartAction(const QString &action)
+{
+    QDBusPendingCall call = QDBusPendingCall::fromCompletedCall(QDBusMessage());
+    if (action == QLatin1String(RESTART_NOW_ACTION)) {
+        // The person's own request: the login manager asks polkit and honours
+        // other programs' inhibitors.
+        QDBusMessage reboot = QDBusMessage::createMethodCall(
+                QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+                QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Reboot"));
+        reboot << true;
+        call = m_system.asyncCall(reboot);
+    } else if (action == QLatin1String(POSTPONE_ACTION)) {
+        call = m_daemon.methods().postponeRestart();
+    } else {
+        return;
+    }
+    auto *watcher = new QDBusPendingCallWatcher(call, this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [action](QDBusPendingCallWatcher *finished) {
+                if (finished->isError())
+                    warn(QStringLiteral("%1 failed: %2").arg(action, finished->error().message()));
+                finished->deleteLater();
+            });
 }

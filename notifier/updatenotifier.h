@@ -9,6 +9,7 @@
 
 #include <QDBusConnection>
 #include <QObject>
+#include <QTimer>
 
 // Follows the daemon on the system bus and tells the desktop through
 // org.freedesktop.Notifications on the session bus.
@@ -27,6 +28,7 @@ private Q_SLOTS:
 
 private:
     void tell();
+    void onRestartAction(const QString &action);
     uint notify(const NoticePolicy::Notice &notice, uint replaces);
     void close(uint id);
 
@@ -39,4 +41,8 @@ private:
     uint m_powerNotice = 0;
     uint m_healthNotice = 0;
     int m_resultStampType = -1;
+    uint m_restartNotice = 0;
+    // Runs only while a restart is announced: the countdown.
+    QTimer m_countdown;
+    QDBusConnection m_system;
 };

@@ -13,7 +13,8 @@ auto fields(const Params &p)
                     p.free_space_policy, p.use_sources_list_d, p.host_to_ping, p.upgrade_time_stamp,
                     p.extra_repos, p.extra_repos_policy, p.log_level, p.retry_time_stamp,
                     p.metrics_file, p.download_on_metered, p.battery_min_percent, p.t_health_settle,
-                    p.health_rollback);
+                    p.health_rollback, p.restart_policy, p.maintenance_windows, p.restart_announce,
+                    p.restart_min_battery);
 }
 
 auto rebootLockFields(const Params &p)

@@ -45,6 +45,12 @@ struct Params
     std::pair<bool, int> battery_min_percent {false, 0};
     std::pair<bool, int> t_health_settle {false, 0};
     std::pair<bool, bool> health_rollback {false, false};
+    // The automatic restart into an armed upgrade: policy word, windows,
+    // minutes of notice for people logged in, least battery charge (%).
+    std::pair<bool, QString> restart_policy {false, QString()};
+    std::pair<bool, QString> maintenance_windows {false, QString()};
+    std::pair<bool, int> restart_announce {false, 0};
+    std::pair<bool, int> restart_min_battery {false, 0};
 
     bool operator==(const Params &other) const;
     bool operator!=(const Params &other) const { return !(*this == other); }

@@ -99,6 +99,10 @@ const QVector<KeyInfo> &keys()
             intKey(KEY_BATTERY_MIN_PERCENT, Kind::Count, &Params::battery_min_percent),
             intKey(KEY_T_HEALTH_SETTLE, Kind::Count, &Params::t_health_settle),
             boolKey(KEY_HEALTH_ROLLBACK, &Params::health_rollback),
+            textKey(KEY_RESTART_POLICY, Kind::NonEmptyText, &Params::restart_policy),
+            textKey(KEY_MAINTENANCE_WINDOWS, Kind::Text, &Params::maintenance_windows),
+            intKey(KEY_RESTART_ANNOUNCE, Kind::Count, &Params::restart_announce),
+            intKey(KEY_RESTART_MIN_BATTERY, Kind::Count, &Params::restart_min_battery),
     };
     return table;
 }
@@ -511,6 +515,10 @@ Params SettingsController::defaults()
     p.battery_min_percent = {false, 20};
     p.t_health_settle = {false, 10};
     p.health_rollback = {false, false};
+    p.restart_policy = {false, QStringLiteral("never")};
+    p.maintenance_windows = {false, QString()};
+    p.restart_announce = {false, 15};
+    p.restart_min_battery = {false, 30};
     return p;
 }
 

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 # The polkit action file: valid against polkit's DTD, and the defaults that
-# desktop users get: arm and clear the result in an active local session,
+# desktop users get: arm, clear the result and postpone the automatic
+# restart in an active local session,
 # disarm only with an administrator's password, nothing elsewhere.
 set -euo pipefail
 
@@ -24,8 +25,9 @@ expect() {
 expect arm no no yes
 expect disarm no no auth_admin_keep
 expect clear-result no no yes
-[ "$(xmllint --xpath 'count(//action)' "$policy")" = 3 ] || {
-    echo "expected exactly three actions" >&2
+expect postpone-restart no no yes
+[ "$(xmllint --xpath 'count(//action)' "$policy")" = 4 ] || {
+    echo "expected exactly four actions" >&2
     status=1
 }
 exit "$status"

@@ -32,7 +32,9 @@ StatusStandIn::StatusStandIn(QObject *parent)
          {QStringLiteral("HealthReasons"), QStringList()},
          {QStringLiteral("HealthChecked"), qint64(0)},
          {QStringLiteral("DownloadHeld"), QString()},
-         {QStringLiteral("PostponedForPower"), QString()}});
+         {QStringLiteral("PostponedForPower"), QString()},
+         {QStringLiteral("RestartPlanned"), qint64(0)},
+         {QStringLiteral("RestartBlocker"), QString()}});
 }
 
 bool StatusStandIn::publish(QDBusConnection bus)
@@ -83,4 +85,16 @@ int StatusStandIn::removeUpgradeResultStamp(int type)
 {
     calls << QStringLiteral("removeUpgradeResultStamp %1").arg(type);
     return stampAnswers.value(type, 1);
+}
+
+int StatusStandIn::postponeRestart()
+{
+    calls << QStringLiteral("postponeRestart");
+    return postponeAnswer;
+}
+
+int StatusStandIn::cancelRestart()
+{
+    calls << QStringLiteral("cancelRestart");
+    return cancelAnswer;
 }

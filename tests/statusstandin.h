@@ -36,6 +36,8 @@ public:
     int enableAnswer = 0;
     int disableAnswer = 0;
     QMap<int, int> stampAnswers;
+    int postponeAnswer = 0;
+    int cancelAnswer = 0;
     // Run when enableUpgradeOnReboot is called, before it answers.
     std::function<void()> onEnable;
     QStringList calls;
@@ -52,6 +54,8 @@ public Q_SLOTS:
     int enableUpgradeOnReboot();
     int disableUpgradeOnReboot();
     int removeUpgradeResultStamp(int type);
+    int postponeRestart();
+    int cancelRestart();
 
 private:
     QDBusConnection m_bus;

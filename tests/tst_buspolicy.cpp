@@ -366,6 +366,24 @@ void TestBusPolicy::calls_data()
     QTest::newRow("root sets the state")
             << ROOT << own + "setStateFromOutside" << QStringList {QStringLiteral("6")} << "(-1,)"
             << NO_POLKIT << false;
+    // The automatic restart (none planned here: answer 1). Postponing is
+    // polkit's to decide; cancelling is root's alone, whatever the bus
+    // policy grants.
+    QTest::newRow("nobody may not postpone the restart without polkit")
+            << NOBODY << own + "postponeRestart" << none << ACCESS_DENIED << NO_POLKIT << false;
+    QTest::newRow("polkit refuses nobody postponing")
+            << NOBODY << own + "postponeRestart" << none << ACCESS_DENIED << "arm" << true;
+    QTest::newRow("polkit lets nobody postpone the restart")
+            << NOBODY << own + "postponeRestart" << none << "(1,)"
+            << "postpone-restart" << true;
+    QTest::newRow("nobody may not cancel the restart")
+            << NOBODY << own + "cancelRestart" << none << ACCESS_DENIED << NO_POLKIT << false;
+    QTest::newRow("granted group may not cancel the restart")
+            << GRANTED << own + "cancelRestart" << none << ACCESS_DENIED << NO_POLKIT << false;
+    QTest::newRow("root postpones without polkit")
+            << ROOT << own + "postponeRestart" << none << "(1,)" << NO_POLKIT << false;
+    QTest::newRow("root cancels the restart")
+            << ROOT << own + "cancelRestart" << none << "(1,)" << NO_POLKIT << false;
 }
 
 void TestBusPolicy::calls()

@@ -200,7 +200,9 @@ void TestDbusServiceDaemon::introspectionShowsTheMethods()
                           QStringLiteral("isUpgradeOnRebootEnabled(out b)"),
                           QStringLiteral("removeUpgradeResultStamp(in i, out i)"),
                           QStringLiteral("getMinorUpdateVersion(out s)"),
-                          QStringLiteral("enableAndStartActivatingService(out i)")};
+                          QStringLiteral("enableAndStartActivatingService(out i)"),
+                          QStringLiteral("postponeRestart(out i)"),
+                          QStringLiteral("cancelRestart(out i)")};
     expected.sort();
     QVERIFY2(methods == expected, qPrintable(output));
     QVERIFY(daemon.isRunning());
@@ -427,6 +429,11 @@ void TestDbusServiceDaemon::busAnswersWhileTheDaemonWorks()
     QVERIFY2(prom.contains(QLatin1String("\nkirta_update_state{state=\"stopped-for-major\"} -3\n")),
              qPrintable(prom));
     QVERIFY(prom.contains(QLatin1String("\nkirta_update_last_result{result=\"none\"} 1\n")));
+    // The default policy plans no restart.
+    QCOMPARE(properties.value(QStringLiteral("RestartPlanned")), QVariant(qlonglong(0)));
+    QCOMPARE(properties.value(QStringLiteral("RestartBlocker")), QVariant(QString()));
+    QVERIFY(prom.contains(
+            QLatin1String("\nkirta_update_restart_planned_seconds{blocked_by=\"none\"} 0\n")));
     QVERIFY(prom.contains(QLatin1String("\nkirta_update_last_check_seconds ")
                           + properties.value(QStringLiteral("LastCheck")).toString() + '\n'));
 

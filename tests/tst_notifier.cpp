@@ -188,6 +188,45 @@ private Q_SLOTS:
 
         QCOMPARE(notifier.state(), QProcess::Running);
     }
+
+    // A restart announced to the people logged in: shown with the time left
+    // and, before the deadline, a way to postpone it; gone once called off.
+    void restartAnnounced()
+    {
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        const qint64 planned = now + 15 * 60 + 30;
+        const QString at = QDateTime::fromSecsSinceEpoch(planned).toString(QStringLiteral("hh:mm"));
+        QStringList expected = notices();
+        daemon->change({{"State", 5},
+                        {"StateName", "activated"},
+                        {"Forced", false},
+                        {"Deadline", now + 86400}});
+        daemon->change({{"RestartPlanned", planned},
+                        {"RestartBlocker", "users logged in, announced for " + at}});
+        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"The "
+                    "computer restarts at "
+                            + at
+                            + " to install updates\" \"Save your work. 16 minutes left.\" "
+                              "[\"restart-now\", \"Restart now\", \"postpone\", \"Postpone\"]";
+        QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
+
+        daemon->calls.clear();
+        QDBusMessage invoke
+                = QDBusMessage::createMethodCall(NOTIFICATIONS, "/org/freedesktop/Notifications",
+                                                 "org.freedesktop.DBus.Mock", "EmitSignal");
+        invoke << NOTIFICATIONS << "ActionInvoked"
+               << "us" << QVariantList {uint(5), "postpone"};
+        QCOMPARE(QDBusConnection(QStringLiteral("session")).call(invoke).type(),
+                 QDBusMessage::ReplyMessage);
+        KIRTA_WAIT_VERIFY(!daemon->calls.isEmpty(), WAIT_MS);
+        QCOMPARE(daemon->calls, QStringList {"postponeRestart"});
+
+        daemon->change({{"RestartPlanned", now + 86400},
+                        {"RestartBlocker", "outside the maintenance window, next Wed 02:00"}});
+        expected << "CloseNotification 5";
+        QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
+        QCOMPARE(notifier.state(), QProcess::Running);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestNotifier)

@@ -66,6 +66,10 @@ QString dump(const Params &p)
     KIRTA_FIELD(battery_min_percent);
     KIRTA_FIELD(t_health_settle);
     KIRTA_FIELD(health_rollback);
+    KIRTA_FIELD(restart_policy);
+    KIRTA_FIELD(maintenance_windows);
+    KIRTA_FIELD(restart_announce);
+    KIRTA_FIELD(restart_min_battery);
 #undef KIRTA_FIELD
     return out.join(QLatin1Char('\n'));
 }
@@ -106,6 +110,10 @@ Params recordA()
     p.battery_min_percent = {true, 35};
     p.t_health_settle = {true, 0};
     p.health_rollback = {true, false};
+    p.restart_policy = {true, QStringLiteral("in-window")};
+    p.maintenance_windows = {true, QStringLiteral("Mon,Wed 02:00-04:00; Sat 23:00-01:00")};
+    p.restart_announce = {true, 5};
+    p.restart_min_battery = {true, 50};
     return p;
 }
 
@@ -133,6 +141,10 @@ Params recordB()
     p.battery_min_percent = {true, 0};
     p.t_health_settle = {true, 45};
     p.health_rollback = {true, true};
+    p.restart_policy = {true, QStringLiteral("after-deadline")};
+    p.maintenance_windows = {true, QStringLiteral("daily 03:00-03:30")};
+    p.restart_announce = {true, 0};
+    p.restart_min_battery = {true, 0};
     return p;
 }
 

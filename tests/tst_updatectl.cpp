@@ -93,7 +93,10 @@ private Q_SLOTS:
                      {QStringLiteral("HealthReasons"), QStringList()},
                      {QStringLiteral("HealthChecked"), qint64(0)},
                      {QStringLiteral("DownloadHeld"), QString()},
-                     {QStringLiteral("PostponedForPower"), QString()}});
+                     {QStringLiteral("PostponedForPower"), QString()},
+
+                     {QStringLiteral("RestartPlanned"), qint64(0)},
+                     {QStringLiteral("RestartBlocker"), QString()}});
     }
 
     void status_data()
@@ -116,6 +119,7 @@ private Q_SLOTS:
                            "Last check:  " + utc(checked) + " (5 minutes ago)",
                            "Last result: none",
                            "Health:      not checked (no upgrade boot since the daemon started)",
+                           "Restart:     none planned",
                            "Next:        Release 12.4 is armed at the deadline, or now with "
                            "\"kirta-update-ctl arm\"."};
         QTest::newRow("armed in forced mode")
@@ -123,7 +127,9 @@ private Q_SLOTS:
                                 {"StateName", "forced"},
                                 {"Armed", true},
                                 {"Forced", true},
-                                {"Deadline", now - 7200}}
+                                {"Deadline", now - 7200},
+                                {"RestartPlanned", now + 930},
+                                {"RestartBlocker", "users logged in, announced for 02:15"}}
                 << QStringList {
                            "State:       forced (armed for the next restart by the deadline "
                            "or forced mode)",
@@ -136,6 +142,8 @@ private Q_SLOTS:
                            "Last check:  none since the daemon started",
                            "Last result: none",
                            "Health:      not checked (no upgrade boot since the daemon started)",
+                           "Restart:     " + utc(now + 930)
+                                   + " (in 15 minutes); users logged in, announced for 02:15",
                            "Next:        Release 12.4 is installed at the next restart; "
                            "forced mode keeps it armed."};
         QTest::newRow("unhealthy, held, postponed for power")
@@ -163,6 +171,7 @@ private Q_SLOTS:
                                 "Postponed:   the last restart did not install for lack of power "
                                 "(battery BAT0 at 12 %); connect the power before the next "
                                 "restart",
+                                "Restart:     none planned",
                                 "Next:        Release 12.4 is installed at the next restart; "
                                 "\"kirta-update-ctl disarm\" postpones it."};
         QTest::newRow("stopped after a failed rehearsal")
@@ -183,6 +192,7 @@ private Q_SLOTS:
                            "Last check:  none since the daemon started",
                            "Last result: unsuccessful",
                            "Health:      not checked (no upgrade boot since the daemon started)",
+                           "Restart:     none planned",
                            "Next:        Updates are stopped because the rehearsal of the "
                            "upgrade failed; the configured error action decides when they "
                            "resume."};
@@ -201,7 +211,10 @@ private Q_SLOTS:
 
     void statusJson()
     {
-        daemon->set({{"Deadline", qint64(1765377000)}, {"LastCheck", qint64(1765170000)}});
+        daemon->set({{"Deadline", qint64(1765377000)},
+                     {"LastCheck", qint64(1765170000)},
+                     {"RestartPlanned", qint64(1765400000)},
+                     {"RestartBlocker", "inhibited by backup: copying"}});
         const Run run = ctl({"status", "--json"});
         QCOMPARE(run.exitCode, 0);
         const QJsonObject expected {{"state", 4},
@@ -218,7 +231,10 @@ private Q_SLOTS:
                                     {"health_reasons", QJsonArray()},
                                     {"health_checked", 0},
                                     {"download_held", ""},
-                                    {"postponed_for_power", ""}};
+                                    {"postponed_for_power", ""},
+
+                                    {"restart_planned", 1765400000},
+                                    {"restart_blocker", "inhibited by backup: copying"}};
         QCOMPARE(QJsonDocument::fromJson(run.out.join('\n').toUtf8()).object(), expected);
     }
 
@@ -333,6 +349,44 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, exitCode);
     }
 
+    void restartCommands_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("postponed") << "postpone-restart" << 0 << 0
+                                   << "Postponed: the automatic restart waits for the next "
+                                      "maintenance window.";
+        QTest::newRow("nothing to postpone")
+                << "postpone-restart" << 1 << 0 << "No automatic restart is planned.";
+        QTest::newRow("past the deadline")
+                << "postpone-restart" << 2 << 1
+                << "kirta-update-ctl: not postponed: the deadline has passed; only root may "
+                   "postpone the restart now.";
+        QTest::newRow("cancelled") << "cancel-restart" << 0 << 0
+                                   << "Cancelled: no automatic restart until the update is armed "
+                                      "again.";
+        QTest::newRow("nothing to cancel")
+                << "cancel-restart" << 1 << 0 << "No automatic restart is planned.";
+    }
+
+    void restartCommands()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, answer);
+        QFETCH(int, exitCode);
+        QFETCH(QString, line);
+        daemon->postponeAnswer = answer;
+        daemon->cancelAnswer = answer;
+        const Run run = ctl({command});
+        QCOMPARE(exitCode == 0 ? run.out : run.err, QStringList {line});
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(daemon->calls,
+                 QStringList {command == QLatin1String("cancel-restart") ? "cancelRestart"
+                                                                         : "postponeRestart"});
+    }
+
     void clearResult_data()
     {
         QTest::addColumn<int>("failedAnswer");
@@ -381,21 +435,21 @@ private Q_SLOTS:
                     },
                     RUN_MS);
         };
-        QVERIFY(collect(14));
+        QVERIFY(collect(16));
         QCOMPARE(seen.at(0).mid(9), "State: ready (downloaded, not armed)");
         daemon->change({{"LastCheck", qint64(0)}, {"Armed", false}});
         daemon->change({{"State", 5}, {"StateName", "activated"}, {"Armed", true}});
-        QVERIFY(collect(16));
-        daemon->withdraw();
-        QVERIFY(collect(17));
-        QVERIFY(daemon->publish(QDBusConnection::connectToBus(bus.address(), "standin")));
         QVERIFY(collect(18));
+        daemon->withdraw();
+        QVERIFY(collect(19));
+        QVERIFY(daemon->publish(QDBusConnection::connectToBus(bus.address(), "standin")));
+        QVERIFY(collect(20));
         // Moved within its minute: nothing to print.
         const qint64 deadline = QDateTime::currentSecsSinceEpoch() / 60 * 60 + 86400;
         daemon->change({{"Deadline", deadline}});
         daemon->change({{"Deadline", deadline + 30}});
         daemon->change({{"Packages", QStringList {"hello-kirta"}}});
-        QVERIFY(collect(20));
+        QVERIFY(collect(22));
         process.kill();
         process.waitForFinished();
 
@@ -403,7 +457,7 @@ private Q_SLOTS:
         for (const QString &line : seen)
             QVERIFY2(clock.match(line).hasMatch(), qPrintable(line));
         QStringList changes;
-        for (const QString &line : seen.mid(14))
+        for (const QString &line : seen.mid(16))
             changes << line.mid(9);
         QCOMPARE(changes,
                  (QStringList {"State: activated (armed for the next restart)", "Armed: yes",

@@ -137,13 +137,17 @@ private Q_SLOTS:
                 QStringLiteral("Armed: no"),
                 QStringLiteral("Packages: 1 (hello)"),
         };
+        // Then the last check and result, and the automatic restart (none
+        // under the default policy).
+        QVERIFY2(watchedUntil(QStringLiteral("Restart waits: none"), 0), watched.constData());
         QStringList lines = watchedLines(watched);
-        QCOMPARE(lines.size(), initial.size() + 7);
+        QCOMPARE(lines.size(), initial.size() + 9);
         QCOMPARE(lines.mid(0, initial.size()), initial);
         QCOMPARE(lines.mid(initial.size() + 2),
                  QStringList({"Health: not checked (no upgrade boot since the daemon started)",
                               "Health reasons: none", "Health checked: never",
-                              "Downloads held: none", "Postponed for power: none"}));
+                              "Downloads held: none", "Postponed for power: none",
+                              "Restart: none planned", "Restart waits: none"}));
         const QString lastCheckLine = lines.at(initial.size());
 
         int exitCode = -1;
@@ -161,6 +165,7 @@ private Q_SLOTS:
                     QStringLiteral("Last result: unsuccessful"),
                     QStringLiteral("Health:      not checked (no upgrade boot since the daemon "
                                    "started)"),
+                    QStringLiteral("Restart:     none planned"),
                     QStringLiteral("Next:        ") + next,
                     QString(),
             };
@@ -188,8 +193,11 @@ private Q_SLOTS:
         QCOMPARE(json.keys(),
                  QStringList({"armed", "deadline", "download_held", "error", "forced", "health",
                               "health_checked", "health_reasons", "last_check", "last_result",
-                              "packages", "postponed_for_power", "state", "state_name",
-                              "target_release"}));
+                              "packages", "postponed_for_power", "restart_blocker",
+                              "restart_planned", "state", "state_name", "target_release"}));
+        // The default policy never restarts.
+        QCOMPARE(json.value("restart_planned").toInt(-1), 0);
+        QCOMPARE(json.value("restart_blocker").toString(QStringLiteral("?")), QString());
         QCOMPARE(json.value("state").toInt(), ask<int>(QStringLiteral("getCurrentStateAsInt")));
         QCOMPARE(json.value("state_name").toString(),
                  ask<QString>(QStringLiteral("getCurrentStateAsString")));
@@ -213,7 +221,7 @@ private Q_SLOTS:
         QCOMPARE(state(), 5);
         QVERIFY(QFileInfo(tree.path(QStringLiteral("/system-update"))).isSymLink());
         QVERIFY2(watchedUntil(QStringLiteral("Armed: yes"), 0), watched.constData());
-        QCOMPARE(watchedLines(watched).mid(initial.size() + 7),
+        QCOMPARE(watchedLines(watched).mid(initial.size() + 9),
                  QStringList({QStringLiteral("State: activated (armed for the next restart)"),
                               QStringLiteral("Armed: yes")}));
         QCOMPARE(ctl(QStringLiteral("status"), &exitCode).split(QLatin1Char('\n')),
@@ -229,9 +237,9 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo(tree.path(QStringLiteral("/system-update"))).isSymLink());
         QCOMPARE(ctl(QStringLiteral("disarm"), &exitCode), QStringLiteral("Nothing was armed.\n"));
         QCOMPARE(exitCode, 0);
-        QVERIFY2(watchedUntil(QStringLiteral("Armed: no"), initial.size() + 9),
+        QVERIFY2(watchedUntil(QStringLiteral("Armed: no"), initial.size() + 11),
                  watched.constData());
-        QCOMPARE(watchedLines(watched).mid(initial.size() + 9),
+        QCOMPARE(watchedLines(watched).mid(initial.size() + 11),
                  QStringList({QStringLiteral("State: ready (downloaded, not armed)"),
                               QStringLiteral("Armed: no")}));
 
@@ -243,9 +251,9 @@ private Q_SLOTS:
         QVERIFY(!tree.exists(FAILED_STAMP));
         QVERIFY(!tree.exists(SUCCESS_STAMP));
         QVERIFY(tree.exists(MAJOR_STAMP));
-        QVERIFY2(watchedUntil(QStringLiteral("Last result: none"), initial.size() + 11),
+        QVERIFY2(watchedUntil(QStringLiteral("Last result: none"), initial.size() + 13),
                  watched.constData());
-        QVERIFY2(watchedLines(watched).mid(initial.size() + 11)
+        QVERIFY2(watchedLines(watched).mid(initial.size() + 13)
                          == QStringList {QStringLiteral("Last result: none")},
                  watched.constData());
         QCOMPARE(ctl(QStringLiteral("clear-result"), &exitCode),
@@ -256,6 +264,51 @@ private Q_SLOTS:
         QVERIFY2(watchedUntil(QStringLiteral("The daemon left the bus"), 0), watched.constData());
         watch.kill();
         watch.waitForFinished();
+    }
+
+    // The restart policy as configured reaches status and --json once the
+    // update is armed: here a window twelve hours away.
+    void restartPlanOnceArmed()
+    {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const int hour = (now.time().hour() + 12) % 24;
+        QDateTime open(now.date(), QTime(hour, 0), Qt::UTC);
+        if (open <= now)
+            open = open.addDays(1);
+        const QString config = QStringLiteral("/etc/kirta-update-service/kirta-update-daemon.conf");
+        QVERIFY(tree.writeFile(config, tree.readFile(config)
+                                               + QStringLiteral("Restart_policy=in-window\n"
+                                                                "Maintenance_windows=daily "
+                                                                "%1:00-%1:30\n")
+                                                         .arg(hour, 2, 10, QLatin1Char('0'))));
+        DaemonProcess daemon;
+        daemon.setEnvironmentValue(QStringLiteral("TZ"), QStringLiteral("UTC"));
+        QVERIFY(daemon.start());
+        KIRTA_WAIT_VERIFY(state() == 4, 20000);
+        int exitCode = -1;
+        const auto restart = [&] {
+            const QJsonObject json
+                    = QJsonDocument::fromJson(
+                              ctl({QStringLiteral("status"), QStringLiteral("--json")}, &exitCode)
+                                      .toUtf8())
+                              .object();
+            return qMakePair(json.value("restart_planned").toVariant().toLongLong(),
+                             json.value("restart_blocker").toString());
+        };
+        // Nothing armed: nothing planned.
+        QCOMPARE(restart(), qMakePair(qint64(0), QString()));
+        QVERIFY(ctl(QStringLiteral("arm"), &exitCode).contains(QLatin1String("Armed:")));
+        QCOMPARE(exitCode, 0);
+        const auto expected
+                = qMakePair(open.toSecsSinceEpoch(),
+                            QStringLiteral("outside the maintenance window, next ")
+                                    + QLocale::c().toString(open, QStringLiteral("ddd hh:mm")));
+        KIRTA_WAIT_VERIFY(restart() == expected, 10000);
+        QVERIFY(ctl(QStringLiteral("status"), &exitCode)
+                        .contains(QStringLiteral("Restart:     %1 (in ").arg(utc(open))));
+        QVERIFY(DaemonProcess::logText().contains(
+                QLatin1String("Automatic restart: outside the maintenance window")));
+        QVERIFY(daemon.terminate());
     }
 };
 

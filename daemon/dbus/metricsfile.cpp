@@ -90,6 +90,11 @@ QByteArray MetricsFile::render(const StatusSnapshot &snapshot)
            StatusSnapshot::unixTime(snapshot.lastCheck));
     metric(text, "kirta_update_pending_packages", "Number of packages to be upgraded.",
            snapshot.packageNames().size());
+    metric(text, "kirta_update_restart_planned_seconds",
+           "The planned automatic restart as UNIX time, 0 when none; the label says what "
+           "keeps it from happening now.",
+           StatusSnapshot::unixTime(snapshot.restart.planned),
+           "{blocked_by=\"" + labelValue(snapshot.restart.reason) + "\"}");
     text += "# HELP kirta_update_last_result Result of the last upgrade at reboot: 1 for the one "
             "that holds.\n# TYPE kirta_update_last_result gauge\n";
     for (const char *result : {"none", "successful", "unsuccessful"}) {

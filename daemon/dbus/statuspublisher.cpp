@@ -60,12 +60,23 @@ void StatusPublisher::setPowerStatus(const PowerStatus &power)
     publish();
 }
 
+void StatusPublisher::setRestartStatus(const RestartStatus &status)
+{
+    if (status == m_restart)
+        return;
+    m_restart = status;
+    // Queued: the policy may tell this while a publication is under way, and
+    // an event also wakes a loop that would otherwise sleep on.
+    QMetaObject::invokeMethod(this, &StatusPublisher::publish, Qt::QueuedConnection);
+}
+
 void StatusPublisher::publish()
 {
     StatusSnapshot next = m_daemon->statusSnapshot();
     next.lastResult = m_lastResult;
     next.health = m_health;
     next.power = m_power;
+    next.restart = m_restart;
     const QDateTime now = QDateTime::currentDateTime();
     // The state also turns from "activated" to "forced" when the deadline
     // passes, with no member changed.

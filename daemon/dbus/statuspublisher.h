@@ -46,6 +46,8 @@ public Q_SLOTS:
     // What the daemon's parts found; kept in every snapshot from now on.
     void setHealthStatus(const HealthStatus &health);
     void setPowerStatus(const PowerStatus &power);
+    // What the restart policy plans; published at the next wait.
+    void setRestartStatus(const RestartStatus &status);
 
 Q_SIGNALS:
     // Daemon's thread: a snapshot that differs from the one before.
@@ -62,6 +64,7 @@ private:
     QString m_lastResult = QStringLiteral("none");
     HealthStatus m_health;
     PowerStatus m_power;
+    RestartStatus m_restart;
     int m_publishedState = 0;
     bool m_following = false;
 };

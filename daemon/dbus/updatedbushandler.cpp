@@ -7,12 +7,15 @@
 #include "daemon.h"
 #include "failedreply.h"
 #include "polkitauthority.h"
+#include "restartpolicy.h"
 #include "statusdbusadaptor.h"
 #include "statuspublisher.h"
 #include "updatedbusadaptor.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QMetaObject>
 
 #include <exception>
@@ -21,6 +24,8 @@ const char *const UpdateDBusHandler::ARM_ACTION = "os.kirtalinux.zun.kirtaupdate
 const char *const UpdateDBusHandler::DISARM_ACTION = "os.kirtalinux.zun.kirtaupdateservice.disarm";
 const char *const UpdateDBusHandler::CLEAR_RESULT_ACTION
         = "os.kirtalinux.zun.kirtaupdateservice.clear-result";
+const char *const UpdateDBusHandler::POSTPONE_RESTART_ACTION
+        = "os.kirtalinux.zun.kirtaupdateservice.postpone-restart";
 
 UpdateDBusHandler::UpdateDBusHandler(Daemon *daemon, StatusPublisher *publisher, QObject *parent)
     : QObject(parent)
@@ -110,13 +115,83 @@ void UpdateDBusHandler::runDecided(const QString &sender)
             dispatch(next->call, next->bus, next->change);
             continue;
         }
-        count(&m_refusedCalls);
-        next->bus.send(next->call.createErrorReply(
-                QDBusError::AccessDenied,
-                QStringLiteral("Not authorized to call %1").arg(next->call.member())));
+        refuse(next->call, next->bus);
     }
     if (queue->isEmpty())
         m_queues.erase(queue);
+}
+
+void UpdateDBusHandler::refuse(const QDBusMessage &call, const QDBusConnection &bus)
+{
+    count(&m_refusedCalls);
+    bus.send(call.createErrorReply(QDBusError::AccessDenied,
+                                   QStringLiteral("Not authorized to call %1").arg(call.member())));
+}
+
+void UpdateDBusHandler::withCaller(const QDBusMessage &call, const QDBusConnection &bus,
+                                   std::function<void(bool known, uint uid)> then)
+{
+    const QDBusMessage ask = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                            QStringLiteral("/org/freedesktop/DBus"),
+                                                            QStringLiteral("org.freedesktop.DBus"),
+                                                            QStringLiteral("GetConnectionUnixUser"))
+                             << call.service();
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(ask), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [then](QDBusPendingCallWatcher *finished) {
+                finished->deleteLater();
+                const QDBusPendingReply<uint> uid = *finished;
+                then(!uid.isError(), uid.isError() ? 0 : uid.value());
+            });
+}
+
+int UpdateDBusHandler::postponeRestart()
+{
+    RestartPolicy *policy = m_restartPolicy;
+    if (!calledFromDBus() || !policy)
+        return RestartPolicy::NothingPlanned;
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    const QDBusConnection bus = connection();
+    withCaller(call, bus, [this, call, bus, policy](bool known, uint uid) {
+        const QString who = QStringLiteral("uid %1 (%2)").arg(uid).arg(call.service());
+        if (known && uid == 0) {
+            dispatch(call, bus, [policy, who](Daemon *) { return policy->postpone(true, who); });
+            return;
+        }
+        // Anybody else as polkit decides, and only before the deadline.
+        m_authority->check(bus, call.service(), QLatin1String(POSTPONE_RESTART_ACTION),
+                           [this, call, bus, policy, who](bool allowed) {
+                               if (!allowed) {
+                                   refuse(call, bus);
+                                   return;
+                               }
+                               dispatch(call, bus, [policy, who](Daemon *) {
+                                   return policy->postpone(false, who);
+                               });
+                           });
+    });
+    return RestartPolicy::NothingPlanned;
+}
+
+int UpdateDBusHandler::cancelRestart()
+{
+    RestartPolicy *policy = m_restartPolicy;
+    if (!calledFromDBus() || !policy)
+        return RestartPolicy::NothingPlanned;
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    const QDBusConnection bus = connection();
+    // Root only, even where a local bus policy lets others call.
+    withCaller(call, bus, [this, call, bus, policy](bool known, uint uid) {
+        if (!known || uid != 0) {
+            refuse(call, bus);
+            return;
+        }
+        const QString who = QStringLiteral("uid 0 (%1)").arg(call.service());
+        dispatch(call, bus, [policy, who](Daemon *) { return policy->cancel(who); });
+    });
+    return RestartPolicy::NothingPlanned;
 }
 
 void UpdateDBusHandler::dispatch(const QDBusMessage &call, const QDBusConnection &bus,
@@ -284,4 +359,14 @@ QString UpdateDBusHandler::downloadHeld() const
 QString UpdateDBusHandler::postponedForPower() const
 {
     return snapshot()->power.postponedForPower;
+}
+
+qlonglong UpdateDBusHandler::restartPlanned() const
+{
+    return StatusSnapshot::unixTime(snapshot()->restart.planned);
+}
+
+QString UpdateDBusHandler::restartBlocker() const
+{
+    return snapshot()->restart.blocker;
 }

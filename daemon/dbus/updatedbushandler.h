@@ -22,6 +22,9 @@
 
 class Daemon;
 class PolkitAuthority;
+class RestartPolicy;
+class QDBusConnection;
+class QDBusMessage;
 class StatusPublisher;
 struct StatusSnapshot;
 
@@ -54,6 +57,8 @@ class UpdateDBusHandler : public QObject, protected QDBusContext
     Q_PROPERTY(qlonglong HealthChecked READ healthChecked)
     Q_PROPERTY(QString DownloadHeld READ downloadHeld)
     Q_PROPERTY(QString PostponedForPower READ postponedForPower)
+    Q_PROPERTY(qlonglong RestartPlanned READ restartPlanned)
+    Q_PROPERTY(QString RestartBlocker READ restartBlocker)
 
 public:
     // Neither is owned; both must outlive the handler.
@@ -74,6 +79,8 @@ public:
     qlonglong healthChecked() const;
     QString downloadHeld() const;
     QString postponedForPower() const;
+    qlonglong restartPlanned() const;
+    QString restartBlocker() const;
 
     // Read calls and refused changes are counted, not logged one by one:
     // any user may make them, as often as they like.
@@ -84,6 +91,12 @@ public:
     static const char *const ARM_ACTION;
     static const char *const DISARM_ACTION;
     static const char *const CLEAR_RESULT_ACTION;
+    static const char *const POSTPONE_RESTART_ACTION;
+
+    // The automatic restart that postponeRestart and cancelRestart steer;
+    // not owned, set before the object is on the bus. Without one both
+    // answer that nothing is planned.
+    void setRestartPolicy(RestartPolicy *policy) { m_restartPolicy = policy; }
 
 public Q_SLOTS:
     QString getUpdateDateAsString();
@@ -97,6 +110,8 @@ public Q_SLOTS:
     int removeUpgradeResultStamp(int type);
     QString getMinorUpdateVersion();
     int enableAndStartActivatingService();
+    int postponeRestart();
+    int cancelRestart();
 
 private:
     using Change = std::function<int(Daemon *)>;
@@ -123,6 +138,11 @@ private:
     // up to the first still waiting for polkit.
     void runDecided(const QString &sender);
     void dispatch(const QDBusMessage &call, const QDBusConnection &bus, const Change &change);
+    void refuse(const QDBusMessage &call, const QDBusConnection &bus);
+    // Asks the bus who sent `call`, then runs `then` with the uid (false
+    // when the bus did not say).
+    void withCaller(const QDBusMessage &call, const QDBusConnection &bus,
+                    std::function<void(bool known, uint uid)> then);
 
     Daemon *m_daemon = nullptr;
     StatusPublisher *m_publisher = nullptr;
@@ -134,4 +154,5 @@ private:
     PolkitAuthority *m_authority = nullptr;
     // Per sender, its changes not yet handed on.
     QHash<QString, QList<std::shared_ptr<QueuedChange>>> m_queues;
+    RestartPolicy *m_restartPolicy = nullptr;
 };

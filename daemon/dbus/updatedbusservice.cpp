@@ -38,6 +38,11 @@ UpdateDBusService::~UpdateDBusService()
     m_thread->wait();
 }
 
+void UpdateDBusService::setRestartPolicy(RestartPolicy *policy)
+{
+    m_handler->setRestartPolicy(policy);
+}
+
 QThread *UpdateDBusService::answeringThread(const QDBusConnection &bus)
 {
     // The bus library reads the socket on a thread of its own and calls an

@@ -8,6 +8,7 @@
 class Daemon;
 class QDBusConnection;
 class QThread;
+class RestartPolicy;
 class StatusPublisher;
 class UpdateDBusHandler;
 
@@ -33,6 +34,9 @@ public:
     // The daemon's status as clients see it; parts that act on the status
     // follow its published() signal.
     StatusPublisher *publisher() const { return m_publisher; }
+
+    // What the restart methods steer; not owned, set before registerOnBus().
+    void setRestartPolicy(RestartPolicy *policy);
 
 private:
     // Where the handler answers: the bus library's own thread, or else

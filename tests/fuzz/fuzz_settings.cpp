@@ -73,6 +73,12 @@ const Field FIELDS[] = {
          nullptr},
         {"T_health_settle", Kind::Count, &Params::t_health_settle, nullptr, nullptr, nullptr},
         {"Health_rollback", Kind::Bool, nullptr, &Params::health_rollback, nullptr, nullptr},
+        {"Restart_policy", Kind::NonEmptyText, nullptr, nullptr, &Params::restart_policy, nullptr},
+        {"Maintenance_windows", Kind::Text, nullptr, nullptr, &Params::maintenance_windows,
+         nullptr},
+        {"Restart_announce", Kind::Count, &Params::restart_announce, nullptr, nullptr, nullptr},
+        {"Restart_min_battery", Kind::Count, &Params::restart_min_battery, nullptr, nullptr,
+         nullptr},
 };
 const int FIELD_COUNT = int(sizeof FIELDS / sizeof FIELDS[0]);
 

@@ -12,10 +12,9 @@ namespace {
 // Three probes 0.2 s apart; without any answer ping waits 2 s more, so a
 // slow link (satellite, mobile) still answers in time.
 constexpr int PING_WAIT_MSEC = 5000;
-// While there is no connection the probe is repeated, each time after twice
-// the wait before, from 5 s up to 5 minutes.
-constexpr int CONNECTION_RETRY_FIRST_MSEC = 5000;
-constexpr int CONNECTION_RETRY_MAX_MSEC = 300000;
+// While there is no connection the probe is repeated every 5 s, so that a
+// returning network is used at once; each probe is bounded above.
+constexpr int CONNECTION_RETRY_MSEC = 5000;
 } // namespace
 
 bool Daemon::ping()
@@ -55,13 +54,8 @@ bool Daemon::checkConnection()
     }
     if (!m_checkConnectionTimer->isActive()) {
         m_logger.debug(where, QStringLiteral("!m_checkConnectionTimer->isActive()"));
-        m_checkConnectionTimer->setInterval(CONNECTION_RETRY_FIRST_MSEC);
+        m_checkConnectionTimer->setInterval(CONNECTION_RETRY_MSEC);
         m_checkConnectionTimer->start();
-    } else {
-        // Each probe holds the event loop: an offline machine is probed
-        // ever more rarely, not every 5 s for good.
-        m_checkConnectionTimer->setInterval(
-                qMin(m_checkConnectionTimer->interval() * 2, CONNECTION_RETRY_MAX_MSEC));
     }
     return false;
 }

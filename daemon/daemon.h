@@ -267,8 +267,9 @@ private:
     //   with checkNow, forced mode); checkUpdates blocks its signals while it
     //   runs.
     // m_downloadUpdatesTimer -> downloadUpdatesByScript()
-    //   interval drawn anew at each start from "T_download_min" to
-    //   "T_download_max" minutes (and on a reload that changes them).
+    //   single shot, unlike the others; interval drawn anew at each start
+    //   from "T_download_min" to "T_download_max" minutes (and on a reload
+    //   that changes them).
     //   Created by startDownloadTimer(), which new packages or a failed
     //   download call. Stopped when a download starts and while arming.
     // m_waitDownloadProcTimer -> checkDownloadIsFinished()

@@ -168,7 +168,7 @@ QString Daemon::loadSettings(bool reload)
 void Daemon::m_followStamp(bool stampSet, QTimer *&timer, void (Daemon::*startTheTimer)(),
                            const QString &timerName, const QString &stampName)
 {
-    const QString where = QStringLiteral("QString Daemon::loadSettings(bool)");
+    const QString where = KIRTA_PLACE("QString Daemon::loadSettings(bool)");
     if (stampSet) {
         if (!timer) {
             m_logger.debug(where, stampName + QStringLiteral(" && !") + timerName);

@@ -59,8 +59,10 @@ void Daemon::m_stopStaleStage()
     m_finishRecoveryStage();
     if (m_commonProcess->ending() != ChildProcess::Ending::Running)
         return;
-    m_logger.debug(KIRTA_WHERE,
-                   QStringLiteral("m_commonProcess->ending() == ChildProcess::Ending::Running"));
+    // The text and place the log has always had for this, whichever run
+    // comes next.
+    m_logger.debug(KIRTA_PLACE("int Daemon::cleanCacheByScript()"),
+                   QStringLiteral("m_commonProcess->state() != QProcess::NotRunning"));
     m_commonProcess->end();
 }
 

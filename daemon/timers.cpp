@@ -47,6 +47,10 @@ void Daemon::startDownloadTimer()
     if (!m_downloadUpdatesTimer) {
         m_logger.debug(where, QStringLiteral("m_downloadUpdatesTimer == nullptr"));
         m_downloadUpdatesTimer = new QTimer(this);
+        // Once per drawn delay: a delay of 0 repeated would spin the event
+        // loop while the download waits for the connection, which then
+        // starts it by itself.
+        m_downloadUpdatesTimer->setSingleShot(true);
         connect(m_downloadUpdatesTimer, &QTimer::timeout, this, &Daemon::downloadUpdatesByScript);
     }
     setDownloadTimerInterval();

@@ -147,7 +147,7 @@ void Daemon::setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce)
 
 void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce, bool breakLock)
 {
-    const QString where = QStringLiteral("void Daemon::setNoUpdates(bool, bool, bool)");
+    const QString where = KIRTA_PLACE("void Daemon::setNoUpdates(bool, bool, bool)");
     m_logger.debug(where);
     if (!suppressForce) {
         m_logger.debug(where, QStringLiteral("suppressForce = false"));

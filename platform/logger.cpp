@@ -10,6 +10,13 @@
 
 #include <cstdio>
 
+// Bounds of the section that KIRTA_PLACE fills, made by the linker; null in
+// a program without any place.
+extern "C" {
+extern const char *const __start_kirta_where[] __attribute__((weak));
+extern const char *const __stop_kirta_where[] __attribute__((weak));
+}
+
 namespace {
 QMutex &writeMutex()
 {
@@ -119,4 +126,30 @@ void Logger::write(Level level, const QString &where, const QString &message) co
         return;
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
+}
+
+QString Logger::placeText(const char *compilerText)
+{
+    QString text = QString::fromLatin1(compilerText);
+    // clang spaces the declarator ("const QString &", "char *") and names
+    // the unnamed namespace in words; g++ does neither.
+    if (text.contains(QLatin1String(" &")) || text.contains(QLatin1String(" *"))
+        || text.contains(QLatin1String("(anonymous namespace)"))) {
+        text.replace(QLatin1String(" &"), QLatin1String("&"));
+        text.replace(QLatin1String(" *"), QLatin1String("*"));
+        text.replace(QLatin1String("(anonymous namespace)"), QLatin1String("{anonymous}"));
+    }
+    return text;
+}
+
+QStringList Logger::places()
+{
+    QStringList all;
+    if (__start_kirta_where) {
+        for (const char *const *place = __start_kirta_where; place < __stop_kirta_where; ++place)
+            all << placeText(*place);
+    }
+    all.removeDuplicates();
+    all.sort();
+    return all;
 }

@@ -4,11 +4,23 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The place of a log line: the signature of the function it is written in,
-// as the compiler spells it ("void Daemon::checkUpdates()",
-// "int Daemon::foo(const QString&) const").
-#define KIRTA_WHERE QString::fromLatin1(Q_FUNC_INFO)
+// spelled the same whichever compiler built the program
+// ("void Daemon::checkUpdates()", "void Daemon::parseExtraRepos(const QString&)").
+#define KIRTA_WHERE KIRTA_PLACE(Q_FUNC_INFO)
+
+// A place spelled out, for a helper that logs under its caller's name. Each
+// place, from here or from KIRTA_WHERE, is also recorded in the program's
+// section "kirta_where" when it is built, so that Logger::places() knows
+// every place the program can write, whether its code ran or not.
+#define KIRTA_PLACE(text) \
+    (__extension__({ \
+        __attribute__((used, section("kirta_where"))) static const char *const kirtaPlace \
+                = (text); \
+        Logger::placeText(kirtaPlace); \
+    }))
 
 // The daemon's log.
 //
@@ -40,6 +52,13 @@ public:
     void error(const QString &message) const;
 
     static QString levelName(Level level);
+
+    // A place as the compiler spells a function's signature, in the one
+    // spelling the log uses (g++'s: "const QString&", "{anonymous}::").
+    static QString placeText(const char *compilerText);
+    // Every place recorded in this program (KIRTA_WHERE, KIRTA_PLACE), sorted,
+    // without repeats.
+    static QStringList places();
 
 private:
     void write(Level level, const QString &where, const QString &message) const;

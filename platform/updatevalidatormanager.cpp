@@ -15,7 +15,8 @@
 #include <utility>
 
 namespace {
-const char *const WHERE = "bool UpdateValidatorManager::check() const";
+// The checks log under the name of the one operation that runs them.
+constexpr char WHERE[] = "bool UpdateValidatorManager::check() const";
 // Enough of a refusing validator's own words to tell why.
 const int MAX_LOGGED_OUTPUT = 2000;
 } // namespace
@@ -113,7 +114,7 @@ bool UpdateValidatorManager::isLeftover(const QString &name)
 void UpdateValidatorManager::debug(const QString &message) const
 {
     if (m_logger)
-        m_logger->debug(QLatin1String(WHERE), message);
+        m_logger->debug(KIRTA_PLACE(WHERE), message);
     else
         qDebug().noquote() << message;
 }

@@ -9,6 +9,7 @@
 // administrator's policy file grants the changing methods.
 
 #include "daemonprocess.h"
+#include "privatebus.h"
 #include "sandbox.h"
 #include "waituntil.h"
 
@@ -147,7 +148,7 @@ void TestBusPolicy::initTestCase()
     QVERIFY2(QFileInfo::exists(policy), qPrintable(policy));
 
     // The socket must be reachable for the other user too.
-    m_busDir = std::make_unique<QTemporaryDir>();
+    m_busDir = std::make_unique<QTemporaryDir>(PrivateBus::socketDirTemplate());
     QVERIFY(m_busDir->isValid());
     QVERIFY(QFile::setPermissions(m_busDir->path(),
                                   QFileDevice::ReadOwner | QFileDevice::WriteOwner

@@ -554,6 +554,9 @@ void TestFaults::hungStagesAreBoundedAndEnded()
     QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
     QVERIFY(!processAlive(staleUpdate));
     QVERIFY(DaemonProcess::logText().contains(
+            QStringLiteral("int Daemon::cleanCacheByScript(): "
+                           "m_commonProcess->state() != QProcess::NotRunning")));
+    QVERIFY(DaemonProcess::logText().contains(
             QStringLiteral("kirta-update-service clean did not finish within 30000 ms, "
                            "taken as exit code -1")));
     QCOMPARE(stateNumber(), -1);

@@ -10,6 +10,11 @@ namespace {
 const int STOP_TIMEOUT_MS = 5000;
 } // namespace
 
+QString PrivateBus::socketDirTemplate()
+{
+    return QStringLiteral("/tmp/kirta-bus.XXXXXX");
+}
+
 PrivateBus::PrivateBus(const char *addressVariable)
     : m_addressVariable(addressVariable)
 { }
@@ -54,7 +59,7 @@ bool PrivateBus::start(int timeoutMs)
         return true;
     m_error.clear();
     m_address.clear();
-    m_dir = std::make_unique<QTemporaryDir>();
+    m_dir = std::make_unique<QTemporaryDir>(socketDirTemplate());
     if (!m_dir->isValid()) {
         m_error = QStringLiteral("cannot create a temporary directory: %1")
                           .arg(m_dir->errorString());

@@ -20,11 +20,17 @@
 // initTestCase, say) and must outlive every use of it. Children started
 // afterwards inherit the address.
 //
-// The destructor (or stop()) ends only the dbus-daemon that start() began and
-// restores the variable to its earlier value.
+// The destructor (or stop()) ends only the dbus-daemon that start() began,
+// removes its socket directory and restores the variable to its earlier
+// value.
 class PrivateBus
 {
 public:
+    // A unix socket's path holds at most 107 bytes, which a build tree or a
+    // TMPDIR deep in a home directory easily passes: every bus of the tests
+    // listens in a fresh directory made from this template instead.
+    static QString socketDirTemplate();
+
     explicit PrivateBus(const char *addressVariable = "DBUS_SYSTEM_BUS_ADDRESS");
     ~PrivateBus();
     PrivateBus(const PrivateBus &) = delete;

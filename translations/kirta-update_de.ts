@@ -630,15 +630,16 @@ Zeigt und steuert über den Systembus kirta-update-daemon, der das System mit
 kleineren Aktualisierungen auf dem neuesten Stand hält.
 
 Befehle:
-  status [--json]     Zustand des Dienstes, Version, Frist, ob die Aktualisierung
-                      vorgemerkt ist und was als Nächstes geschieht; --json für
-                      Skripte
+  status [--json]     Zustand des Dienstes, Version, Frist, ob die
+                      Aktualisierung vorgemerkt ist und was als Nächstes
+                      geschieht; --json für Skripte
   watch [--json]      jede Änderung ausgeben, sobald der Dienst sie meldet, bis
                       zum Abbruch; --json gibt ein Objekt je Änderung aus
   arm [--timeout S]   die heruntergeladene Aktualisierung für den nächsten
                       Neustart vormerken; wartet bis zu S Sekunden (Vorgabe 300)
                       auf die Speicherplatzprüfung und den Probelauf
-  disarm              die Aktualisierung beim nächsten Neustart nicht installieren
+  disarm              die Aktualisierung beim nächsten Neustart nicht
+                      installieren
   clear-result        das Ergebnis der letzten Offline-Aktualisierung verwerfen
   postpone-restart    den automatischen Neustart auf das nächste Wartungsfenster
                       verschieben (vor der Frist; danach nur root)

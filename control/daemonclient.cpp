@@ -56,7 +56,7 @@ bool DaemonClient::readStatus(QVariantMap *properties, QString *error) const
     }
     *properties = reply.value();
     if (properties->isEmpty()) {
-        *error = QStringLiteral("the daemon publishes no status");
+        *error = tr("the daemon publishes no status");
         return false;
     }
     return true;
@@ -74,7 +74,7 @@ void DaemonClient::requestStatus()
                 if (reply.isError())
                     Q_EMIT statusUnreadable(reply.error().message());
                 else if (reply.value().isEmpty())
-                    Q_EMIT statusUnreadable(QStringLiteral("the daemon publishes no status"));
+                    Q_EMIT statusUnreadable(tr("the daemon publishes no status"));
                 else
                     Q_EMIT statusRead(reply.value());
             });

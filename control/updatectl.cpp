@@ -410,22 +410,26 @@ int UpdateCtl::postponeRestart()
 {
     const QDBusReply<int> reply = m_daemon.methods().postponeRestart();
     if (!reply.isValid())
-        return callFailed(QStringLiteral("postponing the restart"), reply.error());
+        return callFailed(tr("postponing the restart"), reply.error());
     switch (reply.value()) {
     case 0:
-        m_out << "Postponed: the automatic restart waits for the next maintenance window.\n";
+        m_out << tr("Postponed: the automatic restart waits for the next maintenance window.")
+              << "\n";
         m_out.flush();
         return Done;
     case 1:
-        m_out << "No automatic restart is planned.\n";
+        m_out << tr("No automatic restart is planned.") << "\n";
         m_out.flush();
         return Done;
     case 2:
-        m_err << "kirta-update-ctl: not postponed: the deadline has passed; only root may "
-                 "postpone the restart now.\n";
+        m_err << "kirta-update-ctl: "
+              << tr("not postponed: the deadline has passed; only root may postpone the "
+                    "restart now.")
+              << "\n";
         break;
     default:
-        m_err << "kirta-update-ctl: not postponed (" << reply.value() << "): unexpected answer.\n";
+        m_err << "kirta-update-ctl: "
+              << tr("not postponed (%1): unexpected answer.").arg(reply.value()) << "\n";
         break;
     }
     m_err.flush();
@@ -436,11 +440,11 @@ int UpdateCtl::cancelRestart()
 {
     const QDBusReply<int> reply = m_daemon.methods().cancelRestart();
     if (!reply.isValid())
-        return callFailed(QStringLiteral("cancelling the restart"), reply.error());
-    if (reply.value() == 0)
-        m_out << "Cancelled: no automatic restart until the update is armed again.\n";
-    else
-        m_out << "No automatic restart is planned.\n";
+        return callFailed(tr("cancelling the restart"), reply.error());
+    m_out << (reply.value() == 0
+                      ? tr("Cancelled: no automatic restart until the update is armed again.")
+                      : tr("No automatic restart is planned."))
+          << "\n";
     m_out.flush();
     return Done;
 }

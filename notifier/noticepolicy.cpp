@@ -124,12 +124,9 @@ QList<NoticePolicy::Notice> NoticePolicy::update(const StatusSnapshot &status, q
                                                    "The computer restarts at %1 to install updates")
                                .arg(QDateTime::fromSecsSinceEpoch(status.restartPlanned)
                                             .toString(QStringLiteral("hh:mm"))),
-                       minutes == 1 ? QCoreApplication::translate("NoticePolicy",
-                                                                  "Save your work. 1 minute left.")
-                                    : QCoreApplication::translate("NoticePolicy",
-                                                                  "Save your work. %1 minutes "
-                                                                  "left.")
-                                              .arg(minutes),
+                       QCoreApplication::translate("NoticePolicy",
+                                                   "Save your work. %n minute(s) left.", nullptr,
+                                                   int(minutes)),
                        -1, true};
         notice.postponable = !status.forced && !status.deadlinePassed(now);
         notices << notice;

@@ -25,3 +25,7 @@ add_dependencies(tst_updatectl_daemon kirta-update-ctl)
 # The command and the notices in the user's language.
 kirta_add_test(tst_language SOURCES tst_language.cpp LIBS kirta-status-standin)
 add_dependencies(tst_language kirta-update-ctl kirta-update-notifier kirta-translations)
+# The catalogues are checked against the sources with the translators' own
+# tool.
+find_package(Qt5LinguistTools 5.15 REQUIRED)
+target_compile_definitions(tst_language PRIVATE KIRTA_LUPDATE="$<TARGET_FILE:Qt5::lupdate>")

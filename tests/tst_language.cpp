@@ -9,7 +9,10 @@
 #include <QDBusConnectionInterface>
 #include <QDateTime>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 // kirta-update-ctl and kirta-update-notifier in the user's language. The
@@ -33,6 +36,45 @@ QString utcText(qint64 seconds, const QString &format)
 QString row(const QString &label, int width, const QString &value)
 {
     return QStringLiteral("%1 %2").arg(label + QLatin1Char(':'), -width).arg(value);
+}
+
+// What the daemon says when nothing is held, postponed or planned: each row
+// starts from it, the stand-in keeps what the row before set.
+QVariantMap quietStatus()
+{
+    return {{"Health", "none"},    {"HealthReasons", QStringList()}, {"HealthChecked", qint64(0)},
+            {"DownloadHeld", ""},  {"PostponedForPower", ""},        {"RestartPlanned", qint64(0)},
+            {"RestartBlocker", ""}};
+}
+
+// The names a reader types or looks up, whatever the language: commands,
+// options, configuration keys and paths.
+QSet<QString> fixedWords(const QString &usage)
+{
+    static const QRegularExpression word(QStringLiteral(
+            "(?m)^  "
+            "([a-z][a-z-]+)|(--[a-z]+)|\\b([A-Z][A-Za-z]*_[A-Za-z_]+)\\b|(/[a-z][\\w./-]*\\w)"));
+    QSet<QString> words;
+    auto matches = word.globalMatch(usage);
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        for (int group = 1; group <= 4; ++group)
+            if (match.capturedLength(group) > 0)
+                words << match.captured(group);
+    }
+    return words;
+}
+
+// %1 to %9 and %n of a text, each once: a translation that drops one loses
+// the value, one that adds one shows a stray "%2".
+QSet<QString> placeholders(const QString &text)
+{
+    static const QRegularExpression placeholder(QStringLiteral("%[1-9n]"));
+    QSet<QString> found;
+    auto matches = placeholder.globalMatch(text);
+    while (matches.hasNext())
+        found << matches.next().captured();
+    return found;
 }
 } // namespace
 
@@ -109,54 +151,196 @@ private Q_SLOTS:
         notificationDaemon.waitForFinished();
     }
 
+    // Three situations in each language: ready, with nothing in the way;
+    // armed again after a boot on battery, with a restart announced; and
+    // held back on a metered connection after an upgrade that left the system
+    // unhealthy. The daemon's own words (the state, what holds or blocks)
+    // stay as the bus says them; every label and every sentence of ours is
+    // translated, so an untranslated text shows up as English in a German
+    // row.
     void status_data()
     {
         const qint64 now = QDateTime::currentSecsSinceEpoch();
         const qint64 deadline = now + 2 * 86400 + 3600;
         const qint64 checked = now - 5 * 60 - 10;
+        const qint64 restart = now + 20 * 60 + 30;
+        const QString restartAt
+                = QDateTime::fromSecsSinceEpoch(restart, Qt::UTC).toString(QStringLiteral("hh:mm"));
+        const QString announced = QStringLiteral("users logged in, announced for ") + restartAt;
+        const QVariantMap ready {
+                {"State", 4},           {"StateName", "ready"},
+                {"Error", -1},          {"TargetRelease", "12.4"},
+                {"Deadline", deadline}, {"Forced", false},
+                {"Armed", false},       {"Packages", QStringList {"hello-kirta", "kirta-version"}},
+                {"LastCheck", checked}, {"LastResult", "unsuccessful"}};
+        QVariantMap armed = ready;
+        armed.insert({{"State", 5},
+                      {"StateName", "activated"},
+                      {"Armed", true},
+                      {"LastResult", "none"},
+                      {"PostponedForPower", "battery at 12 %"},
+                      {"RestartPlanned", restart},
+                      {"RestartBlocker", announced}});
+        QVariantMap held = ready;
+        held.insert({{"State", 2},
+                     {"StateName", "wait-for-download"},
+                     {"Deadline", qint64(0)},
+                     {"Packages", QStringList()},
+                     {"LastResult", "successful"},
+                     {"Health", "unhealthy"},
+                     {"HealthReasons",
+                      QStringList {"unit web.service failed", "check 10-http failed (exit 1)"}},
+                     {"DownloadHeld", "metered connection"},
+                     {"RestartBlocker", "outside the maintenance window, next Tue 02:00"}});
+
         QTest::addColumn<QString>("lang");
-        QTest::addColumn<qint64>("deadline");
-        QTest::addColumn<qint64>("checked");
+        QTest::addColumn<QVariantMap>("properties");
         QTest::addColumn<QStringList>("expected");
         // German: the words of a German desktop, the date as Germans write
         // it, and the values moved right past the longest label.
-        QTest::newRow("German")
-                << "de_DE.UTF-8" << deadline << checked
+        const QString germanDeadline = utcText(deadline, "dd.MM.yy HH:mm") + " (in 2 Tagen)";
+        const QString germanChecked = utcText(checked, "dd.MM.yy HH:mm") + " (vor 5 Minuten)";
+        QTest::newRow("German, ready")
+                << "de_DE.UTF-8" << ready
+                << QStringList {row("Zustand", 17, "ready (heruntergeladen, nicht vorgemerkt)"),
+                                row("Fehler", 17, "keine"),
+                                row("Version", 17, "12.4"),
+                                row("Frist", 17, germanDeadline),
+                                row("Vorgemerkt", 17, "nein"),
+                                row("Erzwungen", 17, "nein"),
+                                row("Pakete", 17, "2"),
+                                row("Letzte Prüfung", 17, germanChecked),
+                                row("Letztes Ergebnis", 17, "fehlgeschlagen"),
+                                row("Systemzustand", 17,
+                                    "nicht geprüft (seit dem Start des Dienstes kein Neustart "
+                                    "mit Aktualisierung)"),
+                                row("Neustart", 17, "keiner geplant"),
+                                row("Als Nächstes", 17,
+                                    "Version 12.4 wird zur Frist vorgemerkt, oder "
+                                    "sofort mit „kirta-update-ctl arm“.")};
+        QTest::newRow("German, armed, restart announced")
+                << "de_DE.UTF-8" << armed
                 << QStringList {
-                           row("Zustand", 17, "ready (heruntergeladen, nicht vorgemerkt)"),
+                           row("Zustand", 17, "activated (für den nächsten Neustart vorgemerkt)"),
                            row("Fehler", 17, "keine"),
                            row("Version", 17, "12.4"),
-                           row("Frist", 17, utcText(deadline, "dd.MM.yy HH:mm") + " (in 2 Tagen)"),
-                           row("Vorgemerkt", 17, "nein"),
+                           row("Frist", 17, germanDeadline),
+                           row("Vorgemerkt", 17, "ja"),
                            row("Erzwungen", 17, "nein"),
                            row("Pakete", 17, "2"),
-                           row("Letzte Prüfung", 17,
-                               utcText(checked, "dd.MM.yy HH:mm") + " (vor 5 Minuten)"),
-                           row("Letztes Ergebnis", 17, "fehlgeschlagen"),
+                           row("Letzte Prüfung", 17, germanChecked),
+                           row("Letztes Ergebnis", 17, "keine"),
+                           row("Systemzustand", 17,
+                               "nicht geprüft (seit dem Start des Dienstes kein Neustart "
+                               "mit Aktualisierung)"),
+                           row("Verschoben", 17,
+                               "beim letzten Neustart wurde mangels Stromversorgung nichts "
+                               "installiert (battery at 12 %); schließen Sie vor dem "
+                               "nächsten Neustart das Netzteil an"),
+                           row("Neustart", 17,
+                               utcText(restart, "dd.MM.yy HH:mm") + " (in 20 Minuten); "
+                                       + announced),
                            row("Als Nächstes", 17,
-                               "Version 12.4 wird zur Frist vorgemerkt, oder "
-                               "sofort mit „kirta-update-ctl arm“.")};
+                               "Version 12.4 wird beim nächsten Neustart installiert; "
+                               "„kirta-update-ctl disarm“ verschiebt sie.")};
+        QTest::newRow("German, held, unhealthy")
+                << "de_DE.UTF-8" << held
+                << QStringList {
+                           row("Zustand", 17,
+                               "wait-for-download (Aktualisierungen gefunden, Herunterladen "
+                               "geplant)"),
+                           row("Fehler", 17, "keine"),
+                           row("Version", 17, "12.4"),
+                           row("Frist", 17, "nicht gesetzt"),
+                           row("Vorgemerkt", 17, "nein"),
+                           row("Erzwungen", 17, "nein"),
+                           row("Pakete", 17, "0"),
+                           row("Letzte Prüfung", 17, germanChecked),
+                           row("Letztes Ergebnis", 17, "erfolgreich"),
+                           row("Systemzustand", 17,
+                               "gestört: unit web.service failed; check 10-http failed (exit 1)"),
+                           row("Zurückgehalten", 17,
+                               "kein Herunterladen, Grund: metered connection"),
+                           row("Neustart", 17, "outside the maintenance window, next Tue 02:00"),
+                           row("Als Nächstes", 17,
+                               "Sobald die Pakete heruntergeladen sind, kann die Aktualisierung "
+                               "vorgemerkt werden.")};
+
         // One of each: the singular comes from the English catalogue.
-        QTest::newRow("English")
-                << "en_US.UTF-8" << now + 86400 + 60 << now - 3600 - 10
+        const QString englishDeadline
+                = utcText(now + 86400 + 60, "yyyy-MM-dd hh:mm") + " (in 1 day)";
+        const QString englishChecked
+                = utcText(now - 3600 - 10, "yyyy-MM-dd hh:mm") + " (1 hour ago)";
+        QVariantMap englishReady = ready;
+        englishReady.insert({{"Deadline", now + 86400 + 60}, {"LastCheck", now - 3600 - 10}});
+        QTest::newRow("English, ready")
+                << "en_US.UTF-8" << englishReady
                 << QStringList {row("State", 12, "ready (downloaded, not armed)"),
                                 row("Error", 12, "none"),
                                 row("Release", 12, "12.4"),
-                                row("Deadline", 12,
-                                    utcText(now + 86400 + 60, "yyyy-MM-dd hh:mm") + " (in 1 day)"),
+                                row("Deadline", 12, englishDeadline),
                                 row("Armed", 12, "no"),
                                 row("Forced", 12, "no"),
                                 row("Packages", 12, "2"),
-                                row("Last check", 12,
-                                    utcText(now - 3600 - 10, "yyyy-MM-dd hh:mm") + " (1 hour ago)"),
+                                row("Last check", 12, englishChecked),
                                 row("Last result", 12, "unsuccessful"),
+                                row("Health", 12,
+                                    "not checked (no upgrade boot since the daemon started)"),
+                                row("Restart", 12, "none planned"),
                                 row("Next", 12,
                                     "Release 12.4 is armed at the deadline, or now "
                                     "with \"kirta-update-ctl arm\".")};
+        armed.insert({{"Deadline", now + 86400 + 60}, {"LastCheck", now - 3600 - 10}});
+        QTest::newRow("English, armed, restart announced")
+                << "en_US.UTF-8" << armed
+                << QStringList {row("State", 12, "activated (armed for the next restart)"),
+                                row("Error", 12, "none"),
+                                row("Release", 12, "12.4"),
+                                row("Deadline", 12, englishDeadline),
+                                row("Armed", 12, "yes"),
+                                row("Forced", 12, "no"),
+                                row("Packages", 12, "2"),
+                                row("Last check", 12, englishChecked),
+                                row("Last result", 12, "none"),
+                                row("Health", 12,
+                                    "not checked (no upgrade boot since the daemon started)"),
+                                row("Postponed", 12,
+                                    "the last restart did not install for lack of power (battery "
+                                    "at 12 %); connect the power before the next restart"),
+                                row("Restart", 12,
+                                    utcText(restart, "yyyy-MM-dd hh:mm") + " (in 20 minutes); "
+                                            + announced),
+                                row("Next", 12,
+                                    "Release 12.4 is installed at the next restart; "
+                                    "\"kirta-update-ctl disarm\" postpones it.")};
+        held.insert({{"LastCheck", now - 3600 - 10}});
+        QTest::newRow("English, held, unhealthy")
+                << "en_US.UTF-8" << held
+                << QStringList {
+                           row("State", 12,
+                               "wait-for-download (updates found, download scheduled)"),
+                           row("Error", 12, "none"),
+                           row("Release", 12, "12.4"),
+                           row("Deadline", 12, "not set"),
+                           row("Armed", 12, "no"),
+                           row("Forced", 12, "no"),
+                           row("Packages", 12, "0"),
+                           row("Last check", 12, englishChecked),
+                           row("Last result", 12, "successful"),
+                           row("Health", 12,
+                               "unhealthy: unit web.service failed; check 10-http failed "
+                               "(exit 1)"),
+                           row("Held", 12, "no download starts: metered connection"),
+                           row("Restart", 12, "outside the maintenance window, next Tue 02:00"),
+                           row("Next", 12,
+                               "Once the packages are downloaded the update can be armed.")};
+
         // A language without a catalogue reads English, with its plurals;
         // the dates are still the locale's.
+        QVariantMap french = ready;
+        french.insert({{"Deadline", now + 3 * 86400 + 60}, {"LastCheck", now - 7200 - 10}});
         QTest::newRow("no catalogue")
-                << "fr_FR.UTF-8" << now + 3 * 86400 + 60 << now - 7200 - 10
+                << "fr_FR.UTF-8" << french
                 << QStringList {
                            row("State", 12, "ready (downloaded, not armed)"),
                            row("Error", 12, "none"),
@@ -169,6 +353,9 @@ private Q_SLOTS:
                            row("Last check", 12,
                                utcText(now - 7200 - 10, "dd/MM/yyyy HH:mm") + " (2 hours ago)"),
                            row("Last result", 12, "unsuccessful"),
+                           row("Health", 12,
+                               "not checked (no upgrade boot since the daemon started)"),
+                           row("Restart", 12, "none planned"),
                            row("Next", 12,
                                "Release 12.4 is armed at the deadline, or now with "
                                "\"kirta-update-ctl arm\".")};
@@ -177,19 +364,10 @@ private Q_SLOTS:
     void status()
     {
         QFETCH(QString, lang);
-        QFETCH(qint64, deadline);
-        QFETCH(qint64, checked);
+        QFETCH(QVariantMap, properties);
         QFETCH(QStringList, expected);
-        daemon->set({{"State", 4},
-                     {"StateName", "ready"},
-                     {"Error", -1},
-                     {"TargetRelease", "12.4"},
-                     {"Deadline", deadline},
-                     {"Forced", false},
-                     {"Armed", false},
-                     {"Packages", QStringList {"hello-kirta", "kirta-version"}},
-                     {"LastCheck", checked},
-                     {"LastResult", "unsuccessful"}});
+        daemon->set(quietStatus());
+        daemon->set(properties);
         QProcess ctl;
         startUpdateCtl(ctl, {"status"}, environment(lang));
         KIRTA_WAIT_VERIFY(ctl.state() == QProcess::NotRunning, WAIT_MS);
@@ -228,34 +406,118 @@ private Q_SLOTS:
         QCOMPARE(ctl.exitCode(), 2);
     }
 
-    // The notice of an armed upgrade, as the desktop gets it.
+    // The German help is a translation of today's English one: it names the
+    // same commands, options, keys and paths. A help that gained a command
+    // in English but kept an older translation fails here.
+    void usageGerman()
+    {
+        QString help[2];
+        const char *const langs[] = {"C.UTF-8", "de_DE.UTF-8"};
+        for (int i = 0; i < 2; ++i) {
+            QProcess ctl;
+            startUpdateCtl(ctl, {"help"}, environment(QLatin1String(langs[i])));
+            KIRTA_WAIT_VERIFY(ctl.state() == QProcess::NotRunning, WAIT_MS);
+            QCOMPARE(ctl.exitCode(), 0);
+            help[i] = QString::fromUtf8(ctl.readAllStandardOutput());
+        }
+        QVERIFY(help[0].startsWith("Usage: kirta-update-ctl COMMAND [OPTION]\n"));
+        QVERIFY2(help[1].startsWith("Aufruf: kirta-update-ctl BEFEHL [OPTION]\n"),
+                 qPrintable(help[1]));
+        const QSet<QString> english = fixedWords(help[0]);
+        // The commands the program takes, so that the comparison below
+        // compares something.
+        for (const char *command : {"status", "watch", "arm", "disarm", "clear-result",
+                                    "postpone-restart", "cancel-restart", "help"})
+            QVERIFY2(english.contains(QLatin1String(command)), command);
+        QVERIFY(english.contains("Battery_min_percent"));
+        QVERIFY(english.contains("/etc/kirta-update-service/health.d"));
+        QCOMPARE(fixedWords(help[1]), english);
+    }
+
+    // The notices as the desktop gets them: an armed upgrade, a restart
+    // announced to the people logged in (counted down, with its actions),
+    // and the notices after a boot on battery and after an unhealthy one.
     void notice_data()
     {
         QTest::addColumn<QString>("lang");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("German")
-                << "de_DE.UTF-8"
-                << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" "
-                   "\"Aktualisierungen werden beim nächsten Neustart installiert\" \"Version 12.4 "
-                   "ist heruntergeladen und wird beim Neustart des Rechners installiert.\" []";
-        QTest::newRow("English")
-                << "C.UTF-8"
-                << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"Updates "
-                   "will be installed at the next restart\" \"Release 12.4 is downloaded and is "
-                   "installed when the computer restarts.\" []";
+        QTest::addColumn<QVariantMap>("properties");
+        // Seconds from now to the planned restart, 0 for none.
+        QTest::addColumn<int>("restartIn");
+        QTest::addColumn<QStringList>("expected");
+        const QVariantMap armed {{"State", 5},
+                                 {"StateName", "activated"},
+                                 {"TargetRelease", "12.4"},
+                                 {"Deadline", QDateTime::currentSecsSinceEpoch() + 86400},
+                                 {"Forced", false},
+                                 {"Armed", true},
+                                 {"LastResult", "none"}};
+        const QString armedGerman = "Notify \"kirta-update-notifier\" 0 \"system-software-update\" "
+                                    "\"Aktualisierungen werden beim nächsten Neustart "
+                                    "installiert\" \"Version 12.4 ist heruntergeladen und wird "
+                                    "beim Neustart des Rechners installiert.\" []";
+        const QString armedEnglish
+                = "Notify \"kirta-update-notifier\" 0 \"system-software-update\" "
+                  "\"Updates will be installed at the next restart\" \"Release "
+                  "12.4 is downloaded and is installed when the computer "
+                  "restarts.\" []";
+        QTest::newRow("German, armed") << "de_DE.UTF-8" << armed << 0 << QStringList {armedGerman};
+        QTest::newRow("English, armed") << "C.UTF-8" << armed << 0 << QStringList {armedEnglish};
+        // %1 stands for the time of the restart.
+        QTest::newRow("German, restart in 16 minutes")
+                << "de_DE.UTF-8" << armed << 15 * 60 + 50
+                << QStringList {armedGerman,
+                                "Notify \"kirta-update-notifier\" 0 \"system-software-update\" "
+                                "\"Der Rechner startet um %1 neu, um Aktualisierungen zu "
+                                "installieren\" \"Bitte sichern Sie Ihre Arbeit. Noch 16 "
+                                "Minuten.\" [\"restart-now\", \"Jetzt neu starten\", "
+                                "\"postpone\", \"Verschieben\"]"};
+        QTest::newRow("English, restart in a minute")
+                << "C.UTF-8" << armed << 50
+                << QStringList {armedEnglish,
+                                "Notify \"kirta-update-notifier\" 0 \"system-software-update\" "
+                                "\"The computer restarts at %1 to install updates\" \"Save your "
+                                "work. 1 minute left.\" [\"restart-now\", \"Restart now\", "
+                                "\"postpone\", \"Postpone\"]"};
+        const QVariantMap afterBoots {{"State", 4},
+                                      {"StateName", "ready"},
+                                      {"TargetRelease", "12.4"},
+                                      {"Armed", false},
+                                      {"LastResult", "none"},
+                                      {"PostponedForPower", "battery at 12 %"},
+                                      {"Health", "unhealthy"},
+                                      {"HealthReasons", QStringList {"unit web.service failed"}}};
+        QTest::newRow("German, power and health")
+                << "de_DE.UTF-8" << afterBoots << 0
+                << QStringList {
+                           "Notify \"kirta-update-notifier\" 0 \"system-software-update\" "
+                           "\"Schließen Sie das Netzteil an, um Aktualisierungen zu "
+                           "installieren\" \"Version 12.4 wurde beim letzten Neustart nicht "
+                           "installiert, weil der Akku zu schwach war. Bitte schließen Sie das "
+                           "Netzteil an, bevor Sie den Rechner neu starten.\" []",
+                           "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"Das "
+                           "System hat nach der Aktualisierung Probleme\" \"Nach den beim "
+                           "letzten Neustart installierten Aktualisierungen: unit web.service "
+                           "failed. Bitte benachrichtigen Sie den Administrator.\" []"};
     }
 
     void notice()
     {
         QFETCH(QString, lang);
-        QFETCH(QString, expected);
-        daemon->set({{"State", 5},
-                     {"StateName", "activated"},
-                     {"TargetRelease", "12.4"},
-                     {"Deadline", QDateTime::currentSecsSinceEpoch() + 86400},
-                     {"Forced", false},
-                     {"Armed", true},
-                     {"LastResult", "none"}});
+        QFETCH(QVariantMap, properties);
+        QFETCH(int, restartIn);
+        QFETCH(QStringList, expected);
+        daemon->set(quietStatus());
+        daemon->set(properties);
+        if (restartIn > 0) {
+            const qint64 planned = QDateTime::currentSecsSinceEpoch() + restartIn;
+            const QString at = QDateTime::fromSecsSinceEpoch(planned, Qt::UTC)
+                                       .toString(QStringLiteral("hh:mm"));
+            daemon->set({{"RestartPlanned", planned},
+                         {"RestartBlocker", "users logged in, announced for " + at}});
+            for (QString &line : expected)
+                if (line.contains("%1"))
+                    line = line.arg(at);
+        }
         const int before = notifyCalls().size();
         QProcess notifier;
         notifier.setProcessEnvironment(busClientEnvironment(environment(lang)));
@@ -263,14 +525,101 @@ private Q_SLOTS:
         notifier.start(qEnvironmentVariable("KIRTA_BIN_DIR")
                                + QStringLiteral("/kirta-update-notifier"),
                        QStringList());
-        // An armed upgrade found at login is told at once.
-        const bool shown = waitUntil([&] { return notifyCalls().size() > before; }, WAIT_MS);
+        // What the daemon's status holds at login is told at once.
+        const bool shown = waitUntil(
+                [&] { return notifyCalls().size() >= before + expected.size(); }, WAIT_MS);
         notifier.kill();
         notifier.waitForFinished();
-        QVERIFY2(shown, "no notice");
-        const QStringList told = notifyCalls().mid(before);
-        QVERIFY2(told.size() == 1, qPrintable(told.join('\n')));
-        QCOMPARE(told.first(), expected);
+        QVERIFY2(shown, qPrintable(notifyCalls().mid(before).join('\n')));
+        QCOMPARE(notifyCalls().mid(before), expected);
+    }
+
+    // Every text of the command and the notices has a German translation
+    // that keeps its placeholders, and every counted English text its two
+    // forms: the catalogues are refreshed from the sources into a copy, as
+    // the update-translations target does, so a text added without a
+    // translation fails here even where no other test shows it.
+    void catalogues_data()
+    {
+        QTest::addColumn<QString>("catalogue");
+        QTest::addColumn<bool>("pluralOnly");
+        QTest::newRow("German") << "kirta-update_de.ts" << false;
+        QTest::newRow("English plurals") << "kirta-update_en.ts" << true;
+    }
+
+    void catalogues()
+    {
+        QFETCH(QString, catalogue);
+        QFETCH(bool, pluralOnly);
+        const QString source = qEnvironmentVariable("KIRTA_SOURCE_DIR");
+        const QString copy = dir.filePath(catalogue);
+        QFile::remove(copy);
+        QVERIFY(QFile::copy(source + "/translations/" + catalogue, copy));
+        QProcess lupdate;
+        lupdate.setProcessChannelMode(QProcess::MergedChannels);
+        QStringList arguments {"-locations", "none", "-no-obsolete"};
+        if (pluralOnly)
+            arguments << "-pluralonly";
+        lupdate.start(QStringLiteral(KIRTA_LUPDATE), arguments << source + "/control"
+                                                               << source + "/notifier"
+                                                               << "-ts" << copy);
+        QVERIFY(lupdate.waitForFinished(60000));
+        QVERIFY2(lupdate.exitCode() == 0, lupdate.readAll().constData());
+
+        QFile file(copy);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        QStringList faults;
+        int messages = 0;
+        QString context;
+        QString text;
+        bool numerus = false;
+        QStringList forms;
+        bool unfinished = false;
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isEndElement()) {
+                if (xml.name() != QLatin1String("message"))
+                    continue;
+                ++messages;
+                const QString where = context + QStringLiteral(": ") + text.left(60);
+                if (unfinished)
+                    faults << QStringLiteral("not translated: ") + where;
+                if (numerus && forms.size() != 2)
+                    faults << QStringLiteral("%1 forms instead of 2: ").arg(forms.size()) + where;
+                for (const QString &form : qAsConst(forms)) {
+                    if (form.trimmed().isEmpty())
+                        faults << QStringLiteral("empty: ") + where;
+                    else if (placeholders(form) != placeholders(text))
+                        faults << QStringLiteral("placeholders differ: ") + where
+                                          + QStringLiteral(" -> ") + form;
+                }
+                continue;
+            }
+            if (!xml.isStartElement())
+                continue;
+            const auto name = xml.name();
+            if (name == QLatin1String("name")) {
+                context = xml.readElementText();
+            } else if (name == QLatin1String("message")) {
+                numerus = xml.attributes().value("numerus") == QLatin1String("yes");
+                forms.clear();
+                unfinished = false;
+            } else if (name == QLatin1String("source")) {
+                text = xml.readElementText();
+            } else if (name == QLatin1String("translation")) {
+                const auto type = xml.attributes().value("type");
+                unfinished = !type.isEmpty();
+                if (!numerus)
+                    forms << xml.readElementText();
+            } else if (name == QLatin1String("numerusform")) {
+                forms << xml.readElementText();
+            }
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        // German carries every text, English the counted ones.
+        QVERIFY2(messages > (pluralOnly ? 5 : 100), qPrintable(QString::number(messages)));
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
     }
 };
 

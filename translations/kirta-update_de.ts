@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>DaemonClient</name>
+    <message>
+        <source>the daemon publishes no status</source>
+        <translation>der Dienst veröffentlicht keinen Zustand</translation>
+    </message>
+</context>
+<context>
     <name>NoticePolicy</name>
     <message>
         <source>The update</source>
@@ -42,6 +49,33 @@
     <message>
         <source>Installing the updates at the last restart failed. The administrator can find why in the system journal.</source>
         <translation>Die Installation der Aktualisierungen beim letzten Neustart ist fehlgeschlagen. Den Grund findet der Administrator im Systemjournal.</translation>
+    </message>
+    <message>
+        <source>Connect the power to install updates</source>
+        <translation>Schließen Sie das Netzteil an, um Aktualisierungen zu installieren</translation>
+    </message>
+    <message>
+        <source>%1 was not installed at the last restart because the battery was low. Connect the power before you restart the computer.</source>
+        <translation>%1 wurde beim letzten Neustart nicht installiert, weil der Akku zu schwach war. Bitte schließen Sie das Netzteil an, bevor Sie den Rechner neu starten.</translation>
+    </message>
+    <message>
+        <source>The system has problems after the update</source>
+        <translation>Das System hat nach der Aktualisierung Probleme</translation>
+    </message>
+    <message>
+        <source>After the updates installed at the last restart: %1. Tell the administrator.</source>
+        <translation>Nach den beim letzten Neustart installierten Aktualisierungen: %1. Bitte benachrichtigen Sie den Administrator.</translation>
+    </message>
+    <message>
+        <source>The computer restarts at %1 to install updates</source>
+        <translation>Der Rechner startet um %1 neu, um Aktualisierungen zu installieren</translation>
+    </message>
+    <message numerus="yes">
+        <source>Save your work. %n minute(s) left.</source>
+        <translation>
+            <numerusform>Bitte sichern Sie Ihre Arbeit. Noch %n Minute.</numerusform>
+            <numerusform>Bitte sichern Sie Ihre Arbeit. Noch %n Minuten.</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -368,52 +402,77 @@
         <source>the stamp could not be removed</source>
         <translation>die Markierung konnte nicht entfernt werden</translation>
     </message>
+    <message>
+        <source>Health</source>
+        <translation>Systemzustand</translation>
+    </message>
+    <message>
+        <source>Health reasons</source>
+        <translation>Befund zum Systemzustand</translation>
+    </message>
+    <message>
+        <source>Health checked</source>
+        <translation>Systemzustand geprüft</translation>
+    </message>
+    <message>
+        <source>Downloads held</source>
+        <translation>Herunterladen zurückgehalten</translation>
+    </message>
+    <message>
+        <source>Postponed for power</source>
+        <translation>Wegen Stromversorgung verschoben</translation>
+    </message>
+    <message>
+        <source>Held</source>
+        <translation>Zurückgehalten</translation>
+    </message>
+    <message>
+        <source>Postponed</source>
+        <translation>Verschoben</translation>
+    </message>
+    <message>
+        <source>Restart</source>
+        <translation>Neustart</translation>
+    </message>
+    <message>
+        <source>Restart waits</source>
+        <translation>Neustart wartet</translation>
+    </message>
+    <message>
+        <source>never</source>
+        <translation>nie</translation>
+    </message>
+    <message>
+        <source>none planned</source>
+        <translation>keiner geplant</translation>
+    </message>
+    <message>
+        <source>no download starts: %1</source>
+        <translation>kein Herunterladen, Grund: %1</translation>
+    </message>
+    <message>
+        <source>the last restart did not install for lack of power (%1); connect the power before the next restart</source>
+        <translation>beim letzten Neustart wurde mangels Stromversorgung nichts installiert (%1); schließen Sie vor dem nächsten Neustart das Netzteil an</translation>
+    </message>
+    <message>
+        <source>not checked (no upgrade boot since the daemon started)</source>
+        <translation>nicht geprüft (seit dem Start des Dienstes kein Neustart mit Aktualisierung)</translation>
+    </message>
+    <message>
+        <source>checking after the upgrade boot</source>
+        <translation>wird nach dem Neustart mit Aktualisierung geprüft</translation>
+    </message>
+    <message>
+        <source>unhealthy: %1</source>
+        <translation>gestört: %1</translation>
+    </message>
+    <message>
+        <source>healthy</source>
+        <translation>in Ordnung</translation>
+    </message>
 </context>
 <context>
     <name>UpdateCtl</name>
-    <message>
-        <source>Usage: kirta-update-ctl COMMAND [OPTION]
-
-Shows and steers kirta-update-daemon, which keeps the system up to date with
-minor updates, over the system bus.
-
-Commands:
-  status [--json]     the daemon&apos;s state, release, deadline, whether the update
-                      is armed, and what happens next; --json for scripts
-  watch [--json]      print each change as the daemon announces it, until
-                      interrupted; --json prints one object per change
-  arm [--timeout S]   arm the downloaded update for the next restart; waits up
-                      to S seconds (default 300) for the free-space check and
-                      the rehearsal of the upgrade
-  disarm              do not install the update at the next restart
-  clear-result        forget the result of the last offline upgrade
-  help                this text
-
-Exit status: 0 done, 1 refused or failed (the daemon&apos;s answer is explained),
-2 usage error, 3 the daemon is not running.
-</source>
-        <translation>Aufruf: kirta-update-ctl BEFEHL [OPTION]
-
-Zeigt und steuert über den Systembus kirta-update-daemon, der das System mit
-kleineren Aktualisierungen auf dem neuesten Stand hält.
-
-Befehle:
-  status [--json]     Zustand des Dienstes, Version, Frist, ob die Aktualisierung
-                      vorgemerkt ist und was als Nächstes geschieht; --json für
-                      Skripte
-  watch [--json]      jede Änderung ausgeben, sobald der Dienst sie meldet, bis
-                      zum Abbruch; --json gibt ein Objekt je Änderung aus
-  arm [--timeout S]   die heruntergeladene Aktualisierung für den nächsten
-                      Neustart vormerken; wartet bis zu S Sekunden (Vorgabe 300)
-                      auf die Speicherplatzprüfung und den Probelauf
-  disarm              die Aktualisierung beim nächsten Neustart nicht installieren
-  clear-result        das Ergebnis der letzten Offline-Aktualisierung verwerfen
-  help                dieser Text
-
-Rückgabewert: 0 erledigt, 1 abgelehnt oder fehlgeschlagen (die Antwort des
-Dienstes wird erklärt), 2 falscher Aufruf, 3 der Dienst läuft nicht.
-</translation>
-    </message>
     <message>
         <source>no command given</source>
         <translation>kein Befehl angegeben</translation>
@@ -534,12 +593,115 @@ Dienstes wird erklärt), 2 falscher Aufruf, 3 der Dienst läuft nicht.
         <source>No result to clear.</source>
         <translation>Kein Ergebnis zu verwerfen.</translation>
     </message>
+    <message>
+        <source>Usage: kirta-update-ctl COMMAND [OPTION]
+
+Shows and steers kirta-update-daemon, which keeps the system up to date with
+minor updates, over the system bus.
+
+Commands:
+  status [--json]     the daemon&apos;s state, release, deadline, whether the update
+                      is armed, and what happens next; --json for scripts
+  watch [--json]      print each change as the daemon announces it, until
+                      interrupted; --json prints one object per change
+  arm [--timeout S]   arm the downloaded update for the next restart; waits up
+                      to S seconds (default 300) for the free-space check and
+                      the rehearsal of the upgrade
+  disarm              do not install the update at the next restart
+  clear-result        forget the result of the last offline upgrade
+  postpone-restart    move the automatic restart to the next maintenance
+                      window (before the deadline; afterwards root only)
+  cancel-restart      root: no automatic restart until the update is armed
+                      again; an announced restart is called off
+  help                this text
+
+status also tells the health check after the last upgrade boot (healthy, or
+unhealthy with the failed units and checks; T_health_settle, Health_rollback),
+why no download starts (a metered connection; Download_on_metered), and when
+the last restart did not install for lack of power (Battery_min_percent).
+Administrator&apos;s health checks: executables in /etc/kirta-update-service/health.d.
+
+Exit status: 0 done, 1 refused or failed (the daemon&apos;s answer is explained),
+2 usage error, 3 the daemon is not running.
+</source>
+        <translation>Aufruf: kirta-update-ctl BEFEHL [OPTION]
+
+Zeigt und steuert über den Systembus kirta-update-daemon, der das System mit
+kleineren Aktualisierungen auf dem neuesten Stand hält.
+
+Befehle:
+  status [--json]     Zustand des Dienstes, Version, Frist, ob die
+                      Aktualisierung vorgemerkt ist und was als Nächstes
+                      geschieht; --json für Skripte
+  watch [--json]      jede Änderung ausgeben, sobald der Dienst sie meldet, bis
+                      zum Abbruch; --json gibt ein Objekt je Änderung aus
+  arm [--timeout S]   die heruntergeladene Aktualisierung für den nächsten
+                      Neustart vormerken; wartet bis zu S Sekunden (Vorgabe 300)
+                      auf die Speicherplatzprüfung und den Probelauf
+  disarm              die Aktualisierung beim nächsten Neustart nicht
+                      installieren
+  clear-result        das Ergebnis der letzten Offline-Aktualisierung verwerfen
+  postpone-restart    den automatischen Neustart auf das nächste Wartungsfenster
+                      verschieben (vor der Frist; danach nur root)
+  cancel-restart      root: kein automatischer Neustart, bis die Aktualisierung
+                      erneut vorgemerkt wird; ein angekündigter Neustart wird
+                      abgesagt
+  help                dieser Text
+
+status zeigt außerdem die Prüfung des Systemzustands nach dem letzten Neustart
+mit Aktualisierung (in Ordnung, oder gestört mit den ausgefallenen Units und
+Prüfungen; T_health_settle, Health_rollback), warum nichts heruntergeladen wird
+(eine getaktete Verbindung; Download_on_metered) und ob beim letzten Neustart
+mangels Stromversorgung nichts installiert wurde (Battery_min_percent).
+Prüfungen des Administrators: ausführbare Dateien in
+/etc/kirta-update-service/health.d.
+
+Rückgabewert: 0 erledigt, 1 abgelehnt oder fehlgeschlagen (die Antwort des
+Dienstes wird erklärt), 2 falscher Aufruf, 3 der Dienst läuft nicht.
+</translation>
+    </message>
+    <message>
+        <source>postponing the restart</source>
+        <translation>Verschieben des Neustarts</translation>
+    </message>
+    <message>
+        <source>Postponed: the automatic restart waits for the next maintenance window.</source>
+        <translation>Verschoben: der automatische Neustart wartet auf das nächste Wartungsfenster.</translation>
+    </message>
+    <message>
+        <source>No automatic restart is planned.</source>
+        <translation>Es ist kein automatischer Neustart geplant.</translation>
+    </message>
+    <message>
+        <source>not postponed: the deadline has passed; only root may postpone the restart now.</source>
+        <translation>nicht verschoben: die Frist ist abgelaufen; nur root darf den Neustart jetzt noch verschieben.</translation>
+    </message>
+    <message>
+        <source>not postponed (%1): unexpected answer.</source>
+        <translation>nicht verschoben (%1): unerwartete Antwort.</translation>
+    </message>
+    <message>
+        <source>cancelling the restart</source>
+        <translation>Absagen des Neustarts</translation>
+    </message>
+    <message>
+        <source>Cancelled: no automatic restart until the update is armed again.</source>
+        <translation>Abgesagt: kein automatischer Neustart, bis die Aktualisierung erneut vorgemerkt wird.</translation>
+    </message>
 </context>
 <context>
     <name>UpdateNotifier</name>
     <message>
         <source>Clear</source>
         <translation>Verwerfen</translation>
+    </message>
+    <message>
+        <source>Restart now</source>
+        <translation>Jetzt neu starten</translation>
+    </message>
+    <message>
+        <source>Postpone</source>
+        <translation>Verschieben</translation>
     </message>
 </context>
 </TS>

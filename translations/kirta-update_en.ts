@@ -2,6 +2,16 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US">
 <context>
+    <name>NoticePolicy</name>
+    <message numerus="yes">
+        <source>Save your work. %n minute(s) left.</source>
+        <translation>
+            <numerusform>Save your work. %n minute left.</numerusform>
+            <numerusform>Save your work. %n minutes left.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>StatusText</name>
     <message numerus="yes">
         <source>in %n minute(s)</source>

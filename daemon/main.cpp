@@ -42,6 +42,16 @@ QString lockSettings(const Params &params)
             .join(QLatin1Char('\n'));
 }
 
+// A restart that will use the slot soon: announced, waiting only for the
+// lock, or under way. One that waits for a window, the deadline, an
+// inhibitor or power does not keep the rest of the group waiting meanwhile;
+// it asks for a slot again when its time comes.
+bool restartImminent(const RestartStatus &status)
+{
+    return status.reason == QLatin1String("users") || status.reason == QLatin1String("lock")
+           || status.reason == QLatin1String("restarting");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -146,9 +156,7 @@ int main(int argc, char *argv[])
                      &StatusPublisher::setRebootLockStatus);
     QObject::connect(&restartPolicy, &RestartPolicy::statusChanged, &slotKeeper,
                      [&slotKeeper](const RestartStatus &status) {
-                         slotKeeper.setRestartPlanned(status.reason != QLatin1String("none")
-                                                      && status.reason
-                                                                 != QLatin1String("cancelled"));
+                         slotKeeper.setRestartPlanned(restartImminent(status));
                      });
     QObject::connect(&health, &HealthCheck::healthy, &slotKeeper,
                      [&slotKeeper] { slotKeeper.setVerdict(RebootSlotKeeper::Verdict::Healthy); });
@@ -180,8 +188,7 @@ int main(int argc, char *argv[])
                                       : RebootSlotKeeper::Verdict::Judging);
         health.run();
     }
-    slotKeeper.setRestartPlanned(restartPolicy.status().reason != QLatin1String("none")
-                                 && restartPolicy.status().reason != QLatin1String("cancelled"));
+    slotKeeper.setRestartPlanned(restartImminent(restartPolicy.status()));
     // Given back (when due) once the start has settled and the policy has
     // seen the armed upgrade, if any.
     QTimer::singleShot(0, &slotKeeper, &RebootSlotKeeper::begin);

@@ -202,7 +202,8 @@ void TestDbusServiceDaemon::introspectionShowsTheMethods()
                           QStringLiteral("getMinorUpdateVersion(out s)"),
                           QStringLiteral("enableAndStartActivatingService(out i)"),
                           QStringLiteral("postponeRestart(out i)"),
-                          QStringLiteral("cancelRestart(out i)")};
+                          QStringLiteral("cancelRestart(out i)"),
+                          QStringLiteral("releaseRebootLock(out i)")};
     expected.sort();
     QVERIFY2(methods == expected, qPrintable(output));
     QVERIFY(daemon.isRunning());

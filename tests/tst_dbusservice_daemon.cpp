@@ -444,6 +444,10 @@ void TestDbusServiceDaemon::busAnswersWhileTheDaemonWorks()
     QCOMPARE(properties.value(QStringLiteral("RebootLockHeld")), QVariant(false));
     QCOMPARE(properties.value(QStringLiteral("RebootLockText")), QVariant(QString()));
     QVERIFY(prom.contains(QLatin1String("\nkirta_update_reboot_lock_held 0\n")));
+    QVERIFY(prom.contains(
+            QLatin1String("\n# TYPE kirta_update_reboot_lock_answers_total counter\n"
+                          "kirta_update_reboot_lock_answers_total{answer=\"granted\"} "
+                          "0\n")));
     // The quotes inside the release's name are escaped for the label.
     QVERIFY2(prom.contains(QLatin1String("\nkirta_update_os_info{version_id=\"12\",pretty_name="
                                          "\"Kirta \\\"12\\\" (test)\"} 1\n")),

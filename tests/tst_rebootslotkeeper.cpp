@@ -215,6 +215,10 @@ private Q_SLOTS:
         QTRY_VERIFY(!keeper.status().held);
         QCOMPARE(lock.releases, 2);
         QVERIFY(!QFile::exists(mark()));
+        // Every answer counted, for the metrics.
+        QCOMPARE(keeper.status().denied, 1);
+        QCOMPARE(keeper.status().released, 1);
+        QCOMPARE(keeper.status().granted, 0);
     }
 
     void releaseByHandWithoutSlotOrLock()

@@ -161,6 +161,15 @@ QByteArray MetricsFile::render(const StatusSnapshot &snapshot)
     metric(text, "kirta_update_reboot_lock_held_since_seconds",
            "UNIX time since when the slot is held, 0 when none is.",
            StatusSnapshot::unixTime(snapshot.rebootLock.since));
+    text += "# HELP kirta_update_reboot_lock_answers_total Answers of the fleet's reboot lock "
+            "since the daemon started, by answer.\n# TYPE kirta_update_reboot_lock_answers_total "
+            "counter\n";
+    const QPair<const char *, qint64> answers[] = {{"granted", snapshot.rebootLock.granted},
+                                                   {"released", snapshot.rebootLock.released},
+                                                   {"denied", snapshot.rebootLock.denied}};
+    for (const auto &answer : answers)
+        text += QByteArray("kirta_update_reboot_lock_answers_total{answer=\"") + answer.first
+                + "\"} " + QByteArray::number(answer.second) + '\n';
     metric(text, "kirta_update_start_time_seconds", "UNIX time when the daemon started.",
            PROCESS_START);
     const QPair<QString, QString> release = osRelease();

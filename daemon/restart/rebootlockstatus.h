@@ -15,10 +15,15 @@ struct RebootLockStatus
     QDateTime since;
     // In words: why the slot is kept, or "" when none is held.
     QString text;
+    // The lock's answers since the daemon started, whoever asked.
+    qint64 granted = 0;
+    qint64 released = 0;
+    qint64 denied = 0;
 
     bool operator==(const RebootLockStatus &other) const
     {
-        return held == other.held && since == other.since && text == other.text;
+        return held == other.held && since == other.since && text == other.text
+               && granted == other.granted && released == other.released && denied == other.denied;
     }
     bool operator!=(const RebootLockStatus &other) const { return !(*this == other); }
 };

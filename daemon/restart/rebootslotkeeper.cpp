@@ -89,6 +89,7 @@ int RebootSlotKeeper::releaseByHand(const QString &who)
 
 void RebootSlotKeeper::onGranted()
 {
+    ++m_answers.granted;
     if (m_releasing)
         return;
     if (!m_held) {
@@ -104,6 +105,7 @@ void RebootSlotKeeper::onGranted()
 
 void RebootSlotKeeper::onReleased()
 {
+    ++m_answers.released;
     m_releasing = false;
     m_byHand = false;
     m_releaseError.clear();
@@ -120,8 +122,11 @@ void RebootSlotKeeper::onReleased()
 
 void RebootSlotKeeper::onDenied(const QString &why)
 {
-    if (!m_releasing)
+    ++m_answers.denied;
+    if (!m_releasing) {
+        publish(m_status.text);
         return;
+    }
     m_releasing = false;
     if (why != m_releaseError)
         m_logger.warning(QStringLiteral("Cannot give the fleet lock slot back: %1").arg(why));
@@ -197,7 +202,10 @@ void RebootSlotKeeper::consider()
 
 void RebootSlotKeeper::publish(const QString &text)
 {
-    const RebootLockStatus status {m_held, m_held ? m_since : QDateTime(), text};
+    RebootLockStatus status = m_answers;
+    status.held = m_held;
+    status.since = m_held ? m_since : QDateTime();
+    status.text = text;
     if (status == m_status)
         return;
     m_status = status;

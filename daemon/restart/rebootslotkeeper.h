@@ -92,4 +92,6 @@ private:
     bool m_byHand = false;
     QString m_releaseError;
     RebootLockStatus m_status;
+    // Only the counts are used.
+    RebootLockStatus m_answers;
 };

@@ -59,6 +59,9 @@ QString UpdateCtl::usage()
               "                      window (before the deadline; afterwards root only)\n"
               "  cancel-restart      root: no automatic restart until the update is armed\n"
               "                      again; an announced restart is called off\n"
+              "  release-lock        root: give the fleet's reboot lock slot back, kept by a\n"
+              "                      machine that came back unhealthy or whose upgrade\n"
+              "                      failed, once a person has looked\n"
               "  help                this text\n"
               "\n"
               "status also tells the health check after the last upgrade boot (healthy, or\n"
@@ -112,7 +115,8 @@ int UpdateCtl::run(const QStringList &arguments)
                     tr("arm takes only --timeout SECONDS, 1 to %1").arg(MAX_ARM_TIMEOUT_S));
     } else if (command == QLatin1String("disarm") || command == QLatin1String("clear-result")
                || command == QLatin1String("postpone-restart")
-               || command == QLatin1String("cancel-restart")) {
+               || command == QLatin1String("cancel-restart")
+               || command == QLatin1String("release-lock")) {
         if (!options.isEmpty())
             return usageError(tr("%1 takes no options").arg(command));
     } else {
@@ -140,6 +144,8 @@ int UpdateCtl::run(const QStringList &arguments)
         return postponeRestart();
     if (command == QLatin1String("cancel-restart"))
         return cancelRestart();
+    if (command == QLatin1String("release-lock"))
+        return releaseLock();
     return clearResult();
 }
 
@@ -445,6 +451,34 @@ int UpdateCtl::cancelRestart()
                       ? tr("Cancelled: no automatic restart until the update is armed again.")
                       : tr("No automatic restart is planned."))
           << "\n";
+    m_out.flush();
+    return Done;
+}
+
+int UpdateCtl::releaseLock()
+{
+    const QDBusReply<int> reply = m_daemon.methods().releaseRebootLock();
+    if (!reply.isValid())
+        return callFailed(tr("releasing the reboot lock"), reply.error());
+    switch (reply.value()) {
+    case 0:
+        m_out << tr("Giving the reboot lock's slot back; status shows when it is done.") << "\n";
+        break;
+    case 1:
+        m_out << tr("No reboot lock slot is held.") << "\n";
+        break;
+    case 2:
+        m_err << "kirta-update-ctl: "
+              << tr("a slot is held but no usable reboot lock is configured to give it back to.")
+              << "\n";
+        m_err.flush();
+        return Failed;
+    default:
+        m_err << "kirta-update-ctl: "
+              << tr("not released (%1): unexpected answer.").arg(reply.value()) << "\n";
+        m_err.flush();
+        return Failed;
+    }
     m_out.flush();
     return Done;
 }

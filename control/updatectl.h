@@ -34,6 +34,7 @@ private:
     int clearResult();
     int postponeRestart();
     int cancelRestart();
+    int releaseLock();
 
     int usageError(const QString &message);
     // Exit code for a call the daemon did not answer.

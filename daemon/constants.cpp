@@ -31,6 +31,8 @@ const QString MINOR_FAIL_STAMP_PATH = KIRTA_PATH("/var/cache/kirta-update-servic
 // Written by the offline upgrade when it takes the link, i.e. when it has
 // begun to act on the armed upgrade; consumed by the next daemon start.
 const QString UPGRADE_RAN_MARK_PATH = KIRTA_PATH("/var/cache/kirta-update-service/upgrade_ran");
+const QString REBOOT_LOCK_MARK_PATH
+        = KIRTA_PATH("/var/cache/kirta-update-service/reboot-lock-held");
 // Written by the offline upgrade when it left the armed upgrade alone for
 // lack of power.
 const QString POWER_POSTPONED_MARK_PATH

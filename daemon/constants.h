@@ -28,6 +28,8 @@ extern const QString SNAPSHOT_STAMP_PATH;
 extern const QString MINOR_SUCCESS_STAMP_PATH;
 extern const QString MINOR_FAIL_STAMP_PATH;
 extern const QString UPGRADE_RAN_MARK_PATH;
+// Says that this machine holds a slot of its fleet's reboot lock.
+extern const QString REBOOT_LOCK_MARK_PATH;
 extern const QString POWER_POSTPONED_MARK_PATH;
 extern const QString FAILED_UNITS_PATH;
 extern const QString HEALTH_CHECKS_DIR;

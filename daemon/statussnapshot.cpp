@@ -45,7 +45,7 @@ bool StatusSnapshot::operator==(const StatusSnapshot &other) const
            && upgradable == other.upgradable && lastCheck == other.lastCheck
            && lastResult == other.lastResult && metricsFile == other.metricsFile
            && logLevel == other.logLevel && health == other.health && power == other.power
-           && restart == other.restart;
+           && restart == other.restart && rebootLock == other.rebootLock;
 }
 
 QString StatusSnapshot::taskWord(int task)
@@ -135,5 +135,8 @@ QVariantMap StatusSnapshot::properties(const QDateTime &now) const
             {QStringLiteral("PostponedForPower"), power.postponedForPower},
             {QStringLiteral("RestartPlanned"), unixTime(restart.planned)},
             {QStringLiteral("RestartBlocker"), restart.blocker},
+            {QStringLiteral("RebootLockHeld"), rebootLock.held},
+            {QStringLiteral("RebootLockSince"), unixTime(rebootLock.since)},
+            {QStringLiteral("RebootLockText"), rebootLock.text},
     };
 }

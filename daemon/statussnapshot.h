@@ -6,6 +6,7 @@
 #include "health/healthstatus.h"
 #include "logger.h"
 #include "power/powerstatus.h"
+#include "rebootlockstatus.h"
 #include "restartstatus.h"
 
 #include <QDateTime>
@@ -44,6 +45,8 @@ struct StatusSnapshot
     PowerStatus power;
     // The automatic restart, as the restart policy last told it.
     RestartStatus restart;
+    // The fleet lock's slot, as the slot keeper last told it.
+    RebootLockStatus rebootLock;
 
     bool operator==(const StatusSnapshot &other) const;
     bool operator!=(const StatusSnapshot &other) const { return !(*this == other); }

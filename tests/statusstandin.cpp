@@ -98,3 +98,9 @@ int StatusStandIn::cancelRestart()
     calls << QStringLiteral("cancelRestart");
     return cancelAnswer;
 }
+
+int StatusStandIn::releaseRebootLock()
+{
+    calls << QStringLiteral("releaseRebootLock");
+    return releaseLockAnswer;
+}

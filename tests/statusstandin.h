@@ -38,6 +38,7 @@ public:
     QMap<int, int> stampAnswers;
     int postponeAnswer = 0;
     int cancelAnswer = 0;
+    int releaseLockAnswer = 0;
     // Run when enableUpgradeOnReboot is called, before it answers.
     std::function<void()> onEnable;
     QStringList calls;
@@ -56,6 +57,7 @@ public Q_SLOTS:
     int removeUpgradeResultStamp(int type);
     int postponeRestart();
     int cancelRestart();
+    int releaseRebootLock();
 
 private:
     QDBusConnection m_bus;

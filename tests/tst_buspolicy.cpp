@@ -385,6 +385,13 @@ void TestBusPolicy::calls_data()
             << ROOT << own + "postponeRestart" << none << "(1,)" << NO_POLKIT << false;
     QTest::newRow("root cancels the restart")
             << ROOT << own + "cancelRestart" << none << "(1,)" << NO_POLKIT << false;
+    // Giving the fleet lock's slot back is root's alone too (none held: 1).
+    QTest::newRow("nobody may not release the reboot lock")
+            << NOBODY << own + "releaseRebootLock" << none << ACCESS_DENIED << NO_POLKIT << false;
+    QTest::newRow("granted group may not release the reboot lock")
+            << GRANTED << own + "releaseRebootLock" << none << ACCESS_DENIED << NO_POLKIT << false;
+    QTest::newRow("root releases the reboot lock")
+            << ROOT << own + "releaseRebootLock" << none << "(1,)" << NO_POLKIT << false;
 }
 
 void TestBusPolicy::calls()

@@ -202,7 +202,8 @@ void TestDbusServiceDaemon::introspectionShowsTheMethods()
                           QStringLiteral("getMinorUpdateVersion(out s)"),
                           QStringLiteral("enableAndStartActivatingService(out i)"),
                           QStringLiteral("postponeRestart(out i)"),
-                          QStringLiteral("cancelRestart(out i)")};
+                          QStringLiteral("cancelRestart(out i)"),
+                          QStringLiteral("releaseRebootLock(out i)")};
     expected.sort();
     QVERIFY2(methods == expected, qPrintable(output));
     QVERIFY(daemon.isRunning());
@@ -372,6 +373,9 @@ void TestDbusServiceDaemon::busAnswersWhileTheDaemonWorks()
                                      + QStringLiteral("Metrics_file=%1\n").arg(metrics)));
     // The collector's directory exists; the daemon replaces the file.
     QVERIFY(m_tree.writeFile(metrics, QByteArray()));
+    QVERIFY(m_tree.writeFile(
+            QStringLiteral("/etc/os-release"),
+            QByteArray("PRETTY_NAME=\"Kirta \\\"12\\\" (test)\"\nVERSION_ID=\"12\"\n")));
     QDBusConnection bus = QDBusConnection::systemBus();
     ChangeRecorder recorder;
     QVERIFY(bus.connect(SERVICE, OBJECT_PATH, QStringLiteral("org.freedesktop.DBus.Properties"),
@@ -436,6 +440,21 @@ void TestDbusServiceDaemon::busAnswersWhileTheDaemonWorks()
             QLatin1String("\nkirta_update_restart_planned_seconds{blocked_by=\"none\"} 0\n")));
     QVERIFY(prom.contains(QLatin1String("\nkirta_update_last_check_seconds ")
                           + properties.value(QStringLiteral("LastCheck")).toString() + '\n'));
+    // No fleet lock configured: no slot, and nothing said about one.
+    QCOMPARE(properties.value(QStringLiteral("RebootLockHeld")), QVariant(false));
+    QCOMPARE(properties.value(QStringLiteral("RebootLockText")), QVariant(QString()));
+    QVERIFY(prom.contains(QLatin1String("\nkirta_update_reboot_lock_held 0\n")));
+    QVERIFY(prom.contains(
+            QLatin1String("\n# TYPE kirta_update_reboot_lock_answers_total counter\n"
+                          "kirta_update_reboot_lock_answers_total{answer=\"granted\"} "
+                          "0\n")));
+    // The quotes inside the release's name are escaped for the label.
+    QVERIFY2(prom.contains(QLatin1String("\nkirta_update_os_info{version_id=\"12\",pretty_name="
+                                         "\"Kirta \\\"12\\\" (test)\"} 1\n")),
+             qPrintable(prom));
+    const QRegularExpression started(QStringLiteral("\nkirta_update_start_time_seconds (\\d+)\n"));
+    const qint64 startTime = started.match(prom).captured(1).toLongLong();
+    QVERIFY(qAbs(QDateTime::currentSecsSinceEpoch() - startTime) < 600);
 
     // Many reads, then a change that alters nothing: its answer comes after
     // whatever the daemon announced before it.

@@ -12,6 +12,7 @@
 #include "restartconfig.h"
 #include "restartpolicy.h"
 #include "statussnapshot.h"
+#include "unusablerebootlock.h"
 #include "waituntil.h"
 
 #include <QDBusArgument>
@@ -69,6 +70,7 @@ private Q_SLOTS:
     void peopleAreToldAndMayPostpone();
     void postponeAfterTheDeadlineIsRootOnly();
     void fleetLockComesLast();
+    void misconfiguredLockWaitsUntilMended();
 
 private:
     bool startMock(const QString &templateName, std::unique_ptr<QProcess> *process,
@@ -388,6 +390,33 @@ void TestRestartPolicy::fleetLockComesLast()
     lock.grant();
     QCOMPARE(calls(QStringLiteral("Reboot")), QList<QVariantList>({{false}}));
     QCOMPARE(lock.releases, 0);
+}
+
+// Settings that ask for a lock but describe it wrongly: the machine waits
+// and says why, and restarts once the settings give a lock that grants.
+void TestRestartPolicy::misconfiguredLockWaitsUntilMended()
+{
+    UnusableRebootLock broken(QStringLiteral("Reboot_lock=etcd needs Reboot_lock_servers"));
+    auto policy = makePolicy();
+    policy->setLock(&broken);
+    policy->setConfig(config(RestartConfig::Mode::InWindow));
+    policy->follow(armed(QDateTime()));
+    KIRTA_WAIT_VERIFY(policy->status().blocker
+                              == QLatin1String("waiting for the fleet lock (the lock is "
+                                               "misconfigured: Reboot_lock=etcd needs "
+                                               "Reboot_lock_servers)"),
+                      WAIT_MS);
+    QCOMPARE(policy->status().reason, QStringLiteral("lock"));
+    // Still waiting at the following checks.
+    QTest::qWait(300);
+    QCOMPARE(policy->status().reason, QStringLiteral("lock"));
+    QVERIFY(calls(QStringLiteral("Reboot")).isEmpty());
+
+    FakeLock mended;
+    policy->setLock(&mended);
+    KIRTA_WAIT_VERIFY(mended.requests == 1, WAIT_MS);
+    mended.grant();
+    QCOMPARE(calls(QStringLiteral("Reboot")), QList<QVariantList>({{false}}));
 }
 
 QTEST_GUILESS_MAIN(TestRestartPolicy)

@@ -369,6 +369,14 @@ private Q_SLOTS:
                                       "again.";
         QTest::newRow("nothing to cancel")
                 << "cancel-restart" << 1 << 0 << "No automatic restart is planned.";
+        QTest::newRow("slot given back")
+                << "release-lock" << 0 << 0
+                << "Giving the reboot lock's slot back; status shows when it is done.";
+        QTest::newRow("no slot held") << "release-lock" << 1 << 0 << "No reboot lock slot is held.";
+        QTest::newRow("no lock to give it to")
+                << "release-lock" << 2 << 1
+                << "kirta-update-ctl: a slot is held but no usable reboot lock is configured to "
+                   "give it back to.";
     }
 
     void restartCommands()
@@ -379,12 +387,14 @@ private Q_SLOTS:
         QFETCH(QString, line);
         daemon->postponeAnswer = answer;
         daemon->cancelAnswer = answer;
+        daemon->releaseLockAnswer = answer;
         const Run run = ctl({command});
         QCOMPARE(exitCode == 0 ? run.out : run.err, QStringList {line});
         QCOMPARE(run.exitCode, exitCode);
-        QCOMPARE(daemon->calls,
-                 QStringList {command == QLatin1String("cancel-restart") ? "cancelRestart"
-                                                                         : "postponeRestart"});
+        const QHash<QString, QString> methods {{"cancel-restart", "cancelRestart"},
+                                               {"postpone-restart", "postponeRestart"},
+                                               {"release-lock", "releaseRebootLock"}};
+        QCOMPARE(daemon->calls, QStringList {methods.value(command)});
     }
 
     void clearResult_data()

@@ -260,8 +260,8 @@ private Q_SLOTS:
                                           QStringLiteral("org.freedesktop.DBus.Peer"),
                                           QStringLiteral("org.freedesktop.DBus.Properties"),
                                           DBUS_INTERFACE_NAME, DBUS_STATUS_INTERFACE_NAME}));
-        const QList<QPair<QString, int>> files {{DBUS_INTERFACE_NAME, 13},
-                                                {DBUS_STATUS_INTERFACE_NAME, 17}};
+        const QList<QPair<QString, int>> files {{DBUS_INTERFACE_NAME, 14},
+                                                {DBUS_STATUS_INTERFACE_NAME, 20}};
         for (const auto &[name, members] : files) {
             QFile file(QString::fromLocal8Bit(qgetenv("KIRTA_SOURCE_DIR"))
                        + QStringLiteral("/data/%1.xml").arg(name));

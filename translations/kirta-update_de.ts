@@ -594,6 +594,34 @@
         <translation>Kein Ergebnis zu verwerfen.</translation>
     </message>
     <message>
+        <source>postponing the restart</source>
+        <translation>Verschieben des Neustarts</translation>
+    </message>
+    <message>
+        <source>Postponed: the automatic restart waits for the next maintenance window.</source>
+        <translation>Verschoben: der automatische Neustart wartet auf das nächste Wartungsfenster.</translation>
+    </message>
+    <message>
+        <source>No automatic restart is planned.</source>
+        <translation>Es ist kein automatischer Neustart geplant.</translation>
+    </message>
+    <message>
+        <source>not postponed: the deadline has passed; only root may postpone the restart now.</source>
+        <translation>nicht verschoben: die Frist ist abgelaufen; nur root darf den Neustart jetzt noch verschieben.</translation>
+    </message>
+    <message>
+        <source>not postponed (%1): unexpected answer.</source>
+        <translation>nicht verschoben (%1): unerwartete Antwort.</translation>
+    </message>
+    <message>
+        <source>cancelling the restart</source>
+        <translation>Absagen des Neustarts</translation>
+    </message>
+    <message>
+        <source>Cancelled: no automatic restart until the update is armed again.</source>
+        <translation>Abgesagt: kein automatischer Neustart, bis die Aktualisierung erneut vorgemerkt wird.</translation>
+    </message>
+    <message>
         <source>Usage: kirta-update-ctl COMMAND [OPTION]
 
 Shows and steers kirta-update-daemon, which keeps the system up to date with
@@ -613,6 +641,9 @@ Commands:
                       window (before the deadline; afterwards root only)
   cancel-restart      root: no automatic restart until the update is armed
                       again; an announced restart is called off
+  release-lock        root: give the fleet&apos;s reboot lock slot back, kept by a
+                      machine that came back unhealthy or whose upgrade
+                      failed, once a person has looked
   help                this text
 
 status also tells the health check after the last upgrade boot (healthy, or
@@ -646,6 +677,9 @@ Befehle:
   cancel-restart      root: kein automatischer Neustart, bis die Aktualisierung
                       erneut vorgemerkt wird; ein angekündigter Neustart wird
                       abgesagt
+  release-lock        root: den Platz der Neustart-Sperre der Gruppe zurückgeben,
+                      den ein Rechner behält, der gestört zurückkam oder dessen
+                      Aktualisierung fehlschlug, sobald jemand nachgesehen hat
   help                dieser Text
 
 status zeigt außerdem die Prüfung des Systemzustands nach dem letzten Neustart
@@ -661,32 +695,24 @@ Dienstes wird erklärt), 2 falscher Aufruf, 3 der Dienst läuft nicht.
 </translation>
     </message>
     <message>
-        <source>postponing the restart</source>
-        <translation>Verschieben des Neustarts</translation>
+        <source>releasing the reboot lock</source>
+        <translation>Freigeben der Neustart-Sperre</translation>
     </message>
     <message>
-        <source>Postponed: the automatic restart waits for the next maintenance window.</source>
-        <translation>Verschoben: der automatische Neustart wartet auf das nächste Wartungsfenster.</translation>
+        <source>Giving the reboot lock&apos;s slot back; status shows when it is done.</source>
+        <translation>Der Platz der Neustart-Sperre wird zurückgegeben; status zeigt, wann es erledigt ist.</translation>
     </message>
     <message>
-        <source>No automatic restart is planned.</source>
-        <translation>Es ist kein automatischer Neustart geplant.</translation>
+        <source>No reboot lock slot is held.</source>
+        <translation>Es wird kein Platz der Neustart-Sperre gehalten.</translation>
     </message>
     <message>
-        <source>not postponed: the deadline has passed; only root may postpone the restart now.</source>
-        <translation>nicht verschoben: die Frist ist abgelaufen; nur root darf den Neustart jetzt noch verschieben.</translation>
+        <source>a slot is held but no usable reboot lock is configured to give it back to.</source>
+        <translation>ein Platz wird gehalten, aber keine nutzbare Neustart-Sperre ist eingerichtet, an die er zurückgegeben werden könnte.</translation>
     </message>
     <message>
-        <source>not postponed (%1): unexpected answer.</source>
-        <translation>nicht verschoben (%1): unerwartete Antwort.</translation>
-    </message>
-    <message>
-        <source>cancelling the restart</source>
-        <translation>Absagen des Neustarts</translation>
-    </message>
-    <message>
-        <source>Cancelled: no automatic restart until the update is armed again.</source>
-        <translation>Abgesagt: kein automatischer Neustart, bis die Aktualisierung erneut vorgemerkt wird.</translation>
+        <source>not released (%1): unexpected answer.</source>
+        <translation>nicht freigegeben (%1): unerwartete Antwort.</translation>
     </message>
 </context>
 <context>

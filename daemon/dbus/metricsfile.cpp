@@ -32,6 +32,49 @@ void metric(QByteArray &text, const char *name, const char *help, qint64 value,
     text += name + labels + ' ' + QByteArray::number(value) + '\n';
 }
 
+// When the process started: a counter that starts again from 0 is told
+// apart from one that went down.
+const qint64 PROCESS_START = QDateTime::currentSecsSinceEpoch();
+
+// VERSION_ID and PRETTY_NAME of os-release, read once: they change only
+// with a restart into a new release.
+QPair<QString, QString> osRelease()
+{
+    static const QPair<QString, QString> release = [] {
+        QPair<QString, QString> found;
+        for (const char *place : {"/etc/os-release", "/usr/lib/os-release"}) {
+            QFile file(Sysroot::path(QString::fromLatin1(place)));
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            const QList<QByteArray> lines = file.readAll().split('\n');
+            for (const QByteArray &line : lines) {
+                const int equals = line.indexOf('=');
+                if (equals < 0)
+                    continue;
+                const QByteArray key = line.left(equals).trimmed();
+                QByteArray quoted = line.mid(equals + 1).trimmed();
+                if (quoted.size() >= 2 && (quoted.startsWith('"') || quoted.startsWith('\'')))
+                    quoted = quoted.mid(1, quoted.size() - 2);
+                // Shell quoting: a backslash takes the next character as it is.
+                QByteArray plain;
+                for (int i = 0; i < quoted.size(); ++i) {
+                    if (quoted.at(i) == '\\' && i + 1 < quoted.size())
+                        ++i;
+                    plain += quoted.at(i);
+                }
+                const QString value = QString::fromUtf8(plain);
+                if (key == "VERSION_ID")
+                    found.first = value;
+                else if (key == "PRETTY_NAME")
+                    found.second = value;
+            }
+            break;
+        }
+        return found;
+    }();
+    return release;
+}
+
 // Label values: backslash, double quote and newline are escaped.
 QByteArray labelValue(const QString &value)
 {
@@ -112,6 +155,27 @@ QByteArray MetricsFile::render(const StatusSnapshot &snapshot)
     metric(text, "kirta_update_postponed_for_power",
            "1 when the last install boot left the upgrade armed for lack of power.",
            snapshot.power.postponedForPower.isEmpty() ? 0 : 1);
+    metric(text, "kirta_update_reboot_lock_held",
+           "1 while this machine holds a slot of its fleet's reboot lock.",
+           snapshot.rebootLock.held ? 1 : 0);
+    metric(text, "kirta_update_reboot_lock_held_since_seconds",
+           "UNIX time since when the slot is held, 0 when none is.",
+           StatusSnapshot::unixTime(snapshot.rebootLock.since));
+    text += "# HELP kirta_update_reboot_lock_answers_total Answers of the fleet's reboot lock "
+            "since the daemon started, by answer.\n# TYPE kirta_update_reboot_lock_answers_total "
+            "counter\n";
+    const QPair<const char *, qint64> answers[] = {{"granted", snapshot.rebootLock.granted},
+                                                   {"released", snapshot.rebootLock.released},
+                                                   {"denied", snapshot.rebootLock.denied}};
+    for (const auto &answer : answers)
+        text += QByteArray("kirta_update_reboot_lock_answers_total{answer=\"") + answer.first
+                + "\"} " + QByteArray::number(answer.second) + '\n';
+    metric(text, "kirta_update_start_time_seconds", "UNIX time when the daemon started.",
+           PROCESS_START);
+    const QPair<QString, QString> release = osRelease();
+    metric(text, "kirta_update_os_info", "The running system's release, from os-release.", 1,
+           "{version_id=\"" + labelValue(release.first) + "\",pretty_name=\""
+                   + labelValue(release.second) + "\"}");
     return text;
 }
 

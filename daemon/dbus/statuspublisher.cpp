@@ -70,6 +70,14 @@ void StatusPublisher::setRestartStatus(const RestartStatus &status)
     QMetaObject::invokeMethod(this, &StatusPublisher::publish, Qt::QueuedConnection);
 }
 
+void StatusPublisher::setRebootLockStatus(const RebootLockStatus &status)
+{
+    if (status == m_rebootLock)
+        return;
+    m_rebootLock = status;
+    QMetaObject::invokeMethod(this, &StatusPublisher::publish, Qt::QueuedConnection);
+}
+
 void StatusPublisher::publish()
 {
     StatusSnapshot next = m_daemon->statusSnapshot();
@@ -77,6 +85,7 @@ void StatusPublisher::publish()
     next.health = m_health;
     next.power = m_power;
     next.restart = m_restart;
+    next.rebootLock = m_rebootLock;
     const QDateTime now = QDateTime::currentDateTime();
     // The state also turns from "activated" to "forced" when the deadline
     // passes, with no member changed.

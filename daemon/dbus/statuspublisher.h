@@ -48,6 +48,8 @@ public Q_SLOTS:
     void setPowerStatus(const PowerStatus &power);
     // What the restart policy plans; published at the next wait.
     void setRestartStatus(const RestartStatus &status);
+    // Whether a slot of the fleet lock is held; published at the next wait.
+    void setRebootLockStatus(const RebootLockStatus &status);
 
 Q_SIGNALS:
     // Daemon's thread: a snapshot that differs from the one before.
@@ -65,6 +67,7 @@ private:
     HealthStatus m_health;
     PowerStatus m_power;
     RestartStatus m_restart;
+    RebootLockStatus m_rebootLock;
     int m_publishedState = 0;
     bool m_following = false;
 };

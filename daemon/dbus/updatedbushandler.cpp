@@ -7,6 +7,7 @@
 #include "daemon.h"
 #include "failedreply.h"
 #include "polkitauthority.h"
+#include "rebootslotkeeper.h"
 #include "restartpolicy.h"
 #include "statusdbusadaptor.h"
 #include "statuspublisher.h"
@@ -194,6 +195,26 @@ int UpdateDBusHandler::cancelRestart()
     return RestartPolicy::NothingPlanned;
 }
 
+int UpdateDBusHandler::releaseRebootLock()
+{
+    RebootSlotKeeper *keeper = m_slotKeeper;
+    if (!calledFromDBus() || !keeper)
+        return RebootSlotKeeper::NothingHeld;
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    const QDBusConnection bus = connection();
+    // Root only, like cancelling: the slot keeps the rest of the fleet safe.
+    withCaller(call, bus, [this, call, bus, keeper](bool known, uint uid) {
+        if (!known || uid != 0) {
+            refuse(call, bus);
+            return;
+        }
+        const QString who = QStringLiteral("uid 0 (%1)").arg(call.service());
+        dispatch(call, bus, [keeper, who](Daemon *) { return keeper->releaseByHand(who); });
+    });
+    return RebootSlotKeeper::NothingHeld;
+}
+
 void UpdateDBusHandler::dispatch(const QDBusMessage &call, const QDBusConnection &bus,
                                  const Change &change)
 {
@@ -369,4 +390,19 @@ qlonglong UpdateDBusHandler::restartPlanned() const
 QString UpdateDBusHandler::restartBlocker() const
 {
     return snapshot()->restart.blocker;
+}
+
+bool UpdateDBusHandler::rebootLockHeld() const
+{
+    return snapshot()->rebootLock.held;
+}
+
+qlonglong UpdateDBusHandler::rebootLockSince() const
+{
+    return StatusSnapshot::unixTime(snapshot()->rebootLock.since);
+}
+
+QString UpdateDBusHandler::rebootLockText() const
+{
+    return snapshot()->rebootLock.text;
 }

@@ -22,6 +22,7 @@
 
 class Daemon;
 class PolkitAuthority;
+class RebootSlotKeeper;
 class RestartPolicy;
 class QDBusConnection;
 class QDBusMessage;
@@ -59,6 +60,9 @@ class UpdateDBusHandler : public QObject, protected QDBusContext
     Q_PROPERTY(QString PostponedForPower READ postponedForPower)
     Q_PROPERTY(qlonglong RestartPlanned READ restartPlanned)
     Q_PROPERTY(QString RestartBlocker READ restartBlocker)
+    Q_PROPERTY(bool RebootLockHeld READ rebootLockHeld)
+    Q_PROPERTY(qlonglong RebootLockSince READ rebootLockSince)
+    Q_PROPERTY(QString RebootLockText READ rebootLockText)
 
 public:
     // Neither is owned; both must outlive the handler.
@@ -81,6 +85,9 @@ public:
     QString postponedForPower() const;
     qlonglong restartPlanned() const;
     QString restartBlocker() const;
+    bool rebootLockHeld() const;
+    qlonglong rebootLockSince() const;
+    QString rebootLockText() const;
 
     // Read calls and refused changes are counted, not logged one by one:
     // any user may make them, as often as they like.
@@ -97,6 +104,9 @@ public:
     // not owned, set before the object is on the bus. Without one both
     // answer that nothing is planned.
     void setRestartPolicy(RestartPolicy *policy) { m_restartPolicy = policy; }
+    // The fleet lock's slot that releaseRebootLock gives back; not owned,
+    // set before the object is on the bus.
+    void setSlotKeeper(RebootSlotKeeper *keeper) { m_slotKeeper = keeper; }
 
 public Q_SLOTS:
     QString getUpdateDateAsString();
@@ -112,6 +122,7 @@ public Q_SLOTS:
     int enableAndStartActivatingService();
     int postponeRestart();
     int cancelRestart();
+    int releaseRebootLock();
 
 private:
     using Change = std::function<int(Daemon *)>;
@@ -155,4 +166,5 @@ private:
     // Per sender, its changes not yet handed on.
     QHash<QString, QList<std::shared_ptr<QueuedChange>>> m_queues;
     RestartPolicy *m_restartPolicy = nullptr;
+    RebootSlotKeeper *m_slotKeeper = nullptr;
 };

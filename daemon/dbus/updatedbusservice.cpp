@@ -81,3 +81,8 @@ void UpdateDBusService::registerOnBus()
                                          .toStdString());
     }
 }
+
+void UpdateDBusService::setSlotKeeper(RebootSlotKeeper *keeper)
+{
+    m_handler->setSlotKeeper(keeper);
+}

@@ -8,6 +8,7 @@
 class Daemon;
 class QDBusConnection;
 class QThread;
+class RebootSlotKeeper;
 class RestartPolicy;
 class StatusPublisher;
 class UpdateDBusHandler;
@@ -37,6 +38,8 @@ public:
 
     // What the restart methods steer; not owned, set before registerOnBus().
     void setRestartPolicy(RestartPolicy *policy);
+    // What releaseRebootLock gives back; not owned, set before registerOnBus().
+    void setSlotKeeper(RebootSlotKeeper *keeper);
 
 private:
     // Where the handler answers: the bus library's own thread, or else

@@ -29,10 +29,29 @@ RestartPolicy::RestartPolicy(const QDBusConnection &bus, RebootLock *lock, QObje
 {
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, &RestartPolicy::evaluate);
+    m_lock = nullptr;
+    setLock(lock);
+}
+
+void RestartPolicy::setLock(RebootLock *lock)
+{
+    if (lock == m_lock)
+        return;
+    if (m_lock) {
+        disconnect(m_lock, nullptr, this, nullptr);
+        if (m_lockGranted)
+            m_lock->release();
+    }
+    m_lockGranted = false;
+    m_lockPending = false;
+    m_lockDenied.clear();
+    m_lock = lock;
     if (lock) {
         connect(lock, &RebootLock::granted, this, &RestartPolicy::onGranted);
         connect(lock, &RebootLock::denied, this, &RestartPolicy::onDenied);
     }
+    if (!m_restarting)
+        evaluate();
 }
 
 void RestartPolicy::setClock(Clock clock)

@@ -57,6 +57,10 @@ public:
     void setClock(Clock clock);
     void setTimeZone(const QTimeZone &zone);
     void setRecheckInterval(int msec);
+    // Another lock, when the settings name a different one; not owned, may
+    // be null. What was asked of the old one is forgotten, a slot it
+    // granted is given back.
+    void setLock(RebootLock *lock);
 
     RestartStatus status() const { return m_status; }
 

@@ -41,6 +41,8 @@ const QString POWER_POSTPONED_MARK_PATH
 const QString FAILED_UNITS_PATH = KIRTA_PATH("/var/cache/kirta-update-service/failed_units");
 // The administrator's checks after an upgrade boot.
 const QString HEALTH_CHECKS_DIR = KIRTA_PATH("/etc/kirta-update-service/health.d");
+// Where the kernel lists the power supplies; the offline upgrade reads it too.
+const QString POWER_SUPPLY_CLASS_DIR = KIRTA_PATH("/sys/class/power_supply");
 const QString MAJOR_SUCCESS_STAMP_PATH = KIRTA_PATH("/var/cache/kirta-upgrade/successful");
 const QString MAJOR_ABORT_STAMP_PATH = KIRTA_PATH("/var/cache/kirta-upgrade/upgrade_aborted");
 const QString MAJOR_REPORT_PATH = KIRTA_PATH("/var/cache/kirta-upgrade/upgrade.report.yaml");

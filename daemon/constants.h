@@ -33,6 +33,7 @@ extern const QString REBOOT_LOCK_MARK_PATH;
 extern const QString POWER_POSTPONED_MARK_PATH;
 extern const QString FAILED_UNITS_PATH;
 extern const QString HEALTH_CHECKS_DIR;
+extern const QString POWER_SUPPLY_CLASS_DIR;
 extern const QString MAJOR_SUCCESS_STAMP_PATH;
 extern const QString MAJOR_ABORT_STAMP_PATH;
 extern const QString MAJOR_REPORT_PATH;

@@ -4,7 +4,8 @@
 // The restart policy against python3-dbusmock's login manager and power
 // daemon on a private system bus: what holds a due restart back, in which
 // order, how people logged in are told, who may postpone it, and the fleet
-// lock. The policy's clock runs from a fixed moment inside the window.
+// lock; without the power daemon, the kernel's power_supply class. The
+// policy's clock runs from a fixed moment inside the window.
 
 #include "currenttask.h"
 #include "privatebus.h"
@@ -13,6 +14,7 @@
 #include "restartpolicy.h"
 #include "statussnapshot.h"
 #include "unusablerebootlock.h"
+#include "sysroot.h"
 #include "waituntil.h"
 
 #include <QDBusArgument>
@@ -21,6 +23,7 @@
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
@@ -71,6 +74,9 @@ private Q_SLOTS:
     void postponeAfterTheDeadlineIsRootOnly();
     void fleetLockComesLast();
     void misconfiguredLockWaitsUntilMended();
+    // Stops the power daemon: declared last.
+    void withoutPowerDaemonTheKernelCounts_data();
+    void withoutPowerDaemonTheKernelCounts();
 
 private:
     bool startMock(const QString &templateName, std::unique_ptr<QProcess> *process,
@@ -133,7 +139,8 @@ void TestRestartPolicy::init()
 {
     QVERIFY(mockCall(LOGIN1, LOGIN1_PATH, QStringLiteral("ClearCalls")).type()
             == QDBusMessage::ReplyMessage);
-    setBattery(false, 100);
+    if (m_upower && m_upower->state() == QProcess::Running)
+        setBattery(false, 100);
 }
 
 void TestRestartPolicy::cleanup()
@@ -417,6 +424,92 @@ void TestRestartPolicy::misconfiguredLockWaitsUntilMended()
     KIRTA_WAIT_VERIFY(mended.requests == 1, WAIT_MS);
     mended.grant();
     QCOMPARE(calls(QStringLiteral("Reboot")), QList<QVariantList>({{false}}));
+}
+
+void TestRestartPolicy::withoutPowerDaemonTheKernelCounts_data()
+{
+    // Supplies as "name type status capacity online scope" words ("-" for
+    // an attribute the kernel leaves out); the charge the policy must see
+    // as the battery's, or -1 for a restart at once.
+    QTest::addColumn<QStringList>("supplies");
+    QTest::addColumn<int>("percent");
+
+    QTest::newRow("discharging below the threshold, mains off")
+            << QStringList {QStringLiteral("BAT0 Battery Discharging 12 - System"),
+                            QStringLiteral("AC Mains - - 0 -")}
+            << 12;
+    QTest::newRow("the lowest of two batteries counts")
+            << QStringList {QStringLiteral("BAT0 Battery Discharging 80 - -"),
+                            QStringLiteral("BAT1 Battery Discharging 15 - -")}
+            << 15;
+    QTest::newRow("low, but mains online")
+            << QStringList {QStringLiteral("BAT0 Battery Discharging 12 - -"),
+                            QStringLiteral("AC Mains - - 1 -")}
+            << -1;
+    QTest::newRow("low, but a USB supply online")
+            << QStringList {QStringLiteral("BAT0 Battery Discharging 12 - -"),
+                            QStringLiteral("ucsi-source-psy-USBC000:001 USB - - 1 -")}
+            << -1;
+    QTest::newRow("only a mouse's battery is low")
+            << QStringList {QStringLiteral("hidpp_battery_0 Battery Discharging 5 - Device")} << -1;
+    QTest::newRow("charge unknown")
+            << QStringList {QStringLiteral("BAT0 Battery Discharging - - -")} << -1;
+    QTest::newRow("above the threshold")
+            << QStringList {QStringLiteral("BAT0 Battery Discharging 31 - -")} << -1;
+    QTest::newRow("no power supply class") << QStringList() << -1;
+}
+
+void TestRestartPolicy::withoutPowerDaemonTheKernelCounts()
+{
+    QFETCH(QStringList, supplies);
+    QFETCH(int, percent);
+
+    if (m_upower && m_upower->state() == QProcess::Running) {
+        m_upower->terminate();
+        QVERIFY(m_upower->waitForFinished(WAIT_MS));
+        KIRTA_WAIT_VERIFY(!QDBusConnection::systemBus().interface()->isServiceRegistered(UPOWER),
+                          WAIT_MS);
+    }
+    QDir classDir(Sysroot::path(QStringLiteral("/sys/class/power_supply")));
+    QVERIFY(classDir.removeRecursively());
+    const auto write = [](const QString &path, const QString &text) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(text.toLatin1() + '\n') > 0;
+    };
+    QString mains;
+    for (const QString &supply : supplies) {
+        const QStringList words = supply.split(QLatin1Char(' '));
+        QCOMPARE(words.size(), 6);
+        const QString dir = classDir.filePath(words[0]);
+        QVERIFY(QDir().mkpath(dir));
+        const QStringList names {QStringLiteral("type"), QStringLiteral("status"),
+                                 QStringLiteral("capacity"), QStringLiteral("online"),
+                                 QStringLiteral("scope")};
+        for (int i = 0; i < names.size(); ++i) {
+            if (words[i + 1] != QLatin1String("-"))
+                QVERIFY(write(dir + QLatin1Char('/') + names[i], words[i + 1]));
+        }
+        if (words[1] == QLatin1String("Mains"))
+            mains = dir + QStringLiteral("/online");
+    }
+
+    auto policy = makePolicy();
+    policy->setConfig(config(RestartConfig::Mode::InWindow));
+    policy->follow(armed(QDateTime()));
+    if (percent < 0) {
+        KIRTA_WAIT_VERIFY(!calls(QStringLiteral("Reboot")).isEmpty(), WAIT_MS);
+        QCOMPARE(policy->status().blocker, QStringLiteral("restarting now"));
+        return;
+    }
+    QCOMPARE(policy->status().blocker, QStringLiteral("on battery (%1 %)").arg(percent));
+    // Asked again at each check, and still held back.
+    QTest::qWait(300);
+    QVERIFY(calls(QStringLiteral("Reboot")).isEmpty());
+    if (!mains.isEmpty()) {
+        // The charger plugged in: the next check restarts.
+        QVERIFY(write(mains, QStringLiteral("1")));
+        KIRTA_WAIT_VERIFY(!calls(QStringLiteral("Reboot")).isEmpty(), WAIT_MS);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestRestartPolicy)

@@ -3,6 +3,9 @@
 
 #include "logindclient.h"
 
+#include "constants.h"
+#include "powersupplies.h"
+
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -120,7 +123,15 @@ LogindClient::Power LogindClient::power() const
     bool ok = false;
     power.onBattery = property(m_bus, UPOWER, UPOWER_PATH, UPOWER, QStringLiteral("OnBattery"), &ok)
                               .toBool();
-    if (!ok || !power.onBattery)
+    if (!ok) {
+        // Servers and small installations often have no power daemon, yet
+        // a battery; the install boot would refuse the restart's upgrade.
+        const PowerSupplies::Reading reading = PowerSupplies(POWER_SUPPLY_CLASS_DIR).read();
+        power.onBattery = reading.onBattery;
+        power.percent = reading.percent;
+        return power;
+    }
+    if (!power.onBattery)
         return Power();
     const QDBusMessage display
             = call(m_bus, UPOWER, UPOWER_PATH, UPOWER, QStringLiteral("GetDisplayDevice"));

@@ -35,7 +35,8 @@ public:
     // People who would lose their work: sessions of class "user" on a seat,
     // remote or on a terminal. "user (tty)" per session.
     QStringList interactiveSessions() const;
-    // No power daemon on the bus means mains power.
+    // From the power daemon; where none answers, from the kernel's
+    // power_supply class.
     Power power() const;
 
     // Announces the reboot for `when` (wall messages, no new logins in the

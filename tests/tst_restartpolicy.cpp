@@ -13,8 +13,8 @@
 #include "restartconfig.h"
 #include "restartpolicy.h"
 #include "statussnapshot.h"
-#include "unusablerebootlock.h"
 #include "sysroot.h"
+#include "unusablerebootlock.h"
 #include "waituntil.h"
 
 #include <QDBusArgument>

@@ -37,6 +37,10 @@ const QString REBOOT_LOCK_MARK_PATH
 // lack of power.
 const QString POWER_POSTPONED_MARK_PATH
         = KIRTA_PATH("/var/cache/kirta-update-service/postponed_for_power");
+// Written by the restart policy before it restarts the machine, naming the
+// armed release: a boot that comes back with the same release still armed
+// and no word from the offline upgrade must not be restarted again.
+const QString RESTARTED_FOR_MARK_PATH = KIRTA_PATH("/var/cache/kirta-update-service/restarted_for");
 // The units that had failed when the upgrade was armed, one a line.
 const QString FAILED_UNITS_PATH = KIRTA_PATH("/var/cache/kirta-update-service/failed_units");
 // The administrator's checks after an upgrade boot.

@@ -31,6 +31,7 @@ extern const QString UPGRADE_RAN_MARK_PATH;
 // Says that this machine holds a slot of its fleet's reboot lock.
 extern const QString REBOOT_LOCK_MARK_PATH;
 extern const QString POWER_POSTPONED_MARK_PATH;
+extern const QString RESTARTED_FOR_MARK_PATH;
 extern const QString FAILED_UNITS_PATH;
 extern const QString HEALTH_CHECKS_DIR;
 extern const QString POWER_SUPPLY_CLASS_DIR;

@@ -7,6 +7,7 @@
 // lock; without the power daemon, the kernel's power_supply class. The
 // policy's clock runs from a fixed moment inside the window.
 
+#include "constants.h"
 #include "currenttask.h"
 #include "privatebus.h"
 #include "rebootlock.h"
@@ -25,6 +26,8 @@
 #include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 
@@ -74,6 +77,8 @@ private Q_SLOTS:
     void postponeAfterTheDeadlineIsRootOnly();
     void fleetLockComesLast();
     void misconfiguredLockWaitsUntilMended();
+    void noRestartLoop_data();
+    void noRestartLoop();
     // Stops the power daemon: declared last.
     void withoutPowerDaemonTheKernelCounts_data();
     void withoutPowerDaemonTheKernelCounts();
@@ -424,6 +429,77 @@ void TestRestartPolicy::misconfiguredLockWaitsUntilMended()
     KIRTA_WAIT_VERIFY(mended.requests == 1, WAIT_MS);
     mended.grant();
     QCOMPARE(calls(QStringLiteral("Reboot")), QList<QVariantList>({{false}}));
+}
+
+void TestRestartPolicy::noRestartLoop_data()
+{
+    QTest::addColumn<QString>("marked");
+    QTest::addColumn<bool>("beforeThisBoot");
+    QTest::addColumn<QString>("postponedForPower");
+    QTest::addColumn<QString>("blocker");
+
+    QTest::newRow("nothing marked") << QString() << false << QString() << QString();
+    QTest::newRow("the same release came back armed")
+            << QStringLiteral("12.4") << true << QString()
+            << QStringLiteral("the last automatic restart did not install 12.4; restart by hand "
+                              "once the cause is mended");
+    QTest::newRow("another release was marked")
+            << QStringLiteral("12.3") << true << QString() << QString();
+    QTest::newRow("marked in this boot: a restart under way")
+            << QStringLiteral("12.4") << false << QString() << QString();
+    QTest::newRow("the install boot waited for power")
+            << QStringLiteral("12.4") << true << QStringLiteral("battery BAT0 at 5 %") << QString();
+    QTest::newRow("the mark cannot be written") << QStringLiteral("/") << false << QString()
+                                                << QStringLiteral("cannot record the restart: ");
+}
+
+// A restart that came back with its release still armed and no word from
+// the offline upgrade (a read-only root, a boot that skipped the upgrade)
+// is not made again, or the machine would restart for ever.
+void TestRestartPolicy::noRestartLoop()
+{
+    QFETCH(QString, marked);
+    QFETCH(bool, beforeThisBoot);
+    QFETCH(QString, postponedForPower);
+    QFETCH(QString, blocker);
+
+    const QString mark = RESTARTED_FOR_MARK_PATH;
+    QVERIFY(QDir().mkpath(QFileInfo(mark).absolutePath()));
+    QDir(mark).removeRecursively();
+    QFile::remove(mark);
+    if (marked == QLatin1String("/")) {
+        // A directory in its place: nothing can be written there.
+        QVERIFY(QDir().mkpath(mark));
+    } else if (!marked.isEmpty()) {
+        QFile file(mark);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(marked.toUtf8() + '\n');
+        QVERIFY(file.flush());
+        if (beforeThisBoot)
+            QVERIFY(file.setFileTime(QDateTime::fromSecsSinceEpoch(86400),
+                                     QFileDevice::FileModificationTime));
+    }
+
+    auto policy = makePolicy();
+    policy->setConfig(config(RestartConfig::Mode::InWindow));
+    auto snapshot = std::make_shared<StatusSnapshot>(*armed(QDateTime()));
+    snapshot->version = QStringLiteral("12.4");
+    snapshot->power.postponedForPower = postponedForPower;
+    policy->follow(snapshot);
+    if (blocker.isEmpty()) {
+        KIRTA_WAIT_VERIFY(!calls(QStringLiteral("Reboot")).isEmpty(), WAIT_MS);
+        // Recorded for the boot that follows.
+        QFile file(mark);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("12.4\n"));
+    } else {
+        QVERIFY2(policy->status().blocker.startsWith(blocker),
+                 qPrintable(policy->status().blocker));
+        QTest::qWait(300);
+        QVERIFY(calls(QStringLiteral("Reboot")).isEmpty());
+    }
+    QDir(mark).removeRecursively();
+    QFile::remove(mark);
 }
 
 void TestRestartPolicy::withoutPowerDaemonTheKernelCounts_data()

@@ -3,11 +3,15 @@
 
 #include "restartpolicy.h"
 
+#include "atomicwrite.h"
 #include "constants.h"
 #include "currenttask.h"
 #include "rebootlock.h"
 #include "statussnapshot.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
 
@@ -16,6 +20,25 @@
 namespace {
 // A long wait is taken in steps, so that a clock set forward is noticed.
 const qint64 MAX_WAIT_MS = 6LL * 3600 * 1000;
+
+// When this boot began, from the kernel; invalid when unknown, and then no
+// mark counts as older than the boot.
+QDateTime bootTime()
+{
+    QFile stat(QStringLiteral("/proc/stat"));
+    if (!stat.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QDateTime();
+    // The kernel reports no size for its files: read until the end.
+    const QList<QByteArray> lines = stat.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("btime ")) {
+            bool ok = false;
+            const qint64 seconds = line.mid(6).trimmed().toLongLong(&ok);
+            return ok ? QDateTime::fromSecsSinceEpoch(seconds) : QDateTime();
+        }
+    }
+    return QDateTime();
+}
 } // namespace
 
 RestartPolicy::RestartPolicy(const QDBusConnection &bus, RebootLock *lock, QObject *parent)
@@ -81,16 +104,22 @@ void RestartPolicy::setConfig(const RestartConfig &config)
 void RestartPolicy::follow(std::shared_ptr<const StatusSnapshot> snapshot)
 {
     const bool armed = snapshot->armed && snapshot->task == toInt(CurrentTask::DownloadCompleted);
-    if (armed == m_armed && snapshot->forcedMode == m_forced && snapshot->deadline == m_deadline)
+    const bool postponedForPower = !snapshot->power.postponedForPower.isEmpty();
+    if (armed == m_armed && snapshot->forcedMode == m_forced && snapshot->deadline == m_deadline
+        && snapshot->version == m_version && postponedForPower == m_postponedForPower)
         return;
     if (armed && !m_armed) {
         // A new arming: earlier postponements and cancellations are over.
         m_cancelled = false;
         m_postponedUntil = QDateTime();
     }
+    if (!armed && m_armed)
+        QFile::remove(RESTARTED_FOR_MARK_PATH);
     m_armed = armed;
     m_forced = snapshot->forcedMode;
     m_deadline = snapshot->deadline;
+    m_version = snapshot->version;
+    m_postponedForPower = postponedForPower;
     evaluate();
 }
 
@@ -205,6 +234,14 @@ void RestartPolicy::evaluate()
     }
     if (m_restarting)
         return;
+    if (restartedInVain()) {
+        abandon();
+        setStatus(QStringLiteral("error"), QDateTime(),
+                  QStringLiteral("the last automatic restart did not install %1; restart by "
+                                 "hand once the cause is mended")
+                          .arg(m_version));
+        return;
+    }
     if (m_config.mode == RestartConfig::Mode::AfterDeadline && !deadlinePassed(now)) {
         abandon();
         setStatus(
@@ -299,6 +336,14 @@ void RestartPolicy::evaluate()
         return;
     }
 
+    QString markError;
+    if (!markRestart(&markError)) {
+        m_logger.warning(QStringLiteral("No automatic restart: %1").arg(markError));
+        setStatus(QStringLiteral("error"), QDateTime(),
+                  QStringLiteral("cannot record the restart: %1").arg(markError));
+        recheck(now, span);
+        return;
+    }
     m_restarting = true;
     if (m_announcedFor.isValid()) {
         // The login manager reboots at the announced time.
@@ -353,4 +398,28 @@ QString RestartPolicy::dayAndTime(const QDateTime &moment) const
 QString RestartPolicy::timeOfDay(const QDateTime &moment) const
 {
     return moment.toTimeZone(m_zone).toString(QStringLiteral("hh:mm"));
+}
+
+bool RestartPolicy::restartedInVain() const
+{
+    // A boot after the offline upgrade acted on the release says so with
+    // the power postponement; otherwise the daemon is no longer armed.
+    if (m_postponedForPower)
+        return false;
+    QFile mark(RESTARTED_FOR_MARK_PATH);
+    if (!mark.open(QIODevice::ReadOnly))
+        return false;
+    if (QString::fromUtf8(mark.readAll()).trimmed() != m_version)
+        return false;
+    // Only a restart that has happened counts: a mark of this boot is a
+    // restart still under way.
+    const QDateTime marked = QFileInfo(mark).lastModified();
+    const QDateTime booted = bootTime();
+    return marked.isValid() && booted.isValid() && marked < booted;
+}
+
+bool RestartPolicy::markRestart(QString *error) const
+{
+    QDir().mkpath(QFileInfo(RESTARTED_FOR_MARK_PATH).absolutePath());
+    return writeFileAtomically(RESTARTED_FOR_MARK_PATH, m_version.toUtf8() + '\n', error, 0644);
 }

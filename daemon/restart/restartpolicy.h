@@ -97,6 +97,13 @@ private:
     void setStatus(const QString &reason, const QDateTime &planned, const QString &blocker);
     void wakeAt(const QDateTime &now, const QDateTime &at);
     void recheck(const QDateTime &now, const MaintenanceWindow::Span &span);
+    // True when an automatic restart for the armed release came back with
+    // it still armed and no word from the offline upgrade: restarting again
+    // would loop.
+    bool restartedInVain() const;
+    // Records the release this restart is for; false with `error` when it
+    // cannot, and then no restart may be made.
+    bool markRestart(QString *error) const;
     QString dayAndTime(const QDateTime &moment) const;
     QString timeOfDay(const QDateTime &moment) const;
 
@@ -114,6 +121,8 @@ private:
     bool m_armed = false;
     bool m_forced = false;
     QDateTime m_deadline;
+    QString m_version;
+    bool m_postponedForPower = false;
 
     // The restart under way.
     QDateTime m_postponedUntil;

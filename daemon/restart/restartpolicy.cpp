@@ -9,7 +9,6 @@
 #include "rebootlock.h"
 #include "statussnapshot.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -420,6 +419,5 @@ bool RestartPolicy::restartedInVain() const
 
 bool RestartPolicy::markRestart(QString *error) const
 {
-    QDir().mkpath(QFileInfo(RESTARTED_FOR_MARK_PATH).absolutePath());
     return writeFileAtomically(RESTARTED_FOR_MARK_PATH, m_version.toUtf8() + '\n', error, 0644);
 }

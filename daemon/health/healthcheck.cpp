@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QTimer>
 
 #include <limits>
@@ -296,10 +297,14 @@ void HealthCheck::m_start(const QString &program, const QStringList &arguments,
     process->run(0, ChildProcess::Overrun::Leave, QIODevice::ReadOnly);
     if (process->ending() != ChildProcess::Ending::Running) {
         // Ended (or failed to start) within the run itself.
-        QTimer::singleShot(0, this, [finish, process] {
-            finish(process->ending() != ChildProcess::Ending::Exited
-                   && process->ending() != ChildProcess::Ending::Crashed
-                   && process->ending() != ChildProcess::Ending::FailedToStart);
+        // A newer step may replace (and delete) this one before then.
+        const QPointer<ChildProcess> alive(process);
+        QTimer::singleShot(0, this, [finish, alive] {
+            if (!alive)
+                return;
+            finish(alive->ending() != ChildProcess::Ending::Exited
+                   && alive->ending() != ChildProcess::Ending::Crashed
+                   && alive->ending() != ChildProcess::Ending::FailedToStart);
         });
         return;
     }

@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
-#include "privatebus.h"
-#include "statusstandin.h"
+#include "noticedesk.h"
 #include "toolenvironment.h"
 #include "waituntil.h"
 
-#include <QDBusConnectionInterface>
 #include <QDateTime>
 #include <QProcess>
 #include <QRegularExpression>
@@ -23,7 +21,6 @@
 
 namespace {
 const int WAIT_MS = 20000;
-const char *const NOTIFICATIONS = "org.freedesktop.Notifications";
 
 QString utcText(qint64 seconds, const QString &format)
 {
@@ -36,15 +33,6 @@ QString utcText(qint64 seconds, const QString &format)
 QString row(const QString &label, int width, const QString &value)
 {
     return QStringLiteral("%1 %2").arg(label + QLatin1Char(':'), -width).arg(value);
-}
-
-// What the daemon says when nothing is held, postponed or planned: each row
-// starts from it, the stand-in keeps what the row before set.
-QVariantMap quietStatus()
-{
-    return {{"Health", "none"},    {"HealthReasons", QStringList()}, {"HealthChecked", qint64(0)},
-            {"DownloadHeld", ""},  {"PostponedForPower", ""},        {"RestartPlanned", qint64(0)},
-            {"RestartBlocker", ""}};
 }
 
 // The names a reader types or looks up, whatever the language: commands,
@@ -82,12 +70,10 @@ class TestLanguage : public QObject
 {
     Q_OBJECT
 
-    PrivateBus systemBus;
-    PrivateBus sessionBus {"DBUS_SESSION_BUS_ADDRESS"};
+    NoticeDesk desk;
+    StatusStandIn *daemon = &desk.daemon();
     QTemporaryDir dir;
     QString locales;
-    QProcess notificationDaemon;
-    StatusStandIn *daemon = nullptr;
 
     QProcessEnvironment environment(const QString &lang) const
     {
@@ -99,19 +85,7 @@ class TestLanguage : public QObject
 
     QStringList notifyCalls() const
     {
-        QFile log(dir.filePath(QStringLiteral("notifications.log")));
-        if (!log.open(QIODevice::ReadOnly))
-            return {};
-        QStringList calls;
-        for (const QString &line : QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'))) {
-            // Without the log's time stamp and the hints.
-            static const QRegularExpression notify(
-                    QStringLiteral("^[0-9.]+ (Notify .*?)( \\{.*\\} -?\\d+)?$"));
-            const QRegularExpressionMatch match = notify.match(line);
-            if (match.hasMatch())
-                calls << match.captured(1);
-        }
-        return calls;
+        return desk.notices().filter(QRegularExpression(QStringLiteral("^Notify ")));
     }
 
 private Q_SLOTS:
@@ -131,24 +105,7 @@ private Q_SLOTS:
                 QFile::exists(locales + QStringLiteral("/de_DE.UTF-8/LC_MESSAGES/SYS_LC_MESSAGES")),
                 localedef.readAll().constData());
 
-        QVERIFY2(systemBus.start(), qPrintable(systemBus.errorString()));
-        QVERIFY2(sessionBus.start(), qPrintable(sessionBus.errorString()));
-        daemon = new StatusStandIn(this);
-        QVERIFY(daemon->publish(
-                QDBusConnection::connectToBus(systemBus.address(), QStringLiteral("standin"))));
-        notificationDaemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        notificationDaemon.start(QStringLiteral("/usr/bin/python3"),
-                                 {"-m", "dbusmock", "--template", "notification_daemon", "-l",
-                                  dir.filePath(QStringLiteral("notifications.log"))});
-        const QDBusConnection session
-                = QDBusConnection::connectToBus(sessionBus.address(), QStringLiteral("session"));
-        KIRTA_WAIT_VERIFY(session.interface()->isServiceRegistered(NOTIFICATIONS).value(), WAIT_MS);
-    }
-
-    void cleanupTestCase()
-    {
-        notificationDaemon.terminate();
-        notificationDaemon.waitForFinished();
+        QVERIFY2(desk.start(), qPrintable(desk.errorString()));
     }
 
     // Three situations in each language: ready, with nothing in the way;
@@ -366,7 +323,7 @@ private Q_SLOTS:
         QFETCH(QString, lang);
         QFETCH(QVariantMap, properties);
         QFETCH(QStringList, expected);
-        daemon->set(quietStatus());
+        daemon->reset();
         daemon->set(properties);
         QProcess ctl;
         startUpdateCtl(ctl, {"status"}, environment(lang));
@@ -506,7 +463,7 @@ private Q_SLOTS:
         QFETCH(QVariantMap, properties);
         QFETCH(int, restartIn);
         QFETCH(QStringList, expected);
-        daemon->set(quietStatus());
+        daemon->reset();
         daemon->set(properties);
         if (restartIn > 0) {
             const qint64 planned = QDateTime::currentSecsSinceEpoch() + restartIn;

@@ -31,39 +31,26 @@ NoticeDesk::~NoticeDesk()
 
 bool NoticeDesk::start()
 {
-    if (!m_dir.isValid()) {
-        m_error = QStringLiteral("no temporary directory");
+    const auto fail = [this](const QString &why) {
+        m_error = why;
         return false;
-    }
-    if (!m_systemBus.start()) {
-        m_error = m_systemBus.errorString();
-        return false;
-    }
-    if (!m_sessionBus.start()) {
-        m_error = m_sessionBus.errorString();
-        return false;
-    }
-    if (!republish()) {
-        m_error = QStringLiteral("the stand-in did not get its name on the system bus");
-        return false;
-    }
+    };
+    if (!m_systemBus.start())
+        return fail(m_systemBus.errorString());
+    if (!m_sessionBus.start())
+        return fail(m_sessionBus.errorString());
+    if (!m_dir.isValid() || !republish())
+        return fail(QStringLiteral("no log directory, or no name for the stand-in"));
     m_notificationDaemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_notificationDaemon.start(QStringLiteral("/usr/bin/python3"),
                                {"-m", "dbusmock", "--template", "notification_daemon", "-l",
                                 m_dir.filePath(QStringLiteral("notifications.log"))});
     const QDBusConnection session = QDBusConnection::connectToBus(
             m_sessionBus.address(), QLatin1String(SESSION_CONNECTION));
-    if (!waitUntil(
-                [&] {
-                    return session.interface()
-                            ->isServiceRegistered(QLatin1String(NOTIFICATIONS))
-                            .value();
-                },
-                WAIT_MS)) {
-        m_error = QStringLiteral("no notification daemon on the session bus");
-        return false;
-    }
-    return true;
+    const auto shown = [&] {
+        return session.interface()->isServiceRegistered(QLatin1String(NOTIFICATIONS)).value();
+    };
+    return waitUntil(shown, WAIT_MS) || fail(QStringLiteral("no notification daemon"));
 }
 
 bool NoticeDesk::republish()

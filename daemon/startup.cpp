@@ -100,6 +100,9 @@ bool Daemon::m_restoreArmedUpgrade()
         return false;
     const QSettings status(STATUS_FILE_PATH, QSettings::NativeFormat);
     m_availUpdateVersion = status.value(TARGET_RELEASE_KEY).toString();
+    QFile stamp(UPGRADE_STAMP_PATH);
+    if (stamp.open(QIODevice::ReadOnly))
+        m_upgradableList = QString::fromUtf8(stamp.readAll()).split(QLatin1Char('\n'));
     m_firstBlockPassed = true;
     m_isUpgradeEnabled = true;
     setTask(CurrentTask::DownloadCompleted);

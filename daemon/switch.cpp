@@ -97,6 +97,10 @@ int Daemon::enableUpgradeOnReboot()
     } else {
         m_logger.debug(where, QStringLiteral("stampFile.exists() return false"));
         if (stampFile.open(QIODevice::ReadWrite)) {
+            // The listing is kept with the stamp: a daemon started while the
+            // upgrade stays armed checks nothing, yet must still name what
+            // the next boot installs.
+            stampFile.write(m_upgradableList.join(QLatin1Char('\n')).toUtf8());
             stampFile.close();
             m_logger.debug(where,
                            QStringLiteral("sstampFile.open(QIODevice::ReadWrite) return true"));

@@ -10,10 +10,16 @@ target_include_directories(kirta-status-standin PUBLIC
     ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR})
 target_link_libraries(kirta-status-standin PUBLIC Qt5::Core Qt5::DBus)
 
+# The stand-in between two private buses, with a desktop's notification
+# daemon on the session bus.
+add_library(kirta-notice-desk STATIC noticedesk.cpp)
+target_link_libraries(kirta-notice-desk PUBLIC kirta-status-standin kirta-test-common Qt5::Test
+    PRIVATE kirta-warnings)
+
 kirta_add_test(tst_updatectl SOURCES tst_updatectl.cpp LIBS kirta-status-standin)
 add_dependencies(tst_updatectl kirta-update-ctl)
 
-kirta_add_test(tst_notifier SOURCES tst_notifier.cpp LIBS kirta-status-standin)
+kirta_add_test(tst_notifier SOURCES tst_notifier.cpp LIBS kirta-notice-desk)
 add_dependencies(tst_notifier kirta-update-notifier)
 
 add_test(NAME tst_updatectl_completion_shellcheck
@@ -23,7 +29,7 @@ kirta_add_test(tst_updatectl_daemon SOURCES tst_updatectl_daemon.cpp DAEMON_BINA
 add_dependencies(tst_updatectl_daemon kirta-update-ctl)
 
 # The command and the notices in the user's language.
-kirta_add_test(tst_language SOURCES tst_language.cpp LIBS kirta-status-standin)
+kirta_add_test(tst_language SOURCES tst_language.cpp LIBS kirta-notice-desk)
 add_dependencies(tst_language kirta-update-ctl kirta-update-notifier kirta-translations)
 # The catalogues are checked against the sources with the translators' own
 # tool.

@@ -18,6 +18,11 @@ StatusStandIn::StatusStandIn(QObject *parent)
     , m_bus(QString())
 {
     new StatusAdaptor(this);
+    reset();
+}
+
+void StatusStandIn::reset()
+{
     set({{QStringLiteral("State"), 1},
          {QStringLiteral("StateName"), QStringLiteral("no-updates")},
          {QStringLiteral("Error"), -1},

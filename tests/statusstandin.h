@@ -27,6 +27,9 @@ public:
     bool publish(QDBusConnection bus);
     void withdraw();
 
+    // Back to a daemon that has found nothing: every property as the
+    // daemon gives it then, without telling anybody.
+    void reset();
     // Sets properties without telling anybody.
     void set(const QVariantMap &properties);
     // Sets them and announces them in one PropertiesChanged, as the daemon

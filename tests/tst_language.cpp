@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
-#include "privatebus.h"
-#include "statusstandin.h"
+#include "noticedesk.h"
 #include "toolenvironment.h"
 #include "waituntil.h"
 
-#include <QDBusConnectionInterface>
 #include <QDateTime>
 #include <QProcess>
 #include <QRegularExpression>
@@ -23,7 +21,6 @@
 
 namespace {
 const int WAIT_MS = 20000;
-const char *const NOTIFICATIONS = "org.freedesktop.Notifications";
 
 QString utcText(qint64 seconds, const QString &format)
 {
@@ -31,20 +28,36 @@ QString utcText(qint64 seconds, const QString &format)
            + QStringLiteral(" UTC");
 }
 
-// A line of `status`: the label and its colon padded so that the values
-// line up.
-QString row(const QString &label, int width, const QString &value)
+// The lines of `status` as label and value.
+using Screen = QVector<QPair<QString, QString>>;
+
+// `base` with the values of `changes` in place of those under the same
+// label; a label that `base` lacks goes before its last two lines (the
+// restart and what comes next), where the lines shown only now and then
+// stand.
+Screen changed(Screen base, const Screen &changes)
 {
-    return QStringLiteral("%1 %2").arg(label + QLatin1Char(':'), -width).arg(value);
+    for (const auto &change : changes) {
+        const auto same = std::find_if(base.begin(), base.end(), [&](const auto &line) {
+            return line.first == change.first;
+        });
+        if (same != base.end())
+            same->second = change.second;
+        else
+            base.insert(base.size() - 2, change);
+    }
+    return base;
 }
 
-// What the daemon says when nothing is held, postponed or planned: each row
-// starts from it, the stand-in keeps what the row before set.
-QVariantMap quietStatus()
+// Each label and its colon padded to `width`, so that the values line up.
+QStringList laidOut(const Screen &screen, int width)
 {
-    return {{"Health", "none"},    {"HealthReasons", QStringList()}, {"HealthChecked", qint64(0)},
-            {"DownloadHeld", ""},  {"PostponedForPower", ""},        {"RestartPlanned", qint64(0)},
-            {"RestartBlocker", ""}};
+    QStringList lines;
+    for (const auto &line : screen)
+        lines << QStringLiteral("%1 %2")
+                         .arg(line.first + QLatin1Char(':'), -width)
+                         .arg(line.second);
+    return lines;
 }
 
 // The names a reader types or looks up, whatever the language: commands,
@@ -82,12 +95,10 @@ class TestLanguage : public QObject
 {
     Q_OBJECT
 
-    PrivateBus systemBus;
-    PrivateBus sessionBus {"DBUS_SESSION_BUS_ADDRESS"};
+    NoticeDesk desk;
+    StatusStandIn *daemon = &desk.daemon();
     QTemporaryDir dir;
     QString locales;
-    QProcess notificationDaemon;
-    StatusStandIn *daemon = nullptr;
 
     QProcessEnvironment environment(const QString &lang) const
     {
@@ -99,19 +110,7 @@ class TestLanguage : public QObject
 
     QStringList notifyCalls() const
     {
-        QFile log(dir.filePath(QStringLiteral("notifications.log")));
-        if (!log.open(QIODevice::ReadOnly))
-            return {};
-        QStringList calls;
-        for (const QString &line : QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'))) {
-            // Without the log's time stamp and the hints.
-            static const QRegularExpression notify(
-                    QStringLiteral("^[0-9.]+ (Notify .*?)( \\{.*\\} -?\\d+)?$"));
-            const QRegularExpressionMatch match = notify.match(line);
-            if (match.hasMatch())
-                calls << match.captured(1);
-        }
-        return calls;
+        return desk.notices().filter(QRegularExpression(QStringLiteral("^Notify ")));
     }
 
 private Q_SLOTS:
@@ -131,24 +130,7 @@ private Q_SLOTS:
                 QFile::exists(locales + QStringLiteral("/de_DE.UTF-8/LC_MESSAGES/SYS_LC_MESSAGES")),
                 localedef.readAll().constData());
 
-        QVERIFY2(systemBus.start(), qPrintable(systemBus.errorString()));
-        QVERIFY2(sessionBus.start(), qPrintable(sessionBus.errorString()));
-        daemon = new StatusStandIn(this);
-        QVERIFY(daemon->publish(
-                QDBusConnection::connectToBus(systemBus.address(), QStringLiteral("standin"))));
-        notificationDaemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        notificationDaemon.start(QStringLiteral("/usr/bin/python3"),
-                                 {"-m", "dbusmock", "--template", "notification_daemon", "-l",
-                                  dir.filePath(QStringLiteral("notifications.log"))});
-        const QDBusConnection session
-                = QDBusConnection::connectToBus(sessionBus.address(), QStringLiteral("session"));
-        KIRTA_WAIT_VERIFY(session.interface()->isServiceRegistered(NOTIFICATIONS).value(), WAIT_MS);
-    }
-
-    void cleanupTestCase()
-    {
-        notificationDaemon.terminate();
-        notificationDaemon.waitForFinished();
+        QVERIFY2(desk.start(), qPrintable(desk.errorString()));
     }
 
     // Three situations in each language: ready, with nothing in the way;
@@ -198,142 +180,112 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         // German: the words of a German desktop, the date as Germans write
         // it, and the values moved right past the longest label.
-        const QString germanDeadline = utcText(deadline, "dd.MM.yy HH:mm") + " (in 2 Tagen)";
-        const QString germanChecked = utcText(checked, "dd.MM.yy HH:mm") + " (vor 5 Minuten)";
-        QTest::newRow("German, ready")
-                << "de_DE.UTF-8" << ready
-                << QStringList {row("Zustand", 17, "ready (heruntergeladen, nicht vorgemerkt)"),
-                                row("Fehler", 17, "keine"),
-                                row("Version", 17, "12.4"),
-                                row("Frist", 17, germanDeadline),
-                                row("Vorgemerkt", 17, "nein"),
-                                row("Erzwungen", 17, "nein"),
-                                row("Pakete", 17, "2"),
-                                row("Letzte Prüfung", 17, germanChecked),
-                                row("Letztes Ergebnis", 17, "fehlgeschlagen"),
-                                row("Systemzustand", 17,
-                                    "nicht geprüft (seit dem Start des Dienstes kein Neustart "
-                                    "mit Aktualisierung)"),
-                                row("Neustart", 17, "keiner geplant"),
-                                row("Als Nächstes", 17,
-                                    "Version 12.4 wird zur Frist vorgemerkt, oder "
-                                    "sofort mit „kirta-update-ctl arm“.")};
+        const QString german = QStringLiteral("de_DE.UTF-8");
+        const Screen germanReady {
+                {"Zustand", "ready (heruntergeladen, nicht vorgemerkt)"},
+                {"Fehler", "keine"},
+                {"Version", "12.4"},
+                {"Frist", utcText(deadline, "dd.MM.yy HH:mm") + " (in 2 Tagen)"},
+                {"Vorgemerkt", "nein"},
+                {"Erzwungen", "nein"},
+                {"Pakete", "2"},
+                {"Letzte Prüfung", utcText(checked, "dd.MM.yy HH:mm") + " (vor 5 Minuten)"},
+                {"Letztes Ergebnis", "fehlgeschlagen"},
+                {"Systemzustand",
+                 "nicht geprüft (seit dem Start des Dienstes kein Neustart mit Aktualisierung)"},
+                {"Neustart", "keiner geplant"},
+                {"Als Nächstes", "Version 12.4 wird zur Frist vorgemerkt, oder sofort mit "
+                                 "„kirta-update-ctl arm“."}};
+        QTest::newRow("German, ready") << german << ready << laidOut(germanReady, 17);
         QTest::newRow("German, armed, restart announced")
-                << "de_DE.UTF-8" << armed
-                << QStringList {
-                           row("Zustand", 17, "activated (für den nächsten Neustart vorgemerkt)"),
-                           row("Fehler", 17, "keine"),
-                           row("Version", 17, "12.4"),
-                           row("Frist", 17, germanDeadline),
-                           row("Vorgemerkt", 17, "ja"),
-                           row("Erzwungen", 17, "nein"),
-                           row("Pakete", 17, "2"),
-                           row("Letzte Prüfung", 17, germanChecked),
-                           row("Letztes Ergebnis", 17, "keine"),
-                           row("Systemzustand", 17,
-                               "nicht geprüft (seit dem Start des Dienstes kein Neustart "
-                               "mit Aktualisierung)"),
-                           row("Verschoben", 17,
-                               "beim letzten Neustart wurde mangels Stromversorgung nichts "
-                               "installiert (battery at 12 %); schließen Sie vor dem "
-                               "nächsten Neustart das Netzteil an"),
-                           row("Neustart", 17,
-                               utcText(restart, "dd.MM.yy HH:mm") + " (in 20 Minuten); "
-                                       + announced),
-                           row("Als Nächstes", 17,
-                               "Version 12.4 wird beim nächsten Neustart installiert; "
-                               "„kirta-update-ctl disarm“ verschiebt sie.")};
+                << german << armed
+                << laidOut(changed(germanReady,
+                                   {{"Zustand", "activated (für den nächsten Neustart vorgemerkt)"},
+                                    {"Vorgemerkt", "ja"},
+                                    {"Letztes Ergebnis", "keine"},
+                                    {"Verschoben",
+                                     "beim letzten Neustart wurde mangels Stromversorgung nichts "
+                                     "installiert (battery at 12 %); schließen Sie vor dem "
+                                     "nächsten Neustart das Netzteil an"},
+                                    {"Neustart", utcText(restart, "dd.MM.yy HH:mm")
+                                                         + " (in 20 Minuten); " + announced},
+                                    {"Als Nächstes",
+                                     "Version 12.4 wird beim nächsten Neustart installiert; "
+                                     "„kirta-update-ctl disarm“ verschiebt sie."}}),
+                           17);
         QTest::newRow("German, held, unhealthy")
-                << "de_DE.UTF-8" << held
-                << QStringList {
-                           row("Zustand", 17,
-                               "wait-for-download (Aktualisierungen gefunden, Herunterladen "
-                               "geplant)"),
-                           row("Fehler", 17, "keine"),
-                           row("Version", 17, "12.4"),
-                           row("Frist", 17, "nicht gesetzt"),
-                           row("Vorgemerkt", 17, "nein"),
-                           row("Erzwungen", 17, "nein"),
-                           row("Pakete", 17, "0"),
-                           row("Letzte Prüfung", 17, germanChecked),
-                           row("Letztes Ergebnis", 17, "erfolgreich"),
-                           row("Systemzustand", 17,
-                               "gestört: unit web.service failed; check 10-http failed (exit 1)"),
-                           row("Zurückgehalten", 17,
-                               "kein Herunterladen, Grund: metered connection"),
-                           row("Neustart", 17, "outside the maintenance window, next Tue 02:00"),
-                           row("Als Nächstes", 17,
-                               "Sobald die Pakete heruntergeladen sind, kann die Aktualisierung "
-                               "vorgemerkt werden.")};
+                << german << held
+                << laidOut(changed(germanReady,
+                                   {{"Zustand",
+                                     "wait-for-download (Aktualisierungen gefunden, Herunterladen "
+                                     "geplant)"},
+                                    {"Frist", "nicht gesetzt"},
+                                    {"Pakete", "0"},
+                                    {"Letztes Ergebnis", "erfolgreich"},
+                                    {"Systemzustand",
+                                     "gestört: unit web.service failed; check 10-http failed "
+                                     "(exit 1)"},
+                                    {"Zurückgehalten",
+                                     "kein Herunterladen, Grund: metered connection"},
+                                    {"Neustart", "outside the maintenance window, next Tue 02:00"},
+                                    {"Als Nächstes",
+                                     "Sobald die Pakete heruntergeladen sind, kann die "
+                                     "Aktualisierung vorgemerkt werden."}}),
+                           17);
 
         // One of each: the singular comes from the English catalogue.
-        const QString englishDeadline
-                = utcText(now + 86400 + 60, "yyyy-MM-dd hh:mm") + " (in 1 day)";
-        const QString englishChecked
-                = utcText(now - 3600 - 10, "yyyy-MM-dd hh:mm") + " (1 hour ago)";
-        QVariantMap englishReady = ready;
-        englishReady.insert({{"Deadline", now + 86400 + 60}, {"LastCheck", now - 3600 - 10}});
+        const QString english = QStringLiteral("en_US.UTF-8");
+        const Screen englishReady {
+                {"State", "ready (downloaded, not armed)"},
+                {"Error", "none"},
+                {"Release", "12.4"},
+                {"Deadline", utcText(now + 86400 + 60, "yyyy-MM-dd hh:mm") + " (in 1 day)"},
+                {"Armed", "no"},
+                {"Forced", "no"},
+                {"Packages", "2"},
+                {"Last check", utcText(now - 3600 - 10, "yyyy-MM-dd hh:mm") + " (1 hour ago)"},
+                {"Last result", "unsuccessful"},
+                {"Health", "not checked (no upgrade boot since the daemon started)"},
+                {"Restart", "none planned"},
+                {"Next",
+                 "Release 12.4 is armed at the deadline, or now with \"kirta-update-ctl arm\"."}};
+        const QVariantMap englishTimes {{"Deadline", now + 86400 + 60},
+                                        {"LastCheck", now - 3600 - 10}};
+        QVariantMap englishReadyProperties = ready;
+        englishReadyProperties.insert(englishTimes);
         QTest::newRow("English, ready")
-                << "en_US.UTF-8" << englishReady
-                << QStringList {row("State", 12, "ready (downloaded, not armed)"),
-                                row("Error", 12, "none"),
-                                row("Release", 12, "12.4"),
-                                row("Deadline", 12, englishDeadline),
-                                row("Armed", 12, "no"),
-                                row("Forced", 12, "no"),
-                                row("Packages", 12, "2"),
-                                row("Last check", 12, englishChecked),
-                                row("Last result", 12, "unsuccessful"),
-                                row("Health", 12,
-                                    "not checked (no upgrade boot since the daemon started)"),
-                                row("Restart", 12, "none planned"),
-                                row("Next", 12,
-                                    "Release 12.4 is armed at the deadline, or now "
-                                    "with \"kirta-update-ctl arm\".")};
-        armed.insert({{"Deadline", now + 86400 + 60}, {"LastCheck", now - 3600 - 10}});
+                << english << englishReadyProperties << laidOut(englishReady, 12);
+        armed.insert(englishTimes);
         QTest::newRow("English, armed, restart announced")
-                << "en_US.UTF-8" << armed
-                << QStringList {row("State", 12, "activated (armed for the next restart)"),
-                                row("Error", 12, "none"),
-                                row("Release", 12, "12.4"),
-                                row("Deadline", 12, englishDeadline),
-                                row("Armed", 12, "yes"),
-                                row("Forced", 12, "no"),
-                                row("Packages", 12, "2"),
-                                row("Last check", 12, englishChecked),
-                                row("Last result", 12, "none"),
-                                row("Health", 12,
-                                    "not checked (no upgrade boot since the daemon started)"),
-                                row("Postponed", 12,
-                                    "the last restart did not install for lack of power (battery "
-                                    "at 12 %); connect the power before the next restart"),
-                                row("Restart", 12,
-                                    utcText(restart, "yyyy-MM-dd hh:mm") + " (in 20 minutes); "
-                                            + announced),
-                                row("Next", 12,
-                                    "Release 12.4 is installed at the next restart; "
-                                    "\"kirta-update-ctl disarm\" postpones it.")};
+                << english << armed
+                << laidOut(changed(englishReady,
+                                   {{"State", "activated (armed for the next restart)"},
+                                    {"Armed", "yes"},
+                                    {"Last result", "none"},
+                                    {"Postponed",
+                                     "the last restart did not install for lack of power (battery "
+                                     "at 12 %); connect the power before the next restart"},
+                                    {"Restart", utcText(restart, "yyyy-MM-dd hh:mm")
+                                                        + " (in 20 minutes); " + announced},
+                                    {"Next", "Release 12.4 is installed at the next restart; "
+                                             "\"kirta-update-ctl disarm\" postpones it."}}),
+                           12);
         held.insert({{"LastCheck", now - 3600 - 10}});
         QTest::newRow("English, held, unhealthy")
-                << "en_US.UTF-8" << held
-                << QStringList {
-                           row("State", 12,
-                               "wait-for-download (updates found, download scheduled)"),
-                           row("Error", 12, "none"),
-                           row("Release", 12, "12.4"),
-                           row("Deadline", 12, "not set"),
-                           row("Armed", 12, "no"),
-                           row("Forced", 12, "no"),
-                           row("Packages", 12, "0"),
-                           row("Last check", 12, englishChecked),
-                           row("Last result", 12, "successful"),
-                           row("Health", 12,
-                               "unhealthy: unit web.service failed; check 10-http failed "
-                               "(exit 1)"),
-                           row("Held", 12, "no download starts: metered connection"),
-                           row("Restart", 12, "outside the maintenance window, next Tue 02:00"),
-                           row("Next", 12,
-                               "Once the packages are downloaded the update can be armed.")};
+                << english << held
+                << laidOut(changed(englishReady,
+                                   {{"State", "wait-for-download (updates found, download "
+                                              "scheduled)"},
+                                    {"Deadline", "not set"},
+                                    {"Packages", "0"},
+                                    {"Last result", "successful"},
+                                    {"Health", "unhealthy: unit web.service failed; check "
+                                               "10-http failed (exit 1)"},
+                                    {"Held", "no download starts: metered connection"},
+                                    {"Restart", "outside the maintenance window, next Tue 02:00"},
+                                    {"Next", "Once the packages are downloaded the update can "
+                                             "be armed."}}),
+                           12);
 
         // A language without a catalogue reads English, with its plurals;
         // the dates are still the locale's.
@@ -341,24 +293,12 @@ private Q_SLOTS:
         french.insert({{"Deadline", now + 3 * 86400 + 60}, {"LastCheck", now - 7200 - 10}});
         QTest::newRow("no catalogue")
                 << "fr_FR.UTF-8" << french
-                << QStringList {
-                           row("State", 12, "ready (downloaded, not armed)"),
-                           row("Error", 12, "none"),
-                           row("Release", 12, "12.4"),
-                           row("Deadline", 12,
-                               utcText(now + 3 * 86400 + 60, "dd/MM/yyyy HH:mm") + " (in 3 days)"),
-                           row("Armed", 12, "no"),
-                           row("Forced", 12, "no"),
-                           row("Packages", 12, "2"),
-                           row("Last check", 12,
-                               utcText(now - 7200 - 10, "dd/MM/yyyy HH:mm") + " (2 hours ago)"),
-                           row("Last result", 12, "unsuccessful"),
-                           row("Health", 12,
-                               "not checked (no upgrade boot since the daemon started)"),
-                           row("Restart", 12, "none planned"),
-                           row("Next", 12,
-                               "Release 12.4 is armed at the deadline, or now with "
-                               "\"kirta-update-ctl arm\".")};
+                << laidOut(changed(englishReady,
+                                   {{"Deadline", utcText(now + 3 * 86400 + 60, "dd/MM/yyyy HH:mm")
+                                                         + " (in 3 days)"},
+                                    {"Last check", utcText(now - 7200 - 10, "dd/MM/yyyy HH:mm")
+                                                           + " (2 hours ago)"}}),
+                           12);
     }
 
     void status()
@@ -366,7 +306,7 @@ private Q_SLOTS:
         QFETCH(QString, lang);
         QFETCH(QVariantMap, properties);
         QFETCH(QStringList, expected);
-        daemon->set(quietStatus());
+        daemon->reset();
         daemon->set(properties);
         QProcess ctl;
         startUpdateCtl(ctl, {"status"}, environment(lang));
@@ -451,33 +391,32 @@ private Q_SLOTS:
                                  {"Forced", false},
                                  {"Armed", true},
                                  {"LastResult", "none"}};
-        const QString armedGerman = "Notify \"kirta-update-notifier\" 0 \"system-software-update\" "
-                                    "\"Aktualisierungen werden beim nächsten Neustart "
-                                    "installiert\" \"Version 12.4 ist heruntergeladen und wird "
-                                    "beim Neustart des Rechners installiert.\" []";
-        const QString armedEnglish
-                = "Notify \"kirta-update-notifier\" 0 \"system-software-update\" "
-                  "\"Updates will be installed at the next restart\" \"Release "
-                  "12.4 is downloaded and is installed when the computer "
-                  "restarts.\" []";
+        const QString armedGerman = NoticeDesk::notify(
+                "Aktualisierungen werden beim nächsten Neustart installiert",
+                "Version 12.4 ist heruntergeladen und wird beim Neustart des Rechners "
+                "installiert.");
+        const QString armedEnglish = NoticeDesk::notify(
+                "Updates will be installed at the next restart",
+                "Release 12.4 is downloaded and is installed when the computer restarts.");
         QTest::newRow("German, armed") << "de_DE.UTF-8" << armed << 0 << QStringList {armedGerman};
         QTest::newRow("English, armed") << "C.UTF-8" << armed << 0 << QStringList {armedEnglish};
         // %1 stands for the time of the restart.
         QTest::newRow("German, restart in 16 minutes")
                 << "de_DE.UTF-8" << armed << 15 * 60 + 50
                 << QStringList {armedGerman,
-                                "Notify \"kirta-update-notifier\" 0 \"system-software-update\" "
-                                "\"Der Rechner startet um %1 neu, um Aktualisierungen zu "
-                                "installieren\" \"Bitte sichern Sie Ihre Arbeit. Noch 16 "
-                                "Minuten.\" [\"restart-now\", \"Jetzt neu starten\", "
-                                "\"postpone\", \"Verschieben\"]"};
+                                NoticeDesk::notify(
+                                        "Der Rechner startet um %1 neu, um Aktualisierungen zu "
+                                        "installieren",
+                                        "Bitte sichern Sie Ihre Arbeit. Noch 16 Minuten.",
+                                        {"restart-now", "Jetzt neu starten", "postpone",
+                                         "Verschieben"})};
         QTest::newRow("English, restart in a minute")
                 << "C.UTF-8" << armed << 50
                 << QStringList {armedEnglish,
-                                "Notify \"kirta-update-notifier\" 0 \"system-software-update\" "
-                                "\"The computer restarts at %1 to install updates\" \"Save your "
-                                "work. 1 minute left.\" [\"restart-now\", \"Restart now\", "
-                                "\"postpone\", \"Postpone\"]"};
+                                NoticeDesk::notify(
+                                        "The computer restarts at %1 to install updates",
+                                        "Save your work. 1 minute left.",
+                                        {"restart-now", "Restart now", "postpone", "Postpone"})};
         const QVariantMap afterBoots {{"State", 4},
                                       {"StateName", "ready"},
                                       {"TargetRelease", "12.4"},
@@ -489,15 +428,16 @@ private Q_SLOTS:
         QTest::newRow("German, power and health")
                 << "de_DE.UTF-8" << afterBoots << 0
                 << QStringList {
-                           "Notify \"kirta-update-notifier\" 0 \"system-software-update\" "
-                           "\"Schließen Sie das Netzteil an, um Aktualisierungen zu "
-                           "installieren\" \"Version 12.4 wurde beim letzten Neustart nicht "
-                           "installiert, weil der Akku zu schwach war. Bitte schließen Sie das "
-                           "Netzteil an, bevor Sie den Rechner neu starten.\" []",
-                           "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"Das "
-                           "System hat nach der Aktualisierung Probleme\" \"Nach den beim "
-                           "letzten Neustart installierten Aktualisierungen: unit web.service "
-                           "failed. Bitte benachrichtigen Sie den Administrator.\" []"};
+                           NoticeDesk::notify(
+                                   "Schließen Sie das Netzteil an, um Aktualisierungen zu "
+                                   "installieren",
+                                   "Version 12.4 wurde beim letzten Neustart nicht installiert, "
+                                   "weil der Akku zu schwach war. Bitte schließen Sie das "
+                                   "Netzteil an, bevor Sie den Rechner neu starten."),
+                           NoticeDesk::notify("Das System hat nach der Aktualisierung Probleme",
+                                              "Nach den beim letzten Neustart installierten "
+                                              "Aktualisierungen: unit web.service failed. Bitte "
+                                              "benachrichtigen Sie den Administrator.")};
     }
 
     void notice()
@@ -506,7 +446,7 @@ private Q_SLOTS:
         QFETCH(QVariantMap, properties);
         QFETCH(int, restartIn);
         QFETCH(QStringList, expected);
-        daemon->set(quietStatus());
+        daemon->reset();
         daemon->set(properties);
         if (restartIn > 0) {
             const qint64 planned = QDateTime::currentSecsSinceEpoch() + restartIn;

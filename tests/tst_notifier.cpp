@@ -1,17 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
-#include "privatebus.h"
-#include "statusstandin.h"
+#include "noticedesk.h"
 #include "toolenvironment.h"
 #include "waituntil.h"
 
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
 #include <QDateTime>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 
 // kirta-update-notifier runs as a child between two private buses: on the
@@ -21,7 +17,6 @@
 
 namespace {
 const int WAIT_MS = 20000;
-const char *const NOTIFICATIONS = "org.freedesktop.Notifications";
 const QString ARMED_SUMMARY = QStringLiteral("Updates will be installed at the next restart");
 } // namespace
 
@@ -29,66 +24,27 @@ class TestNotifier : public QObject
 {
     Q_OBJECT
 
-    PrivateBus systemBus;
-    PrivateBus sessionBus {"DBUS_SESSION_BUS_ADDRESS"};
-    QTemporaryDir dir;
-    QProcess notificationDaemon;
+    NoticeDesk desk;
+    StatusStandIn *daemon = &desk.daemon();
     QProcess notifier;
-    StatusStandIn *daemon = nullptr;
 
-    // The notices shown and closed so far, without the log's time stamps
-    // and the hints.
-    QStringList notices()
-    {
-        QFile log(dir.filePath(QStringLiteral("notifications.log")));
-        if (!log.open(QIODevice::ReadOnly))
-            return {};
-        QStringList calls;
-        const QRegularExpression call(
-                QStringLiteral("^[0-9.]+ ((Notify|CloseNotification) .*?)( \\{.*\\} -?\\d+)?$"));
-        for (const QString &line : QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'))) {
-            const QRegularExpressionMatch match = call.match(line);
-            if (match.hasMatch())
-                calls << match.captured(1);
-        }
-        return calls;
-    }
-
-    bool noticesBecome(const QStringList &expected)
-    {
-        return waitUntil([&] { return notices().size() >= expected.size(); }, WAIT_MS)
-               && notices() == expected;
-    }
+    QStringList notices() const { return desk.notices(); }
+    bool noticesBecome(const QStringList &expected) const { return desk.noticesBecome(expected); }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(dir.isValid());
-        QVERIFY2(systemBus.start(), qPrintable(systemBus.errorString()));
-        QVERIFY2(sessionBus.start(), qPrintable(sessionBus.errorString()));
-        daemon = new StatusStandIn(this);
         daemon->set({{"State", 4},
                      {"StateName", "ready"},
                      {"TargetRelease", "12.4"},
                      {"LastResult", "unsuccessful"}});
-        QVERIFY(daemon->publish(
-                QDBusConnection::connectToBus(systemBus.address(), QStringLiteral("standin"))));
-
-        notificationDaemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        notificationDaemon.start(QStringLiteral("/usr/bin/python3"),
-                                 {"-m", "dbusmock", "--template", "notification_daemon", "-l",
-                                  dir.filePath(QStringLiteral("notifications.log"))});
-        const QDBusConnection session
-                = QDBusConnection::connectToBus(sessionBus.address(), QStringLiteral("session"));
-        KIRTA_WAIT_VERIFY(session.interface()->isServiceRegistered(NOTIFICATIONS).value(), WAIT_MS);
+        QVERIFY2(desk.start(), qPrintable(desk.errorString()));
     }
 
     void cleanupTestCase()
     {
         notifier.kill();
         notifier.waitForFinished();
-        notificationDaemon.terminate();
-        notificationDaemon.waitForFinished();
     }
 
     // One session: what is told at login, on each event, and what is not.
@@ -103,17 +59,17 @@ private Q_SLOTS:
 
         // A failed upgrade found at login is told once, with an action that
         // clears it.
-        QStringList expected {
-                "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"The update could "
-                "not be installed\" \"Installing the updates at the last restart failed. The "
-                "administrator can find why in the system journal.\" [\"clear\", \"Clear\"]"};
+        QStringList expected {NoticeDesk::notify(
+                "The update could not be installed",
+                "Installing the updates at the last restart failed. The administrator can find "
+                "why in the system journal.",
+                {"clear", "Clear"})};
         QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
 
         daemon->change({{"State", 5}, {"StateName", "activated"}, {"Armed", true}});
-        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \""
-                            + ARMED_SUMMARY
-                            + "\" \"Release 12.4 is downloaded and is installed when the computer "
-                              "restarts.\" []";
+        expected << NoticeDesk::notify(
+                ARMED_SUMMARY, "Release 12.4 is downloaded and is installed when the computer "
+                               "restarts.");
         QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
 
         // Nothing new: a signal repeating a value, another property, and a
@@ -123,8 +79,7 @@ private Q_SLOTS:
         daemon->withdraw();
         daemon->set({{"State", -1}, {"StateName", "unknown"}, {"Armed", false}});
         const int reads = daemon->reads;
-        QVERIFY(daemon->publish(
-                QDBusConnection::connectToBus(systemBus.address(), QStringLiteral("standin"))));
+        QVERIFY(desk.republish());
         KIRTA_WAIT_VERIFY(daemon->reads > reads, WAIT_MS);
         daemon->change({{"State", 3}, {"StateName", "downloading"}});
         daemon->change({{"State", 5}, {"StateName", "activated"}, {"Armed", true}});
@@ -137,20 +92,13 @@ private Q_SLOTS:
         // The deadline arms it.
         daemon->change({{"Deadline", QDateTime::currentSecsSinceEpoch() - 60}});
         daemon->change({{"State", 6}, {"StateName", "forced"}, {"Armed", true}});
-        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \""
-                            + ARMED_SUMMARY
-                            + "\" \"Release 12.4 was armed because its deadline has passed. Save "
-                              "your work and restart soon.\" []";
+        expected << NoticeDesk::notify(ARMED_SUMMARY,
+                                       "Release 12.4 was armed because its deadline has passed. "
+                                       "Save your work and restart soon.");
         QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
 
         // The user clears the failed result from its notice.
-        QDBusMessage invoke
-                = QDBusMessage::createMethodCall(NOTIFICATIONS, "/org/freedesktop/Notifications",
-                                                 "org.freedesktop.DBus.Mock", "EmitSignal");
-        invoke << NOTIFICATIONS << "ActionInvoked"
-               << "us" << QVariantList {uint(1), "clear"};
-        const QDBusMessage reply = QDBusConnection(QStringLiteral("session")).call(invoke);
-        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        QVERIFY(desk.invokeAction(1, QStringLiteral("clear")));
         KIRTA_WAIT_VERIFY(!daemon->calls.isEmpty(), WAIT_MS);
         QCOMPARE(daemon->calls, QStringList {"removeUpgradeResultStamp 0"});
         daemon->change({{"LastResult", "none"}});
@@ -159,18 +107,18 @@ private Q_SLOTS:
 
         // A later successful upgrade is news again.
         daemon->change({{"LastResult", "successful"}});
-        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"Updates "
-                    "installed\" \"The updates were installed at the last restart.\" [\"clear\", "
-                    "\"Clear\"]";
+        expected << NoticeDesk::notify("Updates installed",
+                                       "The updates were installed at the last restart.",
+                                       {"clear", "Clear"});
         QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
 
         // The install boot waited for power: asked to connect it, until the
         // reason goes.
         daemon->change({{"PostponedForPower", "battery BAT0 at 12 %"}});
-        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"Connect the "
-                    "power to install updates\" \"Release 12.4 was not installed at the last "
-                    "restart because the battery was low. Connect the power before you restart "
-                    "the computer.\" []";
+        expected << NoticeDesk::notify("Connect the power to install updates",
+                                       "Release 12.4 was not installed at the last restart "
+                                       "because the battery was low. Connect the power before "
+                                       "you restart the computer.");
         QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
         daemon->change({{"PostponedForPower", ""}});
         expected << "CloseNotification 5";
@@ -182,9 +130,9 @@ private Q_SLOTS:
         daemon->change({{"Health", "checking"}});
         daemon->change({{"Health", "unhealthy"},
                         {"HealthReasons", QStringList {"unit web.service failed"}}});
-        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"The system "
-                    "has problems after the update\" \"After the updates installed at the last "
-                    "restart: unit web.service failed. Tell the administrator.\" []";
+        expected << NoticeDesk::notify("The system has problems after the update",
+                                       "After the updates installed at the last restart: unit "
+                                       "web.service failed. Tell the administrator.");
         QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
 
         QCOMPARE(notifier.state(), QProcess::Running);
@@ -204,24 +152,15 @@ private Q_SLOTS:
                         {"Deadline", now + 86400}});
         daemon->change({{"RestartPlanned", planned},
                         {"RestartBlocker", "users logged in, announced for " + at}});
-        expected << "Notify \"kirta-update-notifier\" 0 \"system-software-update\" \"The "
-                    "computer restarts at "
-                            + at
-                            + " to install updates\" \"Save your work. 16 minutes left.\" "
-                              "[\"restart-now\", \"Restart now\", \"postpone\", \"Postpone\"]";
+        expected << NoticeDesk::notify("The computer restarts at " + at + " to install updates",
+                                       "Save your work. 16 minutes left.",
+                                       {"restart-now", "Restart now", "postpone", "Postpone"});
         QVERIFY2(noticesBecome(expected), qPrintable(notices().join('\n')));
 
         // The stand-in numbers new notices from 1 on: this one is the last.
-        const uint restartNotice = uint(
-                expected.filter(QRegularExpression("^Notify \"kirta-update-notifier\" 0 ")).size());
+        const uint restartNotice = uint(expected.filter(QRegularExpression("^Notify ")).size());
         daemon->calls.clear();
-        QDBusMessage invoke
-                = QDBusMessage::createMethodCall(NOTIFICATIONS, "/org/freedesktop/Notifications",
-                                                 "org.freedesktop.DBus.Mock", "EmitSignal");
-        invoke << NOTIFICATIONS << "ActionInvoked"
-               << "us" << QVariantList {restartNotice, "postpone"};
-        QCOMPARE(QDBusConnection(QStringLiteral("session")).call(invoke).type(),
-                 QDBusMessage::ReplyMessage);
+        QVERIFY(desk.invokeAction(restartNotice, QStringLiteral("postpone")));
         KIRTA_WAIT_VERIFY(!daemon->calls.isEmpty(), WAIT_MS);
         QCOMPARE(daemon->calls, QStringList {"postponeRestart"});
 

@@ -191,7 +191,9 @@ private Q_SLOTS:
         QVERIFY(m_tree.writeFile(ProcessTestBed::configPath(), SandboxTree::sampleConfiguration()));
         QVERIFY(m_tree.writeFile(STATE_DIR + "kirta-update-daemon.conf",
                                  SandboxTree::sampleConfiguration()));
-        QVERIFY(m_tree.writeFile(STATE_DIR + "upgradable", QByteArray()));
+        QVERIFY(m_tree.writeFile(STATE_DIR + "upgradable",
+                                 QByteArray("Listing...\nhello/stable 2.0 amd64 [upgradable "
+                                            "from: 1.0]\n")));
         QVERIFY(m_tree.writeFile(
                 STATE_DIR + "status",
                 QByteArray("[General]\nstatus=activated\ntarget_release=12.4.1\n")));
@@ -206,6 +208,7 @@ private Q_SLOTS:
         QCOMPARE(now.value("Armed"), QVariant(true));
         QCOMPARE(now.value("StateName"), QVariant(QStringLiteral("activated")));
         QCOMPARE(now.value("TargetRelease"), QVariant(QStringLiteral("12.4.1")));
+        QCOMPARE(now.value("Packages").toStringList(), QStringList {QStringLiteral("hello")});
         QCOMPARE(QFileInfo(m_tree.path(QStringLiteral("/system-update"))).symLinkTarget(),
                  m_tree.path(QStringLiteral("/var/cache/apt/archives")));
         QVERIFY(m_tree.exists(STATE_DIR + "kirta-update-daemon.conf"));

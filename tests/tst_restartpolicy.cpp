@@ -94,6 +94,8 @@ private:
     std::shared_ptr<const StatusSnapshot> armed(const QDateTime &deadline, bool forced = false);
     RestartConfig config(RestartConfig::Mode mode, int announceMinutes = 15);
     std::unique_ptr<RestartPolicy> makePolicy(RebootLock *lock = nullptr);
+    // A policy announcing 15 minutes ahead, with a person logged in on a seat.
+    std::unique_ptr<RestartPolicy> policyWithSession(RestartConfig::Mode mode);
 
     PrivateBus m_bus;
     std::unique_ptr<QProcess> m_logind;
@@ -254,6 +256,18 @@ std::unique_ptr<RestartPolicy> TestRestartPolicy::makePolicy(RebootLock *lock)
     return policy;
 }
 
+std::unique_ptr<RestartPolicy> TestRestartPolicy::policyWithSession(RestartConfig::Mode mode)
+{
+    const QDBusMessage added = mockCall(
+            LOGIN1, LOGIN1_PATH, QStringLiteral("AddSession"),
+            {QStringLiteral("c1"), QStringLiteral("seat0"), 1000u, QStringLiteral("ada"), true});
+    if (added.type() != QDBusMessage::ReplyMessage)
+        return nullptr;
+    auto policy = makePolicy();
+    policy->setConfig(config(mode, 15));
+    return policy;
+}
+
 void TestRestartPolicy::nothingArmedAsksNobody_data()
 {
     QTest::addColumn<int>("mode");
@@ -317,13 +331,8 @@ void TestRestartPolicy::inhibitorThenBatteryThenRestart()
 
 void TestRestartPolicy::peopleAreToldAndMayPostpone()
 {
-    QVERIFY(mockCall(LOGIN1, LOGIN1_PATH, QStringLiteral("AddSession"),
-                     {QStringLiteral("c1"), QStringLiteral("seat0"), 1000u, QStringLiteral("ada"),
-                      true})
-                    .type()
-            == QDBusMessage::ReplyMessage);
-    auto policy = makePolicy();
-    policy->setConfig(config(RestartConfig::Mode::InWindow, 15));
+    auto policy = policyWithSession(RestartConfig::Mode::InWindow);
+    QVERIFY(policy);
     const QDateTime before = INSIDE.addSecs(15 * 60);
     policy->follow(armed(INSIDE.addDays(2)));
     const QList<QVariantList> scheduled = calls(QStringLiteral("ScheduleShutdown"));
@@ -351,13 +360,8 @@ void TestRestartPolicy::peopleAreToldAndMayPostpone()
 
 void TestRestartPolicy::postponeAfterTheDeadlineIsRootOnly()
 {
-    QVERIFY(mockCall(LOGIN1, LOGIN1_PATH, QStringLiteral("AddSession"),
-                     {QStringLiteral("c1"), QStringLiteral("seat0"), 1000u, QStringLiteral("ada"),
-                      true})
-                    .type()
-            == QDBusMessage::ReplyMessage);
-    auto policy = makePolicy();
-    policy->setConfig(config(RestartConfig::Mode::AfterDeadline, 15));
+    auto policy = policyWithSession(RestartConfig::Mode::AfterDeadline);
+    QVERIFY(policy);
     policy->follow(armed(INSIDE.addDays(-1)));
     QCOMPARE(calls(QStringLiteral("ScheduleShutdown")).size(), 1);
 

@@ -79,24 +79,11 @@ private Q_SLOTS:
     {
         daemon->calls.clear();
         daemon->onEnable = nullptr;
+        daemon->reset();
         daemon->set({{QStringLiteral("State"), 4},
                      {QStringLiteral("StateName"), QStringLiteral("ready")},
-                     {QStringLiteral("Error"), -1},
                      {QStringLiteral("TargetRelease"), QStringLiteral("12.4")},
-                     {QStringLiteral("Deadline"), qint64(0)},
-                     {QStringLiteral("Forced"), false},
-                     {QStringLiteral("Armed"), false},
-                     {QStringLiteral("Packages"), QStringList {"hello-kirta", "kirta-version"}},
-                     {QStringLiteral("LastCheck"), qint64(0)},
-                     {QStringLiteral("LastResult"), QStringLiteral("none")},
-                     {QStringLiteral("Health"), QStringLiteral("none")},
-                     {QStringLiteral("HealthReasons"), QStringList()},
-                     {QStringLiteral("HealthChecked"), qint64(0)},
-                     {QStringLiteral("DownloadHeld"), QString()},
-                     {QStringLiteral("PostponedForPower"), QString()},
-
-                     {QStringLiteral("RestartPlanned"), qint64(0)},
-                     {QStringLiteral("RestartBlocker"), QString()}});
+                     {QStringLiteral("Packages"), QStringList {"hello-kirta", "kirta-version"}}});
     }
 
     void status_data()

@@ -308,7 +308,25 @@ private Q_SLOTS:
                         .contains(QStringLiteral("Restart:     %1 (in ").arg(utc(open))));
         QVERIFY(DaemonProcess::logText().contains(
                 QLatin1String("Automatic restart: outside the maintenance window")));
+
+        // A daemon started again while the update stays armed checks
+        // nothing: the plan and what the boot installs must still show.
         QVERIFY(daemon.terminate());
+        DaemonProcess again;
+        again.setEnvironmentValue(QStringLiteral("TZ"), QStringLiteral("UTC"));
+        QVERIFY(again.start());
+        KIRTA_WAIT_VERIFY(state() == 5, 20000);
+        KIRTA_WAIT_VERIFY(restart() == expected, 10000);
+        const QString status = ctl(QStringLiteral("status"), &exitCode);
+        QVERIFY2(status.contains(QLatin1String("\nPackages:    1\n")), qPrintable(status));
+        QCOMPARE(QJsonDocument::fromJson(
+                         ctl({QStringLiteral("status"), QStringLiteral("--json")}, &exitCode)
+                                 .toUtf8())
+                         .object()
+                         .value("packages")
+                         .toArray(),
+                 QJsonArray {QStringLiteral("hello")});
+        QVERIFY(again.terminate());
     }
 };
 

@@ -44,7 +44,7 @@ bool Daemon::checkConnection()
         return true;
     }
     m_logger.debug(where, QStringLiteral("ping() return false"));
-    if (m_task != toInt(CurrentTask::WaitingForConnection))
+    if (m_progress.task() != toInt(CurrentTask::WaitingForConnection))
         m_logger.debug(where, QStringLiteral("m_task != CurrentTask::WaitingForConnection "));
     setTask(CurrentTask::WaitingForConnection);
     if (!m_checkConnectionTimer) {
@@ -67,16 +67,16 @@ void Daemon::restartTaskByConnection()
     if (!checkConnection())
         return;
     m_checkConnectionTimer->stop();
-    m_logger.debug(where, QStringLiteral("m_prevtask"), m_prevtask);
-    m_logger.debug(where, QStringLiteral("m_task"), m_task);
+    m_logger.debug(where, QStringLiteral("m_prevtask"), m_progress.value().returnTask);
+    m_logger.debug(where, QStringLiteral("m_task"), m_progress.task());
     // A stop or a drop during the wait has moved the cycle on; only a task
     // still waiting returns to where it was.
-    if (m_task == toInt(CurrentTask::WaitingForConnection))
-        setTask(CurrentTask(m_prevtask));
-    if (m_logicalTask == toInt(CurrentTask::WaitingForUpdates)) {
+    if (m_progress.task() == toInt(CurrentTask::WaitingForConnection))
+        setTask(CurrentTask(m_progress.value().returnTask));
+    if (m_progress.value().logicalTask == toInt(CurrentTask::WaitingForUpdates)) {
         m_logger.debug(where, QStringLiteral("m_logicalTask == CurrentTask::WaitingForUpdates"));
         QTimer::singleShot(100, this, &Daemon::checkUpdates);
-    } else if (m_logicalTask == toInt(CurrentTask::WaitingForDownload)) {
+    } else if (m_progress.value().logicalTask == toInt(CurrentTask::WaitingForDownload)) {
         m_logger.debug(where, QStringLiteral("m_logicalTask == CurrentTask::WaitingForDownload"));
         QTimer::singleShot(100, this, &Daemon::downloadUpdatesByScript);
     }

@@ -10,6 +10,7 @@
 #include "params.h"
 #include "stage.h"
 #include "triggerchecker.h"
+#include "updateprogress.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -187,9 +188,8 @@ Q_SIGNALS:
     void settingsLoaded(const Params &params);
 
 private:
-    // The one writer of m_task (and of m_prevtask, on entering a connection
-    // wait): checks the move against the table beside CurrentTask in debug
-    // builds and logs it.
+    // Every move of the task goes through m_progress, which refuses one
+    // outside the table beside CurrentTask and logs it under this place.
     void setTask(CurrentTask task);
     void setLogicalTask(CurrentTask task);
     int completedStateNumber(const QString &where) const;
@@ -308,36 +308,25 @@ private:
     QStringList m_upgradableList;
     QFileSystemWatcher *m_configWatcher = nullptr;
     Logger m_logger;
-    // CurrentTask values, written only by setTask() and setLogicalTask():
-    // the task now, the task a connection wait returns to, and the step
-    // (check or download) to take again once the connection is back.
-    int m_task = 0;
-    int m_prevtask = 0;
-    int m_logicalTask = 0;
+    // Task, arming, forced mode, error: where the update stands, changed
+    // only through its setter.
+    UpdateProgress m_progress {m_logger};
     QString m_availUpdateVersion;
     SettingsController *m_settingsController = nullptr;
     TriggerChecker m_triggerChecker;
     QStringList m_extraRepos;
     int m_allReposPolicy = 0;
-    bool m_isUpgradeEnabled = false;
-    bool upgradeMustBeEnabled = false;
-    bool m_firstBlockPassed = false;
     qint64 m_pid = -1;
     // Start time and session of the download m_pid names.
     quint64 m_downloadStartTime = 0;
     qint64 m_downloadSession = 0;
-    bool m_forcedMode = false;
     bool m_startedAfterUpgrade = false;
     QString m_downloadHold;
     // A download was due but held back.
     bool m_downloadHeldBack = false;
     bool m_snapshotKeptForHealth = false;
-    int m_currentError = toInt(ErrorNumber::None);
     Controller *m_controller = nullptr;
     QThread *m_imitationThread = nullptr;
-    // Set while the immediate re-check of a Reset runs: a Reset asked for
-    // from inside it leaves the next check to m_checkUpdatesTimer.
-    bool m_resetRecheckRunning = false;
     // When the package lists were last read without fault.
     QDateTime m_lastSuccessfulCheck;
     // The first block is due on its single shot.

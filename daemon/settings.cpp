@@ -187,9 +187,9 @@ void Daemon::reloadSettings()
 {
     const QString where = KIRTA_WHERE;
     m_logger.debug(where);
-    if (m_firstBlockPassed) {
+    if (m_progress.value().firstBlockPassed) {
         m_logger.debug(where, QStringLiteral("Config has changed, need to imitate again"));
-        m_firstBlockPassed = false;
+        m_progress.setFirstBlockPassed(false);
     }
     // Watch the file as it is now before reading it, so that an edit landing
     // while it is read is still noticed.

@@ -95,13 +95,13 @@ bool Daemon::m_restoreArmedUpgrade()
     // Armed before this start, and the imitation passed then (the frozen
     // copy is made only after it): the daemon goes on where it stopped, with
     // the check and download timers halted as arming leaves them.
-    if (m_startedAfterUpgrade || m_task != toInt(CurrentTask::Unknown) || !isUpgradeAlreadySet()
-        || !QFile::exists(SETTINGS_COPY_PATH))
+    if (m_startedAfterUpgrade || m_progress.task() != toInt(CurrentTask::Unknown)
+        || !isUpgradeAlreadySet() || !QFile::exists(SETTINGS_COPY_PATH))
         return false;
     const QSettings status(STATUS_FILE_PATH, QSettings::NativeFormat);
     m_availUpdateVersion = status.value(TARGET_RELEASE_KEY).toString();
-    m_firstBlockPassed = true;
-    m_isUpgradeEnabled = true;
+    m_progress.setFirstBlockPassed(true);
+    m_progress.setArmed(true);
     setTask(CurrentTask::DownloadCompleted);
     m_checkUpdatesTimer->stop();
     manageStatusFile();

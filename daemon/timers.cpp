@@ -104,7 +104,7 @@ bool Daemon::isRetryTimeStampSetAndPassed() const
 int Daemon::isUpgradeCanBeDisabled()
 {
     m_logger.debug(KIRTA_WHERE);
-    if (m_isUpgradeEnabled && m_forcedMode) {
+    if (m_progress.isArmed() && m_progress.isForced()) {
         m_logger.warning(QStringLiteral("FORCED: UPDATE CANNOT BE DISABLED"));
         return toInt(DisarmCheck::ForcedArmed);
     }
@@ -119,7 +119,7 @@ void Daemon::checkTimeEnd()
 {
     const QString where = KIRTA_WHERE;
     m_logger.debug(where);
-    if (m_isUpgradeEnabled)
+    if (m_progress.isArmed())
         return;
     m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = false"));
     if (isTEndSetAndPassed()) {
@@ -142,7 +142,7 @@ int Daemon::setForcedMode()
 {
     const QString where = KIRTA_WHERE;
     m_logger.debug(where);
-    m_forcedMode = true;
+    m_progress.setForced(true);
     Params params = m_settingsController->params();
     QDateTime timeStamp = params.upgrade_time_stamp.second;
     const QDateTime now = QDateTime::currentDateTime();
@@ -160,13 +160,13 @@ int Daemon::setForcedMode()
     m_settingsController->setParams(params);
     m_settingsController->sync();
 
-    m_logger.debug(where, QStringLiteral("m_task"), m_task);
-    switch (CurrentTask(m_task)) {
+    m_logger.debug(where, QStringLiteral("m_task"), m_progress.task());
+    switch (CurrentTask(m_progress.task())) {
     case CurrentTask::WaitingForDownload:
         downloadUpdatesByScript();
         break;
     case CurrentTask::DownloadCompleted:
-        if (!m_isUpgradeEnabled) {
+        if (!m_progress.isArmed()) {
             m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = false"));
             enableUpgradeOnReboot();
         }

@@ -17,11 +17,14 @@ public:
         : d(daemon)
     { }
 
-    int &task() { return d.m_task; }
-    bool &upgradeEnabled() { return d.m_isUpgradeEnabled; }
-    bool &forcedMode() { return d.m_forcedMode; }
-    bool &firstBlockPassed() { return d.m_firstBlockPassed; }
-    int &currentError() { return d.m_currentError; }
+    // The progress as it stands, to put a scenario's start in place
+    // without the moves that lead there.
+    Progress &progress() { return d.m_progress.m_value; }
+    int &task() { return progress().task; }
+    bool &upgradeEnabled() { return progress().armed; }
+    bool &forcedMode() { return progress().forced; }
+    bool &firstBlockPassed() { return progress().firstBlockPassed; }
+    int &currentError() { return progress().error; }
     QString &availUpdateVersion() { return d.m_availUpdateVersion; }
     int &allReposPolicy() { return d.m_allReposPolicy; }
     QStringList extraRepos() const { return d.m_extraRepos; }
@@ -35,9 +38,9 @@ public:
     QTimer *checkConnectionTimer() const { return d.m_checkConnectionTimer; }
     QTimer *downloadUpdatesTimer() const { return d.m_downloadUpdatesTimer; }
     QTimer *waitDownloadProcTimer() const { return d.m_waitDownloadProcTimer; }
-    bool &upgradeMustBeEnabled() { return d.upgradeMustBeEnabled; }
+    bool &upgradeMustBeEnabled() { return progress().armWhenComplete; }
     qint64 &pid() { return d.m_pid; }
-    int &logicalTask() { return d.m_logicalTask; }
+    int &logicalTask() { return progress().logicalTask; }
     QStringList &upgradableList() { return d.m_upgradableList; }
     TriggerChecker &triggerChecker() { return d.m_triggerChecker; }
     QThread *imitationThread() const { return d.m_imitationThread; }

@@ -5,6 +5,7 @@
 
 #include "codes.h"
 #include "currenttask.h"
+#include "cycleclock.h"
 #include "logger.h"
 #include "logthrottle.h"
 #include "params.h"
@@ -147,14 +148,6 @@ public:
     void releaseSnapshotKeptForHealth();
     int getFsType();
 
-    // The random download delay in minutes from the bounds and a 32-bit
-    // random word: uniform over [minDelay, maxDelay), or maxDelay when the
-    // bounds are equal or reversed.
-    static int downloadDelayMinutes(int minDelay, int maxDelay, quint32 randomWord);
-    // Minutes as a QTimer interval; out-of-range values are clamped (the
-    // largest interval a QTimer takes is about 24.8 days).
-    static int minutesToMsec(qint64 minutes, bool *clamped = nullptr);
-
 public Q_SLOTS:
     // Reachable over the bus; each lives with its group above (state.cpp,
     // switch.cpp, major.cpp, stamps.cpp) or is a timer's slot (see the
@@ -234,24 +227,17 @@ private:
     void m_downloadFailed();
     // Forced mode downloads at once; otherwise after a new random delay.
     void m_downloadNowOrLater(const QString &where);
-    // Creates a missing stamp timer while its stamp is set, drops it once the
+    // Creates a missing stamp watch while its stamp is set, drops it once the
     // stamp is gone; never restarts one that a stop has halted.
-    void m_followStamp(bool stampSet, QTimer *&timer, void (Daemon::*startTheTimer)(),
+    void m_followStamp(bool stampSet, CycleClock::Watch watch, void (Daemon::*startTheTimer)(),
                        const QString &timerName, const QString &stampName);
-    // Creates (interval "T_end_check") and (re)starts a stamp timer.
-    void m_startStampTimer(QTimer *&timer, const QString &where, const QString &timerName,
-                           void (Daemon::*slot)());
+    // Creates (interval "T_end_check") and (re)starts a stamp watch.
+    void m_startStampTimer(CycleClock::Watch watch, const QString &where, const QString &timerName);
     // The clean that left the task in Error, once more; true once it worked.
     bool m_retryFailedClean();
     // setNoUpdates; `breakLock` false never terminates the holder of the
     // package lock when the clean fails.
     void m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce, bool breakLock);
-    // Interval of `timer` set from minutes, at least `minMinutes`, warning
-    // when bounded.
-    void setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what, qint64 minMinutes = 0);
-    // The periodic checks run the package tool or read the deadline: at
-    // most once a minute, so that 0 is no tight loop.
-    static constexpr qint64 MIN_CHECK_PERIOD_MINUTES = 1;
     // Keeps the configuration file watched after a replace-by-rename.
     void rewatchConfigFile();
 
@@ -266,25 +252,18 @@ private:
     //   while arming, by a stop, and before an immediate check (setNoUpdates
     //   with checkNow, forced mode); checkUpdates blocks its signals while it
     //   runs.
-    // m_downloadUpdatesTimer -> downloadUpdatesByScript()
-    //   single shot, unlike the others; interval drawn anew at each start
-    //   from "T_download_min" to "T_download_max" minutes (and on a reload
-    //   that changes them).
-    //   Created by startDownloadTimer(), which new packages or a failed
-    //   download call. Stopped when a download starts and while arming.
+    // m_clock (CycleClock) owns the download delay -> downloadUpdatesByScript()
+    //   and the deadline and retry watches -> checkTimeEnd(),
+    //   checkRetryTimeStamp(); startDownloadTimer(), startTEndTimer() and
+    //   startEndRetryTimer() start them. The download delay is started by new
+    //   packages or a failed download and stopped when a download starts and
+    //   while arming. A watch is started at the end of a download (deadline),
+    //   by the Retry action (retry), or by a load that finds its stamp set and
+    //   no watch; halted by a stop, which a load never undoes; dropped by a
+    //   load that finds its stamp unset. A reload retunes the deadline watch.
     // m_waitDownloadProcTimer -> checkDownloadIsFinished()
     //   5 s. Created by the constructor. Started with each download; stopped
     //   when the download process is gone or could not start.
-    // m_checkTEndTimer -> checkTimeEnd()
-    //   interval "T_end_check" minutes, retuned by a reload. Created by
-    //   startTEndTimer(): at the end of a download, or by a load that finds
-    //   "T_end" set and no timer. Stopped (halted) by a stop, which a load
-    //   never undoes; dropped by a load that finds "T_end" unset.
-    // m_checkRetryTimeStampTimer -> checkRetryTimeStamp()
-    //   interval "T_end_check" minutes, fixed at creation. Created by
-    //   startEndRetryTimer(): the Retry action, or a load that finds
-    //   "Retry_time_stamp" set and no timer. Halted and dropped like the
-    //   deadline timer.
     // m_checkMajorInstalledTimer -> checkisMajorUpdateInstalled()
     //   60 s. Created and started by start(); never stopped.
     // m_checkMajorReportTimer -> checkMajorReport()
@@ -294,10 +273,8 @@ private:
     //   5 s. Created and started by checkConnection() when a ping fails;
     //   stopped by restartTaskByConnection() once a ping works.
     QTimer *m_checkUpdatesTimer = nullptr;
-    QTimer *m_downloadUpdatesTimer = nullptr;
     QTimer *m_waitDownloadProcTimer = nullptr;
-    QTimer *m_checkTEndTimer = nullptr;
-    QTimer *m_checkRetryTimeStampTimer = nullptr;
+    CycleClock *m_clock = nullptr;
     QTimer *m_checkMajorInstalledTimer = nullptr;
     QTimer *m_checkMajorReportTimer = nullptr;
     QTimer *m_checkConnectionTimer = nullptr;

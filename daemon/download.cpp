@@ -36,9 +36,9 @@ int Daemon::downloadUpdatesByScript()
         return 1;
     }
     m_logger.debug(where, QStringLiteral("checkConnection() return true"));
-    if (m_downloadUpdatesTimer) {
+    if (m_clock->hasDownloadDelay()) {
         m_logger.debug(where, QStringLiteral("m_downloadUpdatesTimer != nullptr"));
-        m_downloadUpdatesTimer->stop();
+        m_clock->stopDownloadDelay();
     }
     m_logger.debug(where, QStringLiteral("Downloading"));
     setTask(CurrentTask::Downloading);
@@ -120,7 +120,7 @@ void Daemon::checkDownloadIsFinished()
         m_settingsController->setParams(params);
         m_settingsController->sync();
         startTEndTimer();
-    } else if (!m_checkTEndTimer || !m_checkTEndTimer->isActive()) {
+    } else if (!m_clock->isWatchRunning(CycleClock::Watch::Deadline)) {
         // A deadline kept from before a stop: its timer was halted with the
         // dropped update and runs again with the new one.
         startTEndTimer();

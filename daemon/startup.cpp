@@ -30,6 +30,10 @@ Daemon::Daemon(QObject *parent)
     m_waitDownloadProcTimer = new QTimer(this);
     connect(m_waitDownloadProcTimer, &QTimer::timeout, this, &Daemon::checkDownloadIsFinished);
     m_waitDownloadProcTimer->setInterval(5000);
+    m_clock = new CycleClock(m_logger, this);
+    connect(m_clock, &CycleClock::downloadDue, this, &Daemon::downloadUpdatesByScript);
+    connect(m_clock, &CycleClock::deadlineCheckDue, this, &Daemon::checkTimeEnd);
+    connect(m_clock, &CycleClock::retryCheckDue, this, &Daemon::checkRetryTimeStamp);
 }
 
 Daemon::~Daemon()
@@ -83,8 +87,8 @@ void Daemon::start()
             &Daemon::checkisMajorUpdateInstalled);
     m_checkMajorInstalledTimer->start();
 
-    setTimerMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second, KEY_T_CHECK,
-                    MIN_CHECK_PERIOD_MINUTES);
+    m_clock->setMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second,
+                        KEY_T_CHECK, CycleClock::MIN_CHECK_PERIOD_MINUTES);
     if (m_restoreArmedUpgrade())
         return;
     QTimer::singleShot(100, this, &Daemon::checkUpdates);

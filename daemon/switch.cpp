@@ -36,10 +36,8 @@ int Daemon::enableUpgradeOnReboot()
         return toInt(ArmDeferred::FirstBlockStarted);
     }
     execScriptsByScript(Stage::SecondBlock, SubStage::Before, Stage::FakeStage);
-    const bool downloadTimerWasActive
-            = m_downloadUpdatesTimer && m_downloadUpdatesTimer->isActive();
-    if (m_downloadUpdatesTimer)
-        m_downloadUpdatesTimer->stop();
+    const bool downloadTimerWasActive = m_clock->isDownloadDelayRunning();
+    m_clock->stopDownloadDelay();
     m_checkUpdatesTimer->stop();
 
     int linkCode;
@@ -180,7 +178,7 @@ void Daemon::m_undoFailedArm(bool downloadTimerWasActive)
         removeConfigCopyAndCheckOriginal();
     m_checkUpdatesTimer->start();
     if (downloadTimerWasActive)
-        m_downloadUpdatesTimer->start();
+        m_clock->startDownloadDelay();
 }
 
 int Daemon::disableUpgradeOnReboot(bool suppressForce)

@@ -161,13 +161,13 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
     // stop into "stopped" and keep a major-release check from resuming.
     if (m_progress.error() == toInt(ErrorNumber::ArmingFailed))
         m_progress.setError(ErrorNumber::None);
-    if (m_checkTEndTimer) {
+    if (m_clock->hasWatch(CycleClock::Watch::Deadline)) {
         m_logger.debug(where, QStringLiteral("m_checkTEndTimer != nullptr"));
-        m_checkTEndTimer->stop();
+        m_clock->haltWatch(CycleClock::Watch::Deadline);
     }
-    if (m_checkRetryTimeStampTimer) {
+    if (m_clock->hasWatch(CycleClock::Watch::Retry)) {
         m_logger.debug(where, QStringLiteral("m_checkRetryTimeStampTimer != nullptr"));
-        m_checkRetryTimeStampTimer->stop();
+        m_clock->haltWatch(CycleClock::Watch::Retry);
     }
     m_upgradableList.clear();
     disableUpgradeOnReboot(suppressForce);

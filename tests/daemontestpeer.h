@@ -31,12 +31,16 @@ public:
     Logger &logger() { return d.m_logger; }
     SettingsController *settings() const { return d.m_settingsController; }
     QTimer *checkUpdatesTimer() const { return d.m_checkUpdatesTimer; }
-    QTimer *checkTEndTimer() const { return d.m_checkTEndTimer; }
-    QTimer *checkRetryTimeStampTimer() const { return d.m_checkRetryTimeStampTimer; }
+    CycleClock *clock() const { return d.m_clock; }
+    QTimer *checkTEndTimer() const { return clock()->watchTimer(CycleClock::Watch::Deadline); }
+    QTimer *checkRetryTimeStampTimer() const
+    {
+        return clock()->watchTimer(CycleClock::Watch::Retry);
+    }
     QFileSystemWatcher *configWatcher() const { return d.m_configWatcher; }
     QTimer *checkMajorReportTimer() const { return d.m_checkMajorReportTimer; }
     QTimer *checkConnectionTimer() const { return d.m_checkConnectionTimer; }
-    QTimer *downloadUpdatesTimer() const { return d.m_downloadUpdatesTimer; }
+    QTimer *downloadUpdatesTimer() const { return clock()->downloadDelayTimer(); }
     QTimer *waitDownloadProcTimer() const { return d.m_waitDownloadProcTimer; }
     bool &upgradeMustBeEnabled() { return progress().armWhenComplete; }
     qint64 &pid() { return d.m_pid; }

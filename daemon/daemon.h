@@ -25,17 +25,19 @@ class QTimer;
 class SettingsController;
 struct StatusSnapshot;
 
-// The update daemon: one object on the main thread that owns the timers,
-// processes and settings and drives the update cycle through them.
+// The update daemon: the facade on the main thread that the bus calls and
+// that writes each operation's log lines; where the update stands is
+// m_progress (UpdateProgress), the cycle's clock m_clock (CycleClock).
+// daemon/README.md is the map of the parts.
 //
-// One class, its operations spread over daemon/*.cpp by subject:
+// Its own operations, spread over daemon/*.cpp by subject:
 //   startup.cpp       constructor, destructor, start(), directories at start
-//   state.cpp         setTask (every change of the task) and the renderings
-//                     of task and error for clients
+//   state.cpp         setTask (through m_progress) and the renderings of
+//                     task and error for clients
 //   settings.cpp      loading and reloading the configuration, the watch on
 //                     the file, the stamp timers on each load
 //   repositories.cpp  extra repository lists and the repository policy
-//   timers.cpp        download delay, deadline and retry timers, forced mode
+//   timers.cpp        starting the clock's delay and watches, forced mode
 //   stages.cpp        blocking runs of the stage program (update, downresult,
 //                     clean, exec_scripts)
 //   connection.cpp    ping and the wait for the connection

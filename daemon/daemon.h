@@ -4,6 +4,7 @@
 #pragma once
 
 #include "codes.h"
+#include "connectionwait.h"
 #include "currenttask.h"
 #include "cycleclock.h"
 #include "logger.h"
@@ -40,7 +41,7 @@ struct StatusSnapshot;
 //   timers.cpp        starting the clock's delay and watches, forced mode
 //   stages.cpp        blocking runs of the stage program (update, downresult,
 //                     clean, exec_scripts)
-//   connection.cpp    ping and the wait for the connection
+//   connection.cpp    ping and the wait for the connection (m_connection)
 //   updatecheck.cpp   the periodic check, the upgradable list, setNoUpdates
 //   download.cpp      the detached download and its poll
 //   erroractions.cpp  Stop, Reset and Retry after a failure
@@ -271,15 +272,15 @@ private:
     // m_checkMajorReportTimer -> checkMajorReport()
     //   10 s. Created and started by checkisMajorUpdateInstalled() while the
     //   major-release upgrade package is installed, stopped once it is not.
-    // m_checkConnectionTimer -> restartTaskByConnection()
-    //   5 s. Created and started by checkConnection() when a ping fails;
+    // m_connection (ConnectionWait) -> restartTaskByConnection()
+    //   its retry timer, 5 s: started by checkConnection() when a ping fails;
     //   stopped by restartTaskByConnection() once a ping works.
     QTimer *m_checkUpdatesTimer = nullptr;
     QTimer *m_waitDownloadProcTimer = nullptr;
     CycleClock *m_clock = nullptr;
     QTimer *m_checkMajorInstalledTimer = nullptr;
     QTimer *m_checkMajorReportTimer = nullptr;
-    QTimer *m_checkConnectionTimer = nullptr;
+    ConnectionWait *m_connection = nullptr;
     ChildProcess *m_commonProcess = nullptr;
     // The recovery stage m_commonProcess was started for, until it has been
     // waited for.

@@ -30,6 +30,8 @@ Daemon::Daemon(QObject *parent)
     m_waitDownloadProcTimer = new QTimer(this);
     connect(m_waitDownloadProcTimer, &QTimer::timeout, this, &Daemon::checkDownloadIsFinished);
     m_waitDownloadProcTimer->setInterval(5000);
+    m_connection = new ConnectionWait(PING_PATH, this);
+    connect(m_connection, &ConnectionWait::retryDue, this, &Daemon::restartTaskByConnection);
     m_clock = new CycleClock(m_logger, this);
     connect(m_clock, &CycleClock::downloadDue, this, &Daemon::downloadUpdatesByScript);
     connect(m_clock, &CycleClock::deadlineCheckDue, this, &Daemon::checkTimeEnd);

@@ -39,7 +39,7 @@ public:
     }
     QFileSystemWatcher *configWatcher() const { return d.m_configWatcher; }
     QTimer *checkMajorReportTimer() const { return d.m_checkMajorReportTimer; }
-    QTimer *checkConnectionTimer() const { return d.m_checkConnectionTimer; }
+    QTimer *checkConnectionTimer() const { return d.m_connection->retryTimer(); }
     QTimer *downloadUpdatesTimer() const { return clock()->downloadDelayTimer(); }
     QTimer *waitDownloadProcTimer() const { return d.m_waitDownloadProcTimer; }
     bool &upgradeMustBeEnabled() { return progress().armWhenComplete; }

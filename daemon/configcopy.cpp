@@ -61,7 +61,7 @@ void Daemon::removeConfigCopyAndCheckOriginal()
     }
     if (isConfigChanged()) {
         m_logger.info(QStringLiteral("original config has changed. Reset imitation."));
-        m_firstBlockPassed = false;
+        m_progress.setFirstBlockPassed(false);
         reloadSettings();
     }
     QFile::remove(SETTINGS_COPY_PATH);

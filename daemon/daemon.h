@@ -4,12 +4,15 @@
 #pragma once
 
 #include "codes.h"
+#include "connectionwait.h"
 #include "currenttask.h"
+#include "cycleclock.h"
 #include "logger.h"
 #include "logthrottle.h"
 #include "params.h"
 #include "stage.h"
 #include "triggerchecker.h"
+#include "updateprogress.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -23,20 +26,22 @@ class QTimer;
 class SettingsController;
 struct StatusSnapshot;
 
-// The update daemon: one object on the main thread that owns the timers,
-// processes and settings and drives the update cycle through them.
+// The update daemon: the facade on the main thread that the bus calls and
+// that writes each operation's log lines; where the update stands is
+// m_progress (UpdateProgress), the cycle's clock m_clock (CycleClock).
+// daemon/README.md is the map of the parts.
 //
-// One class, its operations spread over daemon/*.cpp by subject:
+// Its own operations, spread over daemon/*.cpp by subject:
 //   startup.cpp       constructor, destructor, start(), directories at start
-//   state.cpp         setTask (every change of the task) and the renderings
-//                     of task and error for clients
+//   state.cpp         setTask (through m_progress) and the renderings of
+//                     task and error for clients
 //   settings.cpp      loading and reloading the configuration, the watch on
 //                     the file, the stamp timers on each load
 //   repositories.cpp  extra repository lists and the repository policy
-//   timers.cpp        download delay, deadline and retry timers, forced mode
+//   timers.cpp        starting the clock's delay and watches, forced mode
 //   stages.cpp        blocking runs of the stage program (update, downresult,
 //                     clean, exec_scripts)
-//   connection.cpp    ping and the wait for the connection
+//   connection.cpp    ping and the wait for the connection (m_connection)
 //   updatecheck.cpp   the periodic check, the upgradable list, setNoUpdates
 //   download.cpp      the detached download and its poll
 //   erroractions.cpp  Stop, Reset and Retry after a failure
@@ -146,14 +151,6 @@ public:
     void releaseSnapshotKeptForHealth();
     int getFsType();
 
-    // The random download delay in minutes from the bounds and a 32-bit
-    // random word: uniform over [minDelay, maxDelay), or maxDelay when the
-    // bounds are equal or reversed.
-    static int downloadDelayMinutes(int minDelay, int maxDelay, quint32 randomWord);
-    // Minutes as a QTimer interval; out-of-range values are clamped (the
-    // largest interval a QTimer takes is about 24.8 days).
-    static int minutesToMsec(qint64 minutes, bool *clamped = nullptr);
-
 public Q_SLOTS:
     // Reachable over the bus; each lives with its group above (state.cpp,
     // switch.cpp, major.cpp, stamps.cpp) or is a timer's slot (see the
@@ -187,9 +184,8 @@ Q_SIGNALS:
     void settingsLoaded(const Params &params);
 
 private:
-    // The one writer of m_task (and of m_prevtask, on entering a connection
-    // wait): checks the move against the table beside CurrentTask in debug
-    // builds and logs it.
+    // Every move of the task goes through m_progress, which refuses one
+    // outside the table beside CurrentTask and logs it under this place.
     void setTask(CurrentTask task);
     void setLogicalTask(CurrentTask task);
     int completedStateNumber(const QString &where) const;
@@ -234,24 +230,17 @@ private:
     void m_downloadFailed();
     // Forced mode downloads at once; otherwise after a new random delay.
     void m_downloadNowOrLater(const QString &where);
-    // Creates a missing stamp timer while its stamp is set, drops it once the
+    // Creates a missing stamp watch while its stamp is set, drops it once the
     // stamp is gone; never restarts one that a stop has halted.
-    void m_followStamp(bool stampSet, QTimer *&timer, void (Daemon::*startTheTimer)(),
+    void m_followStamp(bool stampSet, CycleClock::Watch watch, void (Daemon::*startTheTimer)(),
                        const QString &timerName, const QString &stampName);
-    // Creates (interval "T_end_check") and (re)starts a stamp timer.
-    void m_startStampTimer(QTimer *&timer, const QString &where, const QString &timerName,
-                           void (Daemon::*slot)());
+    // Creates (interval "T_end_check") and (re)starts a stamp watch.
+    void m_startStampTimer(CycleClock::Watch watch, const QString &where, const QString &timerName);
     // The clean that left the task in Error, once more; true once it worked.
     bool m_retryFailedClean();
     // setNoUpdates; `breakLock` false never terminates the holder of the
     // package lock when the clean fails.
     void m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce, bool breakLock);
-    // Interval of `timer` set from minutes, at least `minMinutes`, warning
-    // when bounded.
-    void setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what, qint64 minMinutes = 0);
-    // The periodic checks run the package tool or read the deadline: at
-    // most once a minute, so that 0 is no tight loop.
-    static constexpr qint64 MIN_CHECK_PERIOD_MINUTES = 1;
     // Keeps the configuration file watched after a replace-by-rename.
     void rewatchConfigFile();
 
@@ -266,41 +255,32 @@ private:
     //   while arming, by a stop, and before an immediate check (setNoUpdates
     //   with checkNow, forced mode); checkUpdates blocks its signals while it
     //   runs.
-    // m_downloadUpdatesTimer -> downloadUpdatesByScript()
-    //   single shot, unlike the others; interval drawn anew at each start
-    //   from "T_download_min" to "T_download_max" minutes (and on a reload
-    //   that changes them).
-    //   Created by startDownloadTimer(), which new packages or a failed
-    //   download call. Stopped when a download starts and while arming.
+    // m_clock (CycleClock) owns the download delay -> downloadUpdatesByScript()
+    //   and the deadline and retry watches -> checkTimeEnd(),
+    //   checkRetryTimeStamp(); startDownloadTimer(), startTEndTimer() and
+    //   startEndRetryTimer() start them. The download delay is started by new
+    //   packages or a failed download and stopped when a download starts and
+    //   while arming. A watch is started at the end of a download (deadline),
+    //   by the Retry action (retry), or by a load that finds its stamp set and
+    //   no watch; halted by a stop, which a load never undoes; dropped by a
+    //   load that finds its stamp unset. A reload retunes the deadline watch.
     // m_waitDownloadProcTimer -> checkDownloadIsFinished()
     //   5 s. Created by the constructor. Started with each download; stopped
     //   when the download process is gone or could not start.
-    // m_checkTEndTimer -> checkTimeEnd()
-    //   interval "T_end_check" minutes, retuned by a reload. Created by
-    //   startTEndTimer(): at the end of a download, or by a load that finds
-    //   "T_end" set and no timer. Stopped (halted) by a stop, which a load
-    //   never undoes; dropped by a load that finds "T_end" unset.
-    // m_checkRetryTimeStampTimer -> checkRetryTimeStamp()
-    //   interval "T_end_check" minutes, fixed at creation. Created by
-    //   startEndRetryTimer(): the Retry action, or a load that finds
-    //   "Retry_time_stamp" set and no timer. Halted and dropped like the
-    //   deadline timer.
     // m_checkMajorInstalledTimer -> checkisMajorUpdateInstalled()
     //   60 s. Created and started by start(); never stopped.
     // m_checkMajorReportTimer -> checkMajorReport()
     //   10 s. Created and started by checkisMajorUpdateInstalled() while the
     //   major-release upgrade package is installed, stopped once it is not.
-    // m_checkConnectionTimer -> restartTaskByConnection()
-    //   5 s. Created and started by checkConnection() when a ping fails;
+    // m_connection (ConnectionWait) -> restartTaskByConnection()
+    //   its retry timer, 5 s: started by checkConnection() when a ping fails;
     //   stopped by restartTaskByConnection() once a ping works.
     QTimer *m_checkUpdatesTimer = nullptr;
-    QTimer *m_downloadUpdatesTimer = nullptr;
     QTimer *m_waitDownloadProcTimer = nullptr;
-    QTimer *m_checkTEndTimer = nullptr;
-    QTimer *m_checkRetryTimeStampTimer = nullptr;
+    CycleClock *m_clock = nullptr;
     QTimer *m_checkMajorInstalledTimer = nullptr;
     QTimer *m_checkMajorReportTimer = nullptr;
-    QTimer *m_checkConnectionTimer = nullptr;
+    ConnectionWait *m_connection = nullptr;
     ChildProcess *m_commonProcess = nullptr;
     // The recovery stage m_commonProcess was started for, until it has been
     // waited for.
@@ -308,36 +288,25 @@ private:
     QStringList m_upgradableList;
     QFileSystemWatcher *m_configWatcher = nullptr;
     Logger m_logger;
-    // CurrentTask values, written only by setTask() and setLogicalTask():
-    // the task now, the task a connection wait returns to, and the step
-    // (check or download) to take again once the connection is back.
-    int m_task = 0;
-    int m_prevtask = 0;
-    int m_logicalTask = 0;
+    // Task, arming, forced mode, error: where the update stands, changed
+    // only through its setter.
+    UpdateProgress m_progress {m_logger};
     QString m_availUpdateVersion;
     SettingsController *m_settingsController = nullptr;
     TriggerChecker m_triggerChecker;
     QStringList m_extraRepos;
     int m_allReposPolicy = 0;
-    bool m_isUpgradeEnabled = false;
-    bool upgradeMustBeEnabled = false;
-    bool m_firstBlockPassed = false;
     qint64 m_pid = -1;
     // Start time and session of the download m_pid names.
     quint64 m_downloadStartTime = 0;
     qint64 m_downloadSession = 0;
-    bool m_forcedMode = false;
     bool m_startedAfterUpgrade = false;
     QString m_downloadHold;
     // A download was due but held back.
     bool m_downloadHeldBack = false;
     bool m_snapshotKeptForHealth = false;
-    int m_currentError = toInt(ErrorNumber::None);
     Controller *m_controller = nullptr;
     QThread *m_imitationThread = nullptr;
-    // Set while the immediate re-check of a Reset runs: a Reset asked for
-    // from inside it leaves the next check to m_checkUpdatesTimer.
-    bool m_resetRecheckRunning = false;
     // When the package lists were last read without fault.
     QDateTime m_lastSuccessfulCheck;
     // The first block is due on its single shot.

@@ -16,12 +16,12 @@ int Daemon::downloadUpdatesByScript()
 {
     const QString where = KIRTA_WHERE;
     m_logger.debug(where);
-    if (m_task != toInt(CurrentTask::WaitingForDownload) && !m_forcedMode) {
+    if (m_progress.task() != toInt(CurrentTask::WaitingForDownload) && !m_progress.isForced()) {
         m_logger.debug(where, QStringLiteral("return 1"));
         return 1;
     }
     // A passed deadline and forced mode weigh more than the plan's cost.
-    if (!m_downloadHold.isEmpty() && !m_forcedMode && !isTEndSetAndPassed()) {
+    if (!m_downloadHold.isEmpty() && !m_progress.isForced() && !isTEndSetAndPassed()) {
         if (!m_downloadHeldBack)
             m_logger.info(QStringLiteral("Download held back: %1").arg(m_downloadHold));
         m_downloadHeldBack = true;
@@ -36,9 +36,9 @@ int Daemon::downloadUpdatesByScript()
         return 1;
     }
     m_logger.debug(where, QStringLiteral("checkConnection() return true"));
-    if (m_downloadUpdatesTimer) {
+    if (m_clock->hasDownloadDelay()) {
         m_logger.debug(where, QStringLiteral("m_downloadUpdatesTimer != nullptr"));
-        m_downloadUpdatesTimer->stop();
+        m_clock->stopDownloadDelay();
     }
     m_logger.debug(where, QStringLiteral("Downloading"));
     setTask(CurrentTask::Downloading);
@@ -72,7 +72,7 @@ void Daemon::m_downloadFailed()
     m_downloadSession = 0;
     m_waitDownloadProcTimer->stop();
     m_logger.warning(QStringLiteral("restart downloading  due apt-get error"));
-    if (m_forcedMode) {
+    if (m_progress.isForced()) {
         // Not at once: a stage program that cannot start would loop here.
         QTimer::singleShot(m_waitDownloadProcTimer->interval(), this,
                            &Daemon::downloadUpdatesByScript);
@@ -85,8 +85,9 @@ void Daemon::m_downloadFailed()
 void Daemon::checkDownloadIsFinished()
 {
     const QString where = KIRTA_WHERE;
-    m_logger.debug(where, QStringLiteral("m_task = %1").arg(m_task));
-    if (m_task == toInt(CurrentTask::Stopped) || m_task == toInt(CurrentTask::StoppedForMajor)) {
+    m_logger.debug(where, QStringLiteral("m_task = %1").arg(m_progress.task()));
+    if (m_progress.task() == toInt(CurrentTask::Stopped)
+        || m_progress.task() == toInt(CurrentTask::StoppedForMajor)) {
         m_logger.debug(where, QStringLiteral("service is stopped"));
         return;
     }
@@ -119,7 +120,7 @@ void Daemon::checkDownloadIsFinished()
         m_settingsController->setParams(params);
         m_settingsController->sync();
         startTEndTimer();
-    } else if (!m_checkTEndTimer || !m_checkTEndTimer->isActive()) {
+    } else if (!m_clock->isWatchRunning(CycleClock::Watch::Deadline)) {
         // A deadline kept from before a stop: its timer was halted with the
         // dropped update and runs again with the new one.
         startTEndTimer();
@@ -128,10 +129,10 @@ void Daemon::checkDownloadIsFinished()
                   + params.upgrade_time_stamp.second.toString(DATE_TIME_FORMAT));
     setTask(CurrentTask::DownloadCompleted);
     fillMinorUpdateVersion();
-    m_isUpgradeEnabled = isUpgradeAlreadySet();
+    m_progress.setArmed(isUpgradeAlreadySet());
     if (isTEndSetAndPassed())
-        upgradeMustBeEnabled = true;
-    if (upgradeMustBeEnabled || m_forcedMode) {
+        m_progress.setArmWhenComplete(true);
+    if (m_progress.value().armWhenComplete || m_progress.isForced()) {
         m_logger.debug(where, QStringLiteral("(upgradeMustBeEnabled || m_forcedMode) = true"));
         enableUpgradeOnReboot();
     } else {
@@ -152,7 +153,7 @@ bool Daemon::m_isDownloadRunning() const
 
 void Daemon::m_downloadNowOrLater(const QString &where)
 {
-    if (m_forcedMode) {
+    if (m_progress.isForced()) {
         m_logger.debug(where, QStringLiteral("m_forcedMode = true"));
         downloadUpdatesByScript();
     } else {

@@ -40,15 +40,15 @@ void Daemon::doResetAction()
     // A Reset asked for by the re-check of an earlier Reset (validators
     // refusing again) would nest without end: the clean-up still runs, the
     // next check is left to the timer.
-    if (m_resetRecheckRunning) {
+    if (m_progress.value().resetRecheckRunning) {
         m_logger.warning(
                 QStringLiteral("Reset again during its own re-check; next check on the timer"));
         setNoUpdates(false, false, false);
         return;
     }
-    m_resetRecheckRunning = true;
+    m_progress.setResetRecheckRunning(true);
     setNoUpdates(true, false, false);
-    m_resetRecheckRunning = false;
+    m_progress.setResetRecheckRunning(false);
 }
 
 void Daemon::doRetryAction()

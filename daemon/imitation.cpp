@@ -19,7 +19,7 @@ void Daemon::tryToPassFirstBlock()
         m_logger.info(QStringLiteral("An update imitation is already running"));
         return;
     }
-    m_currentError = toInt(ErrorNumber::None);
+    m_progress.setError(ErrorNumber::None);
     execScriptsByScript(Stage::FirstBlock, SubStage::Before, Stage::FakeStage);
     const int policy = m_settingsController->params().free_space_policy.second;
     SpaceChecker checker(&m_logger);
@@ -29,8 +29,8 @@ void Daemon::tryToPassFirstBlock()
         return;
     }
     m_logger.error(QStringLiteral("Error: Free space checking failed"));
-    m_currentError = toInt(ErrorNumber::FreeSpace);
-    m_firstBlockPassed = false;
+    m_progress.setError(ErrorNumber::FreeSpace);
+    m_progress.setFirstBlockPassed(false);
     doActionOnError();
 }
 
@@ -67,18 +67,18 @@ int Daemon::getImitationResult(int res)
     m_logger.info(QStringLiteral("imitation result: %1").arg(res));
     if (res != 0) {
         m_logger.error(QStringLiteral("Imitation error"));
-        m_firstBlockPassed = false;
-        m_currentError = toInt(ErrorNumber::Imitation);
+        m_progress.setFirstBlockPassed(false);
+        m_progress.setError(ErrorNumber::Imitation);
         doActionOnError();
         return 0;
     }
     m_logger.debug(where, QStringLiteral("res == 0"));
-    m_firstBlockPassed = true;
+    m_progress.setFirstBlockPassed(true);
     execScriptsByScript(Stage::FirstBlock, SubStage::After, Stage::FakeStage);
     enableUpgradeOnReboot();
     resetRetryTimeStamp();
     // A failed arm has undone itself: there is no upgrade to freeze for.
-    if (m_currentError != toInt(ErrorNumber::ArmingFailed))
+    if (m_progress.error() != toInt(ErrorNumber::ArmingFailed))
         makeConfigCopy();
     return 0;
 }

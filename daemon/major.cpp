@@ -50,7 +50,7 @@ void Daemon::checkisMajorUpdateInstalled()
         m_logger.debug(where, QStringLiteral("m_checkMajorReportTimer != nullptr"));
         m_checkMajorReportTimer->stop();
     }
-    if (m_task == toInt(CurrentTask::StoppedForMajor) && m_currentError < 0) {
+    if (m_progress.task() == toInt(CurrentTask::StoppedForMajor) && m_progress.error() < 0) {
         m_logger.debug(where, QStringLiteral("(m_task == CurrentTask::StoppedForMajor && "
                                              "m_currentError < 0) = true"));
         tryToRestartMinorUpdate();
@@ -73,7 +73,8 @@ void Daemon::checkMajorReport()
     }
     // Stopped already (also with an error set): stopping again every 10 s
     // would clean the cache each time under the upgrade tool's feet.
-    if (m_task == toInt(CurrentTask::StoppedForMajor) || m_task == toInt(CurrentTask::Stopped))
+    if (m_progress.task() == toInt(CurrentTask::StoppedForMajor)
+        || m_progress.task() == toInt(CurrentTask::Stopped))
         return;
     // The package lock most likely belongs to the upgrade tool itself: it is
     // never broken for it.
@@ -85,7 +86,7 @@ void Daemon::tryToRestartMinorUpdate()
 {
     const QString where = KIRTA_WHERE;
     m_logger.debug(where);
-    if (m_task == toInt(CurrentTask::StoppedForMajor) && m_currentError < 0) {
+    if (m_progress.task() == toInt(CurrentTask::StoppedForMajor) && m_progress.error() < 0) {
         m_logger.debug(where, QStringLiteral("(m_task == CurrentTask::StoppedForMajor && "
                                              "m_currentError < 0) = true"));
         setNoUpdates(false, false, false);

@@ -18,35 +18,6 @@ QString boolText(bool value)
 }
 } // namespace
 
-int Daemon::minutesToMsec(qint64 minutes, bool *clamped)
-{
-    constexpr qint64 maxMsec = std::numeric_limits<int>::max();
-    const qint64 msec = minutes * 60000;
-    const qint64 bounded = qBound<qint64>(0, msec, maxMsec);
-    if (clamped)
-        *clamped = bounded != msec;
-    return int(bounded);
-}
-
-void Daemon::setTimerMinutes(QTimer *timer, qint64 minutes, const QString &what, qint64 minMinutes)
-{
-    if (minutes < minMinutes) {
-        m_logger.warning(QStringLiteral("%1 = %2 minutes is below the minimum, using %3")
-                                 .arg(what)
-                                 .arg(minutes)
-                                 .arg(minMinutes));
-        minutes = minMinutes;
-    }
-    bool clamped = false;
-    const int msec = minutesToMsec(minutes, &clamped);
-    if (clamped)
-        m_logger.warning(QStringLiteral("%1 = %2 minutes does not fit a timer, using %3 ms")
-                                 .arg(what)
-                                 .arg(minutes)
-                                 .arg(msec));
-    timer->setInterval(msec);
-}
-
 QString Daemon::loadSettings(bool reload)
 {
     const QString where = KIRTA_WHERE;
@@ -64,7 +35,7 @@ QString Daemon::loadSettings(bool reload)
     if (reload) {
         if ((oldSettings.t_download_min.second != newSettings.t_download_min.second
              || oldSettings.t_download_max.second != newSettings.t_download_max.second)
-            && m_downloadUpdatesTimer) {
+            && m_clock->hasDownloadDelay()) {
             m_logger.debug(where,
                            QStringLiteral("downloadIntervalChanged && m_downloadUpdatesTimer"));
             setDownloadTimerInterval();
@@ -72,13 +43,13 @@ QString Daemon::loadSettings(bool reload)
         if (oldSettings.t_check.second != newSettings.t_check.second && m_checkUpdatesTimer) {
             m_logger.debug(where,
                            QStringLiteral("timeToCheckUpdatesChanged && m_checkUpdatesTimer"));
-            setTimerMinutes(m_checkUpdatesTimer, newSettings.t_check.second, KEY_T_CHECK,
-                            MIN_CHECK_PERIOD_MINUTES);
+            m_clock->setMinutes(m_checkUpdatesTimer, newSettings.t_check.second, KEY_T_CHECK,
+                                CycleClock::MIN_CHECK_PERIOD_MINUTES);
         }
-        if (oldSettings.t_end_check.second != newSettings.t_end_check.second && m_checkTEndTimer) {
+        if (oldSettings.t_end_check.second != newSettings.t_end_check.second
+            && m_clock->hasWatch(CycleClock::Watch::Deadline)) {
             m_logger.debug(where, QStringLiteral("timeToCheckEndDateChanged && m_checkTEndTimer"));
-            setTimerMinutes(m_checkTEndTimer, newSettings.t_end_check.second, KEY_T_END_CHECK,
-                            MIN_CHECK_PERIOD_MINUTES);
+            m_clock->retuneWatch(CycleClock::Watch::Deadline, newSettings.t_end_check.second);
         }
         if (oldSettings.t_retry.second != newSettings.t_retry.second
             && newSettings.retry_time_stamp.first) {
@@ -128,10 +99,10 @@ QString Daemon::loadSettings(bool reload)
 
     actualizeSnapshotStamp(newSettings.snapshot.second);
 
-    m_followStamp(newSettings.upgrade_time_stamp.first, m_checkTEndTimer, &Daemon::startTEndTimer,
-                  QStringLiteral("m_checkTEndTimer"),
+    m_followStamp(newSettings.upgrade_time_stamp.first, CycleClock::Watch::Deadline,
+                  &Daemon::startTEndTimer, QStringLiteral("m_checkTEndTimer"),
                   QStringLiteral("newSettings.upgrade_time_stamp.first"));
-    m_followStamp(newSettings.retry_time_stamp.first, m_checkRetryTimeStampTimer,
+    m_followStamp(newSettings.retry_time_stamp.first, CycleClock::Watch::Retry,
                   &Daemon::startEndRetryTimer, QStringLiteral("m_checkRetryTimeStampTimer"),
                   QStringLiteral("newSettings.retry_time_stamp.first"));
 
@@ -165,21 +136,19 @@ QString Daemon::loadSettings(bool reload)
 // not revive it inside a stopped daemon, so only the cycle starts it again. A
 // load that finds the stamp gone drops the timer, so that a stamp set again
 // later gets a running timer.
-void Daemon::m_followStamp(bool stampSet, QTimer *&timer, void (Daemon::*startTheTimer)(),
+void Daemon::m_followStamp(bool stampSet, CycleClock::Watch watch, void (Daemon::*startTheTimer)(),
                            const QString &timerName, const QString &stampName)
 {
     const QString where = KIRTA_PLACE("QString Daemon::loadSettings(bool)");
     if (stampSet) {
-        if (!timer) {
+        if (!m_clock->hasWatch(watch)) {
             m_logger.debug(where, stampName + QStringLiteral(" && !") + timerName);
             (this->*startTheTimer)();
         }
-    } else if (timer && timer->isActive()) {
+    } else if (m_clock->isWatchRunning(watch)) {
         m_logger.debug(where, timerName + QStringLiteral(" && ") + timerName
                                       + QStringLiteral("->isActive()"));
-        timer->stop();
-        timer->deleteLater();
-        timer = nullptr;
+        m_clock->dropWatch(watch);
     }
 }
 
@@ -187,9 +156,9 @@ void Daemon::reloadSettings()
 {
     const QString where = KIRTA_WHERE;
     m_logger.debug(where);
-    if (m_firstBlockPassed) {
+    if (m_progress.value().firstBlockPassed) {
         m_logger.debug(where, QStringLiteral("Config has changed, need to imitate again"));
-        m_firstBlockPassed = false;
+        m_progress.setFirstBlockPassed(false);
     }
     // Watch the file as it is now before reading it, so that an edit landing
     // while it is read is still noticed.

@@ -39,7 +39,7 @@ void Daemon::manageStatusFile()
     const QString where = KIRTA_WHERE;
     m_logger.debug(where);
     QFile statusFile(STATUS_FILE_PATH);
-    if (m_task != toInt(CurrentTask::DownloadCompleted)) {
+    if (m_progress.task() != toInt(CurrentTask::DownloadCompleted)) {
         m_logger.debug(where, QStringLiteral("m_task != CurrentTask::DownloadCompleted"));
         if (statusFile.exists()) {
             m_logger.debug(where, QStringLiteral("statusFile.exists() return true"));
@@ -57,7 +57,7 @@ void Daemon::manageStatusFile()
         }
     }
     QString value;
-    if (m_isUpgradeEnabled) {
+    if (m_progress.isArmed()) {
         m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = true"));
         value = QStringLiteral("activated");
     } else {

@@ -30,6 +30,12 @@ Daemon::Daemon(QObject *parent)
     m_waitDownloadProcTimer = new QTimer(this);
     connect(m_waitDownloadProcTimer, &QTimer::timeout, this, &Daemon::checkDownloadIsFinished);
     m_waitDownloadProcTimer->setInterval(5000);
+    m_connection = new ConnectionWait(PING_PATH, this);
+    connect(m_connection, &ConnectionWait::retryDue, this, &Daemon::restartTaskByConnection);
+    m_clock = new CycleClock(m_logger, this);
+    connect(m_clock, &CycleClock::downloadDue, this, &Daemon::downloadUpdatesByScript);
+    connect(m_clock, &CycleClock::deadlineCheckDue, this, &Daemon::checkTimeEnd);
+    connect(m_clock, &CycleClock::retryCheckDue, this, &Daemon::checkRetryTimeStamp);
 }
 
 Daemon::~Daemon()
@@ -83,8 +89,8 @@ void Daemon::start()
             &Daemon::checkisMajorUpdateInstalled);
     m_checkMajorInstalledTimer->start();
 
-    setTimerMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second, KEY_T_CHECK,
-                    MIN_CHECK_PERIOD_MINUTES);
+    m_clock->setMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second,
+                        KEY_T_CHECK, CycleClock::MIN_CHECK_PERIOD_MINUTES);
     if (m_restoreArmedUpgrade())
         return;
     QTimer::singleShot(100, this, &Daemon::checkUpdates);
@@ -95,16 +101,16 @@ bool Daemon::m_restoreArmedUpgrade()
     // Armed before this start, and the imitation passed then (the frozen
     // copy is made only after it): the daemon goes on where it stopped, with
     // the check and download timers halted as arming leaves them.
-    if (m_startedAfterUpgrade || m_task != toInt(CurrentTask::Unknown) || !isUpgradeAlreadySet()
-        || !QFile::exists(SETTINGS_COPY_PATH))
+    if (m_startedAfterUpgrade || m_progress.task() != toInt(CurrentTask::Unknown)
+        || !isUpgradeAlreadySet() || !QFile::exists(SETTINGS_COPY_PATH))
         return false;
     const QSettings status(STATUS_FILE_PATH, QSettings::NativeFormat);
     m_availUpdateVersion = status.value(TARGET_RELEASE_KEY).toString();
     QFile stamp(UPGRADE_STAMP_PATH);
     if (stamp.open(QIODevice::ReadOnly))
         m_upgradableList = QString::fromUtf8(stamp.readAll()).split(QLatin1Char('\n'));
-    m_firstBlockPassed = true;
-    m_isUpgradeEnabled = true;
+    m_progress.setFirstBlockPassed(true);
+    m_progress.setArmed(true);
     setTask(CurrentTask::DownloadCompleted);
     m_checkUpdatesTimer->stop();
     manageStatusFile();

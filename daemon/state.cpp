@@ -11,35 +11,24 @@
 
 void Daemon::setTask(CurrentTask task)
 {
-    const int from = m_task;
-    if (from == toInt(task))
-        return;
-    Q_ASSERT_X(isAllowedTaskMove(from, task), "Daemon::setTask",
-               qPrintable(QStringLiteral("move %1 -> %2 is not in the table of moves")
-                                  .arg(from)
-                                  .arg(toInt(task))));
-    // The task a connection wait interrupts is the one it returns to.
-    if (task == CurrentTask::WaitingForConnection)
-        m_prevtask = from;
-    m_task = toInt(task);
-    m_logger.debug(KIRTA_WHERE, QStringLiteral("task %1 -> %2").arg(from).arg(m_task));
+    m_progress.moveTo(task, KIRTA_WHERE);
 }
 
 void Daemon::setLogicalTask(CurrentTask task)
 {
-    m_logicalTask = toInt(task);
+    m_progress.setLogicalTask(task);
 }
 
 // Rendering of DownloadCompleted: 4 ready, 6 forced, 5 activated. The word
 // and the number share it, log lines and test order included.
 int Daemon::completedStateNumber(const QString &where) const
 {
-    if (!m_isUpgradeEnabled) {
+    if (!m_progress.isArmed()) {
         m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = false"));
         return toInt(StateNumber::Ready);
     }
     m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = true"));
-    if (isTEndSetAndPassed() || m_forcedMode) {
+    if (isTEndSetAndPassed() || m_progress.isForced()) {
         m_logger.debug(where, QStringLiteral("(isTEndSetAndPassed() || m_forcedMode) = true"));
         return toInt(StateNumber::Forced);
     }
@@ -50,14 +39,14 @@ int Daemon::completedStateNumber(const QString &where) const
 const QString Daemon::getStateAsString() const
 {
     const QString where = KIRTA_WHERE;
-    m_logger.debug(where, QStringLiteral("m_task"), m_task);
-    if (m_task == toInt(CurrentTask::DownloadCompleted)) {
+    m_logger.debug(where, QStringLiteral("m_task"), m_progress.task());
+    if (m_progress.task() == toInt(CurrentTask::DownloadCompleted)) {
         const int number = completedStateNumber(where);
         return number == toInt(StateNumber::Ready)    ? QStringLiteral("ready")
                : number == toInt(StateNumber::Forced) ? QStringLiteral("forced")
                                                       : QStringLiteral("activated");
     }
-    return StatusSnapshot::taskWord(m_task);
+    return StatusSnapshot::taskWord(m_progress.task());
 }
 
 const QString Daemon::getCurrentStateAsString() const
@@ -70,17 +59,17 @@ const QString Daemon::getCurrentStateAsString() const
 int Daemon::getCurrentStateAsInt() const
 {
     const QString where = KIRTA_WHERE;
-    m_logger.debug(where, QStringLiteral("m_task"), m_task);
-    if (m_task == toInt(CurrentTask::DownloadCompleted)) {
+    m_logger.debug(where, QStringLiteral("m_task"), m_progress.task());
+    if (m_progress.task() == toInt(CurrentTask::DownloadCompleted)) {
         return completedStateNumber(where);
     }
-    return StatusSnapshot::taskNumber(m_task);
+    return StatusSnapshot::taskNumber(m_progress.task());
 }
 
 int Daemon::getCurrentErrorAsInt() const
 {
-    m_logger.debug(KIRTA_WHERE, QStringLiteral("m_currentError"), m_currentError);
-    return m_currentError;
+    m_logger.debug(KIRTA_WHERE, QStringLiteral("m_currentError"), m_progress.error());
+    return m_progress.error();
 }
 
 const QString Daemon::getUpdateDateAsString() const
@@ -109,10 +98,10 @@ const QString Daemon::getMinorUpdateVersion() const
 StatusSnapshot Daemon::statusSnapshot() const
 {
     StatusSnapshot snapshot;
-    snapshot.task = m_task;
-    snapshot.armed = m_isUpgradeEnabled;
-    snapshot.forcedMode = m_forcedMode;
-    snapshot.error = m_currentError;
+    snapshot.task = m_progress.task();
+    snapshot.armed = m_progress.isArmed();
+    snapshot.forcedMode = m_progress.isForced();
+    snapshot.error = m_progress.error();
     snapshot.version = m_availUpdateVersion;
     snapshot.deadline = m_settingsController->params().upgrade_time_stamp.second;
     snapshot.upgradable = m_upgradableList;

@@ -23,23 +23,21 @@ int Daemon::enableUpgradeOnReboot()
         return repeatedAnswer;
     }
     m_logger.info(QStringLiteral("Trying to enable update"));
-    if (m_task != toInt(CurrentTask::DownloadCompleted)) {
-        upgradeMustBeEnabled = true;
+    if (m_progress.task() != toInt(CurrentTask::DownloadCompleted)) {
+        m_progress.setArmWhenComplete(true);
         m_logger.debug(where, QStringLiteral("m_task != CurrentTask::DownloadCompleted, "
                                              "upgradeMustBeEnabled, -10"));
         return toInt(ArmDeferred::UntilDownloaded);
     }
-    if (!m_firstBlockPassed) {
+    if (!m_progress.value().firstBlockPassed) {
         m_logger.debug(where, QStringLiteral("first block not passed, -5"));
         m_firstBlockScheduled = true;
         QTimer::singleShot(10, this, &Daemon::tryToPassFirstBlock);
         return toInt(ArmDeferred::FirstBlockStarted);
     }
     execScriptsByScript(Stage::SecondBlock, SubStage::Before, Stage::FakeStage);
-    const bool downloadTimerWasActive
-            = m_downloadUpdatesTimer && m_downloadUpdatesTimer->isActive();
-    if (m_downloadUpdatesTimer)
-        m_downloadUpdatesTimer->stop();
+    const bool downloadTimerWasActive = m_clock->isDownloadDelayRunning();
+    m_clock->stopDownloadDelay();
     m_checkUpdatesTimer->stop();
 
     int linkCode;
@@ -117,9 +115,9 @@ int Daemon::enableUpgradeOnReboot()
     // Without the link the boot does no upgrade: never report one as armed.
     const bool linkInPlace = linkCode <= toInt(ArmLink::Replaced);
     if (linkInPlace) {
-        m_isUpgradeEnabled = true;
-        if (m_currentError == toInt(ErrorNumber::ArmingFailed))
-            m_currentError = toInt(ErrorNumber::None);
+        m_progress.setArmed(true);
+        if (m_progress.error() == toInt(ErrorNumber::ArmingFailed))
+            m_progress.setError(ErrorNumber::None);
     } else {
         m_logger.error(
                 QStringLiteral("The upgrade could not be armed: %1 is not a link to %2 (code %3)")
@@ -136,24 +134,24 @@ int Daemon::enableUpgradeOnReboot()
 
 bool Daemon::m_isRepeatedArm(int *answer) const
 {
-    if (m_task != toInt(CurrentTask::DownloadCompleted)) {
+    if (m_progress.task() != toInt(CurrentTask::DownloadCompleted)) {
         *answer = toInt(ArmDeferred::UntilDownloaded);
-        return upgradeMustBeEnabled;
+        return m_progress.value().armWhenComplete;
     }
-    if (!m_firstBlockPassed) {
+    if (!m_progress.value().firstBlockPassed) {
         *answer = toInt(ArmDeferred::FirstBlockStarted);
         return m_firstBlockScheduled || (m_imitationThread && m_imitationThread->isRunning());
     }
     // Armed and still in place on disk: hooks, link and stamp are done.
     *answer = toInt(ArmLink::Kept) + toInt(StampPart::AlreadySo);
-    return m_isUpgradeEnabled && QFileInfo(SYS_UPDATE_SYMLINK).isSymLink()
+    return m_progress.isArmed() && QFileInfo(SYS_UPDATE_SYMLINK).isSymLink()
            && QFileInfo::exists(SYS_UPDATE_SYMLINK) && QFile::exists(UPGRADE_STAMP_PATH);
 }
 
 bool Daemon::m_isNothingArmed() const
 {
     const QFileInfo link(SYS_UPDATE_SYMLINK);
-    return !m_isUpgradeEnabled && !link.exists() && !link.isSymLink()
+    return !m_progress.isArmed() && !link.exists() && !link.isSymLink()
            && !QFile::exists(UPGRADE_STAMP_PATH) && !QFile::exists(SETTINGS_COPY_PATH);
 }
 
@@ -177,14 +175,14 @@ void Daemon::m_undoFailedArm(bool downloadTimerWasActive)
 {
     // Nothing is armed, so nothing of an armed upgrade may stay behind: the
     // cycle goes on as before the attempt, and clients can read why.
-    m_isUpgradeEnabled = false;
-    m_currentError = toInt(ErrorNumber::ArmingFailed);
+    m_progress.setArmed(false);
+    m_progress.setError(ErrorNumber::ArmingFailed);
     QFile::remove(UPGRADE_STAMP_PATH);
     if (QFile::exists(SETTINGS_COPY_PATH))
         removeConfigCopyAndCheckOriginal();
     m_checkUpdatesTimer->start();
     if (downloadTimerWasActive)
-        m_downloadUpdatesTimer->start();
+        m_clock->startDownloadDelay();
 }
 
 int Daemon::disableUpgradeOnReboot(bool suppressForce)
@@ -207,8 +205,8 @@ int Daemon::disableUpgradeOnReboot(bool suppressForce)
     }
     // Read before the link goes: a name that cannot be removed matters only
     // when it is the link of an armed upgrade.
-    const bool wasArmed = m_isUpgradeEnabled || isUpgradeAlreadySet();
-    if (m_isUpgradeEnabled) {
+    const bool wasArmed = m_progress.isArmed() || isUpgradeAlreadySet();
+    if (m_progress.isArmed()) {
         m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled"));
         execScriptsByScript(Stage::FirstBlock, SubStage::Before, Stage::SecondBlock);
     }
@@ -255,7 +253,7 @@ int Daemon::disableUpgradeOnReboot(bool suppressForce)
         m_logger.debug(where, QStringLiteral("stampFile.exists() return false"));
         stampCode = toInt(StampPart::AlreadySo);
     }
-    m_isUpgradeEnabled = false;
+    m_progress.setArmed(false);
     manageStatusFile();
     m_checkUpdatesTimer->start();
     return linkCode + stampCode;
@@ -265,8 +263,8 @@ bool Daemon::isUpgradeOnRebootEnabled() const
 {
     m_logger.debug(KIRTA_WHERE, QStringLiteral("%1 = %2")
                                         .arg(QStringLiteral("m_isUpgradeEnabled"))
-                                        .arg(m_isUpgradeEnabled ? 1 : 0));
-    return m_isUpgradeEnabled;
+                                        .arg(m_progress.isArmed() ? 1 : 0));
+    return m_progress.isArmed();
 }
 
 bool Daemon::isUpgradeAlreadySet() const

@@ -6,37 +6,22 @@
 #include "settingscontroller.h"
 
 #include <QDateTime>
-#include <QRandomGenerator64>
 #include <QTimer>
-
-int Daemon::downloadDelayMinutes(int minDelay, int maxDelay, quint32 randomWord)
-{
-    if (minDelay >= maxDelay)
-        return maxDelay;
-    // The span fits 32 unsigned bits, so span * word fits 64 unsigned bits.
-    const quint64 span = quint64(qint64(maxDelay) - minDelay);
-    return int(minDelay + qint64((span * randomWord) >> 32));
-}
 
 void Daemon::setDownloadTimerInterval()
 {
     const QString where = KIRTA_WHERE;
     m_logger.debug(where);
-    if (!m_downloadUpdatesTimer) {
+    if (!m_clock->hasDownloadDelay()) {
         m_logger.debug(where, QStringLiteral("!m_downloadUpdatesTimer"));
         return;
     }
     const int minDelay = m_settingsController->params().t_download_min.second;
     const int maxDelay = m_settingsController->params().t_download_max.second;
-    int delay;
-    if (minDelay < maxDelay) {
-        delay = downloadDelayMinutes(minDelay, maxDelay, QRandomGenerator64::global()->generate());
-        m_logger.debug(where, QStringLiteral("maxDelay > minDelay"));
-    } else {
-        delay = downloadDelayMinutes(minDelay, maxDelay, 0);
-        m_logger.debug(where, QStringLiteral("maxDelay == minDelay"));
-    }
-    setTimerMinutes(m_downloadUpdatesTimer, delay, KEY_T_DOWNLOAD_MAX);
+    const int delay = CycleClock::drawDownloadDelay(minDelay, maxDelay);
+    m_logger.debug(where, minDelay < maxDelay ? QStringLiteral("maxDelay > minDelay")
+                                              : QStringLiteral("maxDelay == minDelay"));
+    m_clock->setDownloadDelay(delay);
     m_logger.info(QStringLiteral("Generated value for download delay, minutes = %1").arg(delay));
 }
 
@@ -44,44 +29,32 @@ void Daemon::startDownloadTimer()
 {
     const QString where = KIRTA_WHERE;
     m_logger.debug(where);
-    if (!m_downloadUpdatesTimer) {
+    if (!m_clock->hasDownloadDelay()) {
         m_logger.debug(where, QStringLiteral("m_downloadUpdatesTimer == nullptr"));
-        m_downloadUpdatesTimer = new QTimer(this);
-        // Once per drawn delay: a delay of 0 repeated would spin the event
-        // loop while the download waits for the connection, which then
-        // starts it by itself.
-        m_downloadUpdatesTimer->setSingleShot(true);
-        connect(m_downloadUpdatesTimer, &QTimer::timeout, this, &Daemon::downloadUpdatesByScript);
+        m_clock->createDownloadDelay();
     }
     setDownloadTimerInterval();
-    m_downloadUpdatesTimer->start();
+    m_clock->startDownloadDelay();
 }
 
-void Daemon::m_startStampTimer(QTimer *&timer, const QString &where, const QString &timerName,
-                               void (Daemon::*slot)())
+void Daemon::m_startStampTimer(CycleClock::Watch watch, const QString &where,
+                               const QString &timerName)
 {
     m_logger.debug(where);
-    if (!timer) {
+    if (!m_clock->hasWatch(watch))
         m_logger.debug(where, timerName + QStringLiteral(" == nullptr"));
-        timer = new QTimer(this);
-        // The interval is set only here; a reload retunes the deadline timer.
-        setTimerMinutes(timer, m_settingsController->params().t_end_check.second, KEY_T_END_CHECK,
-                        MIN_CHECK_PERIOD_MINUTES);
-        connect(timer, &QTimer::timeout, this, slot);
-    }
-    timer->start();
+    m_clock->startWatch(watch, m_settingsController->params().t_end_check.second);
 }
 
 void Daemon::startTEndTimer()
 {
-    m_startStampTimer(m_checkTEndTimer, KIRTA_WHERE, QStringLiteral("m_checkTEndTimer"),
-                      &Daemon::checkTimeEnd);
+    m_startStampTimer(CycleClock::Watch::Deadline, KIRTA_WHERE, QStringLiteral("m_checkTEndTimer"));
 }
 
 void Daemon::startEndRetryTimer()
 {
-    m_startStampTimer(m_checkRetryTimeStampTimer, KIRTA_WHERE,
-                      QStringLiteral("m_checkRetryTimeStampTimer"), &Daemon::checkRetryTimeStamp);
+    m_startStampTimer(CycleClock::Watch::Retry, KIRTA_WHERE,
+                      QStringLiteral("m_checkRetryTimeStampTimer"));
 }
 
 static bool isSetAndPassed(const QDateTime &timeStamp)
@@ -104,7 +77,7 @@ bool Daemon::isRetryTimeStampSetAndPassed() const
 int Daemon::isUpgradeCanBeDisabled()
 {
     m_logger.debug(KIRTA_WHERE);
-    if (m_isUpgradeEnabled && m_forcedMode) {
+    if (m_progress.isArmed() && m_progress.isForced()) {
         m_logger.warning(QStringLiteral("FORCED: UPDATE CANNOT BE DISABLED"));
         return toInt(DisarmCheck::ForcedArmed);
     }
@@ -119,7 +92,7 @@ void Daemon::checkTimeEnd()
 {
     const QString where = KIRTA_WHERE;
     m_logger.debug(where);
-    if (m_isUpgradeEnabled)
+    if (m_progress.isArmed())
         return;
     m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = false"));
     if (isTEndSetAndPassed()) {
@@ -142,7 +115,7 @@ int Daemon::setForcedMode()
 {
     const QString where = KIRTA_WHERE;
     m_logger.debug(where);
-    m_forcedMode = true;
+    m_progress.setForced(true);
     Params params = m_settingsController->params();
     QDateTime timeStamp = params.upgrade_time_stamp.second;
     const QDateTime now = QDateTime::currentDateTime();
@@ -160,13 +133,13 @@ int Daemon::setForcedMode()
     m_settingsController->setParams(params);
     m_settingsController->sync();
 
-    m_logger.debug(where, QStringLiteral("m_task"), m_task);
-    switch (CurrentTask(m_task)) {
+    m_logger.debug(where, QStringLiteral("m_task"), m_progress.task());
+    switch (CurrentTask(m_progress.task())) {
     case CurrentTask::WaitingForDownload:
         downloadUpdatesByScript();
         break;
     case CurrentTask::DownloadCompleted:
-        if (!m_isUpgradeEnabled) {
+        if (!m_progress.isArmed()) {
             m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = false"));
             enableUpgradeOnReboot();
         }

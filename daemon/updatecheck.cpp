@@ -17,8 +17,9 @@
 void Daemon::checkUpdates()
 {
     const QString where = KIRTA_WHERE;
-    m_logger.debug(where, QStringLiteral("now we will check updates, state = %1").arg(m_task));
-    switch (CurrentTask(m_task)) {
+    m_logger.debug(where,
+                   QStringLiteral("now we will check updates, state = %1").arg(m_progress.task()));
+    switch (CurrentTask(m_progress.task())) {
     case CurrentTask::Unknown:
     case CurrentTask::WaitingForConnection:
     case CurrentTask::WaitingForUpdates:
@@ -51,7 +52,7 @@ void Daemon::checkUpdates()
         const UpdateValidatorManager validators(std::make_shared<Logger>(m_logger),
                                                 getArgsForRepos(m_allReposPolicy));
         if (!validators.check()) {
-            m_currentError = toInt(ErrorNumber::Validators);
+            m_progress.setError(ErrorNumber::Validators);
             doActionOnError();
             return;
         }
@@ -60,7 +61,7 @@ void Daemon::checkUpdates()
     m_lastSuccessfulCheck = QDateTime::currentDateTime();
     if (result == 0) {
         m_logger.debug(where, QStringLiteral("NO PACKAGES"));
-        if (!(m_task == toInt(CurrentTask::DownloadCompleted) && m_isUpgradeEnabled)) {
+        if (!(m_progress.task() == toInt(CurrentTask::DownloadCompleted) && m_progress.isArmed())) {
             setTask(CurrentTask::WaitingForUpdates);
             m_upgradableList.clear();
         }
@@ -158,15 +159,15 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
     }
     // A failed arm is about the update dropped here; kept, it would turn this
     // stop into "stopped" and keep a major-release check from resuming.
-    if (m_currentError == toInt(ErrorNumber::ArmingFailed))
-        m_currentError = toInt(ErrorNumber::None);
-    if (m_checkTEndTimer) {
+    if (m_progress.error() == toInt(ErrorNumber::ArmingFailed))
+        m_progress.setError(ErrorNumber::None);
+    if (m_clock->hasWatch(CycleClock::Watch::Deadline)) {
         m_logger.debug(where, QStringLiteral("m_checkTEndTimer != nullptr"));
-        m_checkTEndTimer->stop();
+        m_clock->haltWatch(CycleClock::Watch::Deadline);
     }
-    if (m_checkRetryTimeStampTimer) {
+    if (m_clock->hasWatch(CycleClock::Watch::Retry)) {
         m_logger.debug(where, QStringLiteral("m_checkRetryTimeStampTimer != nullptr"));
-        m_checkRetryTimeStampTimer->stop();
+        m_clock->haltWatch(CycleClock::Watch::Retry);
     }
     m_upgradableList.clear();
     disableUpgradeOnReboot(suppressForce);
@@ -189,12 +190,12 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
     if (stopChecking) {
         m_logger.debug(where, QStringLiteral("stopChecking = true"));
         m_checkUpdatesTimer->stop();
-        if (m_task == toInt(CurrentTask::Error) && breakLock) {
+        if (m_progress.task() == toInt(CurrentTask::Error) && breakLock) {
             AptKiller aptKiller(&m_logger, m_ownProcessGroups());
             connect(&aptKiller, &AptKiller::cleanCache, this, &Daemon::cleanCacheByScript);
             aptKiller.killApt();
         }
-        if (m_currentError > 0) {
+        if (m_progress.error() > 0) {
             m_logger.debug(where, QStringLiteral("m_currentError > 0"));
             setTask(CurrentTask::Stopped);
         } else {

@@ -17,27 +17,34 @@ public:
         : d(daemon)
     { }
 
-    int &task() { return d.m_task; }
-    bool &upgradeEnabled() { return d.m_isUpgradeEnabled; }
-    bool &forcedMode() { return d.m_forcedMode; }
-    bool &firstBlockPassed() { return d.m_firstBlockPassed; }
-    int &currentError() { return d.m_currentError; }
+    // The progress as it stands, to put a scenario's start in place
+    // without the moves that lead there.
+    Progress &progress() { return d.m_progress.m_value; }
+    int &task() { return progress().task; }
+    bool &upgradeEnabled() { return progress().armed; }
+    bool &forcedMode() { return progress().forced; }
+    bool &firstBlockPassed() { return progress().firstBlockPassed; }
+    int &currentError() { return progress().error; }
     QString &availUpdateVersion() { return d.m_availUpdateVersion; }
     int &allReposPolicy() { return d.m_allReposPolicy; }
     QStringList extraRepos() const { return d.m_extraRepos; }
     Logger &logger() { return d.m_logger; }
     SettingsController *settings() const { return d.m_settingsController; }
     QTimer *checkUpdatesTimer() const { return d.m_checkUpdatesTimer; }
-    QTimer *checkTEndTimer() const { return d.m_checkTEndTimer; }
-    QTimer *checkRetryTimeStampTimer() const { return d.m_checkRetryTimeStampTimer; }
+    CycleClock *clock() const { return d.m_clock; }
+    QTimer *checkTEndTimer() const { return clock()->watchTimer(CycleClock::Watch::Deadline); }
+    QTimer *checkRetryTimeStampTimer() const
+    {
+        return clock()->watchTimer(CycleClock::Watch::Retry);
+    }
     QFileSystemWatcher *configWatcher() const { return d.m_configWatcher; }
     QTimer *checkMajorReportTimer() const { return d.m_checkMajorReportTimer; }
-    QTimer *checkConnectionTimer() const { return d.m_checkConnectionTimer; }
-    QTimer *downloadUpdatesTimer() const { return d.m_downloadUpdatesTimer; }
+    QTimer *checkConnectionTimer() const { return d.m_connection->retryTimer(); }
+    QTimer *downloadUpdatesTimer() const { return clock()->downloadDelayTimer(); }
     QTimer *waitDownloadProcTimer() const { return d.m_waitDownloadProcTimer; }
-    bool &upgradeMustBeEnabled() { return d.upgradeMustBeEnabled; }
+    bool &upgradeMustBeEnabled() { return progress().armWhenComplete; }
     qint64 &pid() { return d.m_pid; }
-    int &logicalTask() { return d.m_logicalTask; }
+    int &logicalTask() { return progress().logicalTask; }
     QStringList &upgradableList() { return d.m_upgradableList; }
     TriggerChecker &triggerChecker() { return d.m_triggerChecker; }
     QThread *imitationThread() const { return d.m_imitationThread; }

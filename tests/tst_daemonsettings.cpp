@@ -255,7 +255,7 @@ private Q_SLOTS:
         QFETCH(int, msec);
         QFETCH(bool, clamped);
         bool wasClamped = !clamped;
-        QCOMPARE(Daemon::minutesToMsec(minutes, &wasClamped), msec);
+        QCOMPARE(CycleClock::minutesToMsec(minutes, &wasClamped), msec);
         QCOMPARE(wasClamped, clamped);
     }
 
@@ -317,7 +317,7 @@ private Q_SLOTS:
         QFETCH(int, maxDelay);
         QFETCH(quint32, randomWord);
         QFETCH(int, delay);
-        QCOMPARE(Daemon::downloadDelayMinutes(minDelay, maxDelay, randomWord), delay);
+        QCOMPARE(CycleClock::downloadDelayMinutes(minDelay, maxDelay, randomWord), delay);
     }
 
     void logLevelFollowsEveryLoad()

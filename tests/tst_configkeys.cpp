@@ -38,6 +38,24 @@ bool sameDefault(const ConfigKeys::Key &key, const QString &written)
     return text == QLatin1String(key.defaultText);
 }
 
+// The word a document uses for a key's unit; empty for none.
+QString unitWord(ConfigKeys::Unit unit)
+{
+    switch (unit) {
+    case ConfigKeys::Unit::Minutes:
+        return QStringLiteral("minutes");
+    case ConfigKeys::Unit::Hours:
+        return QStringLiteral("hours");
+    case ConfigKeys::Unit::Days:
+        return QStringLiteral("days");
+    case ConfigKeys::Unit::Percent:
+        return QStringLiteral("percent");
+    case ConfigKeys::Unit::None:
+        break;
+    }
+    return QString();
+}
+
 } // namespace
 
 class TestConfigKeys : public QObject
@@ -167,6 +185,7 @@ private Q_SLOTS:
         const QStringList lines = page.mid(start, stop - start).split(QLatin1Char('\n'));
 
         QHash<QString, QString> entries; // key -> its paragraph
+        QHash<QString, QString> heads; // key -> its entry line
         const QRegularExpression entryKey(QStringLiteral("\\*([A-Za-z_]+)\\*="));
         QStringList current;
         for (const QString &line : lines) {
@@ -179,6 +198,7 @@ private Q_SLOTS:
                     QVERIFY2(ConfigKeys::find(name) || name == QLatin1String("host_to_ping"),
                              qPrintable(QStringLiteral("the page describes %1").arg(name)));
                     entries.insert(name, QString());
+                    heads.insert(name, line);
                 }
             } else if (line.startsWith(QLatin1Char('\t'))) {
                 for (const QString &name : current)
@@ -198,6 +218,10 @@ private Q_SLOTS:
             if (key->floor > 0)
                 QVERIFY2(text.contains(QStringLiteral("at least %1").arg(key->floor)),
                          qPrintable(name));
+            if (!unitWord(key->unit).isEmpty())
+                QVERIFY2(heads.value(name).contains(QLatin1Char('_') + unitWord(key->unit)
+                                                    + QLatin1Char('_')),
+                         qPrintable(name + QStringLiteral(": not in ") + unitWord(key->unit)));
         }
     }
 
@@ -243,6 +267,10 @@ private Q_SLOTS:
                 if (everyKey && key->floor > 0)
                     QVERIFY2(unit.contains(QStringLiteral("at least %1").arg(key->floor)),
                              qPrintable(names.at(i)));
+                if (everyKey)
+                    QVERIFY2(unit.contains(unitWord(key->unit)),
+                             qPrintable(names.at(i) + QStringLiteral(": not in ")
+                                        + unitWord(key->unit)));
             }
         }
         QVERIFY(!seen.isEmpty());

@@ -3,6 +3,7 @@
 
 #include "checker.h"
 
+#include "buscontract.h"
 #include "daemonbus.h"
 #include "daemonproxy.h"
 #include "updatestate.h"
@@ -18,9 +19,6 @@
 #include <unistd.h>
 
 namespace {
-// Daemon state numbers that mean armed: "activated" and "forced".
-const int STATE_ACTIVATED = 5;
-const int STATE_FORCED = 6;
 const int MAJOR_ARMED = 4;
 const int SETTLE_TIMEOUT_MS = 5000;
 
@@ -121,7 +119,7 @@ int Checker::checkDaemonState()
     }
 
     const int state = call.value();
-    if (state == STATE_ACTIVATED || state == STATE_FORCED)
+    if (state == toInt(StateNumber::Activated) || state == toInt(StateNumber::Forced))
         return Armed;
     // The daemon answers now; a request it never got is made again.
     if (m_armingWanted && !m_armingDelivered)

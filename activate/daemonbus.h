@@ -3,11 +3,13 @@
 
 #pragma once
 
+#include "buscontract.h"
+
 // Where the update daemon answers on the system bus. The tool shares no code
-// with the daemon, only these names and the interface file.
+// with the daemon, only the bus contract and the interface file.
 namespace DaemonBus {
 
-constexpr const char *SERVICE = "os.kirtalinux.zun.kirtaupdateservice";
-constexpr const char *PATH = "/os/kirtalinux/zun/kirtaupdateservice";
+constexpr const char *SERVICE = BusContract::SERVICE;
+constexpr const char *PATH = BusContract::PATH;
 
 } // namespace DaemonBus

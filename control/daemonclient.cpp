@@ -3,15 +3,17 @@
 
 #include "daemonclient.h"
 
+#include "buscontract.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusReply>
 
-const char *const DaemonClient::SERVICE = "os.kirtalinux.zun.kirtaupdateservice";
-const char *const DaemonClient::PATH = "/os/kirtalinux/zun/kirtaupdateservice";
-const char *const DaemonClient::STATUS_INTERFACE = "os.kirtalinux.zun.kirtaupdateservice.Status";
+const char *const DaemonClient::SERVICE = BusContract::SERVICE;
+const char *const DaemonClient::PATH = BusContract::PATH;
+const char *const DaemonClient::STATUS_INTERFACE = BusContract::STATUS_INTERFACE;
 
 namespace {
 const char *const PROPERTIES_INTERFACE = "org.freedesktop.DBus.Properties";

@@ -3,6 +3,8 @@
 
 #include "statustext.h"
 
+#include "buscontract.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QHash>
@@ -54,24 +56,28 @@ QString StatusText::stateWords(const QString &stateName)
     // Marked here, translated at each use: the catalogue is loaded after
     // static data may have been built.
     static const QHash<QString, const char *> words {
-            {QStringLiteral("unknown"),
+            {QLatin1String(BusContract::StateWord::UNKNOWN),
              QT_TRANSLATE_NOOP("StatusText", "starting, no check done yet")},
-            {QStringLiteral("wait-for-connection"),
+            {QLatin1String(BusContract::StateWord::WAIT_FOR_CONNECTION),
              QT_TRANSLATE_NOOP("StatusText", "waiting for the network")},
-            {QStringLiteral("no-updates"), QT_TRANSLATE_NOOP("StatusText", "up to date")},
-            {QStringLiteral("wait-for-download"),
+            {QLatin1String(BusContract::StateWord::NO_UPDATES),
+             QT_TRANSLATE_NOOP("StatusText", "up to date")},
+            {QLatin1String(BusContract::StateWord::WAIT_FOR_DOWNLOAD),
              QT_TRANSLATE_NOOP("StatusText", "updates found, download scheduled")},
-            {QStringLiteral("downloading"),
+            {QLatin1String(BusContract::StateWord::DOWNLOADING),
              QT_TRANSLATE_NOOP("StatusText", "downloading the packages")},
-            {QStringLiteral("ready"), QT_TRANSLATE_NOOP("StatusText", "downloaded, not armed")},
-            {QStringLiteral("activated"),
+            {QLatin1String(BusContract::StateWord::READY),
+             QT_TRANSLATE_NOOP("StatusText", "downloaded, not armed")},
+            {QLatin1String(BusContract::StateWord::ACTIVATED),
              QT_TRANSLATE_NOOP("StatusText", "armed for the next restart")},
-            {QStringLiteral("forced"),
+            {QLatin1String(BusContract::StateWord::FORCED),
              QT_TRANSLATE_NOOP("StatusText",
                                "armed for the next restart by the deadline or forced mode")},
-            {QStringLiteral("error"), QT_TRANSLATE_NOOP("StatusText", "failed")},
-            {QStringLiteral("stopped"), QT_TRANSLATE_NOOP("StatusText", "stopped after an error")},
-            {QStringLiteral("stopped-for-major"),
+            {QLatin1String(BusContract::StateWord::ERROR),
+             QT_TRANSLATE_NOOP("StatusText", "failed")},
+            {QLatin1String(BusContract::StateWord::STOPPED),
+             QT_TRANSLATE_NOOP("StatusText", "stopped after an error")},
+            {QLatin1String(BusContract::StateWord::STOPPED_FOR_MAJOR),
              QT_TRANSLATE_NOOP("StatusText", "standing aside for a major-release upgrade")},
     };
     const char *meaning = words.value(stateName, nullptr);
@@ -82,20 +88,19 @@ QString StatusText::stateWords(const QString &stateName)
 
 QString StatusText::errorWords(int error)
 {
-    switch (error) {
-    case -1:
+    switch (ErrorNumber(error)) {
+    case ErrorNumber::None:
         return tr("none");
-    case 1:
+    case ErrorNumber::FreeSpace:
         return tr("the free-space check failed");
-    case 2:
+    case ErrorNumber::Imitation:
         return tr("the rehearsal of the upgrade failed");
-    case 4:
+    case ErrorNumber::Validators:
         return tr("the pre-update validators refused the update");
-    case 5:
+    case ErrorNumber::ArmingFailed:
         return tr("the link /system-update could not be made");
-    default:
-        return tr("error %1").arg(error);
     }
+    return tr("error %1").arg(error);
 }
 
 QString StatusText::localTime(qint64 seconds, const QString &unset)
@@ -132,14 +137,14 @@ QString StatusText::relativeTime(qint64 seconds, qint64 now)
     return tr(days, nullptr, int(distance / 86400));
 }
 
-QString StatusText::nextStep(const StatusSnapshot &status, qint64 now)
+QString StatusText::nextStep(const PublishedStatus &status, qint64 now)
 {
     QString step = nextStepText(status, now);
     step[0] = step.at(0).toUpper();
     return step;
 }
 
-QString StatusText::nextStepText(const StatusSnapshot &status, qint64 now)
+QString StatusText::nextStepText(const PublishedStatus &status, qint64 now)
 {
     const QString command = QLatin1String(COMMAND);
     const QString release = status.targetRelease.isEmpty()
@@ -153,7 +158,7 @@ QString StatusText::nextStepText(const StatusSnapshot &status, qint64 now)
                 .arg(release, command);
     }
     const QString &state = status.stateName;
-    if (state == QLatin1String("ready")) {
+    if (state == QLatin1String(BusContract::StateWord::READY)) {
         if (status.forced)
             return tr("Forced mode arms %1 without asking.").arg(release);
         if (status.deadlinePassed(now))
@@ -163,19 +168,20 @@ QString StatusText::nextStepText(const StatusSnapshot &status, qint64 now)
             return tr("%1 is armed at the deadline, or now with \"%2 arm\".").arg(release, command);
         return tr("\"%1 arm\" arms %2 for the next restart.").arg(command, release);
     }
-    if (state == QLatin1String("downloading") || state == QLatin1String("wait-for-download"))
+    if (state == QLatin1String(BusContract::StateWord::DOWNLOADING)
+        || state == QLatin1String(BusContract::StateWord::WAIT_FOR_DOWNLOAD))
         return tr("Once the packages are downloaded the update can be armed.");
-    if (state == QLatin1String("no-updates"))
+    if (state == QLatin1String(BusContract::StateWord::NO_UPDATES))
         return tr("The next check looks for updates.");
-    if (state == QLatin1String("wait-for-connection"))
+    if (state == QLatin1String(BusContract::StateWord::WAIT_FOR_CONNECTION))
         return tr("The work goes on when the configured host answers.");
-    if (state == QLatin1String("stopped"))
+    if (state == QLatin1String(BusContract::StateWord::STOPPED))
         return tr("Updates are stopped because %1; the configured error action decides when "
                   "they resume.")
                 .arg(errorWords(status.error));
-    if (state == QLatin1String("stopped-for-major"))
+    if (state == QLatin1String(BusContract::StateWord::STOPPED_FOR_MAJOR))
         return tr("Minor updates wait until the major-release upgrade is done.");
-    if (state == QLatin1String("unknown"))
+    if (state == QLatin1String(BusContract::StateWord::UNKNOWN))
         return tr("The first check runs shortly after the daemon's start.");
     return tr("See the log, /var/log/kirta-update-service/service.log.");
 }
@@ -210,7 +216,7 @@ QString StatusText::propertyLabel(const QString &property)
     return label ? tr(label) : property;
 }
 
-QString StatusText::propertyValue(const QString &property, const StatusSnapshot &status)
+QString StatusText::propertyValue(const QString &property, const PublishedStatus &status)
 {
     if (property == QLatin1String("State"))
         return QString::number(status.state);
@@ -251,7 +257,7 @@ QString StatusText::propertyValue(const QString &property, const StatusSnapshot 
     return QString();
 }
 
-QString StatusText::restartWords(const StatusSnapshot &status, qint64 now)
+QString StatusText::restartWords(const PublishedStatus &status, qint64 now)
 {
     if (status.restartPlanned == 0 && status.restartBlocker.isEmpty())
         return tr("none planned");
@@ -264,7 +270,7 @@ QString StatusText::restartWords(const StatusSnapshot &status, qint64 now)
                    : QStringLiteral("%1; %2").arg(when, status.restartBlocker);
 }
 
-QStringList StatusText::statusLines(const StatusSnapshot &status, qint64 now)
+QStringList StatusText::statusLines(const PublishedStatus &status, qint64 now)
 {
     auto withDistance = [now](qint64 seconds, const QString &unset) {
         const QString when = localTime(seconds, unset);
@@ -308,7 +314,7 @@ QStringList StatusText::statusLines(const StatusSnapshot &status, qint64 now)
     return lines;
 }
 
-QString StatusText::healthWords(const StatusSnapshot &status)
+QString StatusText::healthWords(const PublishedStatus &status)
 {
     if (status.health == QLatin1String("none"))
         return tr("not checked (no upgrade boot since the daemon started)");

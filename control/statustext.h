@@ -3,7 +3,7 @@
 
 #pragma once
 
-#include "statussnapshot.h"
+#include "publishedstatus.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -16,18 +16,18 @@ class StatusText
 
 public:
     // The lines of `status`, times relative to `now` (UNIX seconds).
-    static QStringList statusLines(const StatusSnapshot &status, qint64 now);
+    static QStringList statusLines(const PublishedStatus &status, qint64 now);
 
     // One line: what happens next in this state.
-    static QString nextStep(const StatusSnapshot &status, qint64 now);
+    static QString nextStep(const PublishedStatus &status, qint64 now);
     // The automatic restart: when, and what it waits for.
-    static QString restartWords(const StatusSnapshot &status, qint64 now);
+    static QString restartWords(const PublishedStatus &status, qint64 now);
 
     // "ready (downloaded, not armed)".
     static QString stateWords(const QString &stateName);
     static QString errorWords(int error);
     // The health check after the last upgrade boot, with its reasons.
-    static QString healthWords(const StatusSnapshot &status);
+    static QString healthWords(const PublishedStatus &status);
 
     // Local time with its zone, "2026-12-10 14:30 CET"; `unset` when 0.
     static QString localTime(qint64 seconds, const QString &unset);
@@ -35,7 +35,7 @@ public:
     static QString relativeTime(qint64 seconds, qint64 now);
 
     // One property's value as `watch` shows it.
-    static QString propertyValue(const QString &property, const StatusSnapshot &status);
+    static QString propertyValue(const QString &property, const PublishedStatus &status);
     // The label of `status` for a property, "Last check".
     static QString propertyLabel(const QString &property);
 
@@ -45,5 +45,5 @@ public:
     static bool disarmDone(int answer);
 
 private:
-    static QString nextStepText(const StatusSnapshot &status, qint64 now);
+    static QString nextStepText(const PublishedStatus &status, qint64 now);
 };

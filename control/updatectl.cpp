@@ -163,7 +163,7 @@ int UpdateCtl::callFailed(const QString &what, const QDBusError &error)
     return Failed;
 }
 
-bool UpdateCtl::readStatus(StatusSnapshot *status)
+bool UpdateCtl::readStatus(PublishedStatus *status)
 {
     QVariantMap properties;
     QString error;
@@ -179,7 +179,7 @@ bool UpdateCtl::readStatus(StatusSnapshot *status)
 
 int UpdateCtl::status(bool json)
 {
-    StatusSnapshot status;
+    PublishedStatus status;
     if (!readStatus(&status))
         return m_daemon.isOnBus() ? Failed : NotRunning;
     if (json) {
@@ -192,7 +192,7 @@ int UpdateCtl::status(bool json)
     return Done;
 }
 
-void UpdateCtl::printChanges(const QStringList &changed, const StatusSnapshot &status, bool json)
+void UpdateCtl::printChanges(const QStringList &changed, const PublishedStatus &status, bool json)
 {
     if (changed.isEmpty())
         return;
@@ -200,8 +200,8 @@ void UpdateCtl::printChanges(const QStringList &changed, const StatusSnapshot &s
         QJsonObject object;
         object.insert(QStringLiteral("time"), now());
         for (const QString &property : changed)
-            object.insert(StatusSnapshot::jsonKey(property),
-                          StatusSnapshot::jsonValue(status.value(property)));
+            object.insert(PublishedStatus::jsonKey(property),
+                          PublishedStatus::jsonValue(status.value(property)));
         m_out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
     } else {
         for (const QString &property : changed) {
@@ -225,7 +225,7 @@ void UpdateCtl::printChanges(const QStringList &changed, const StatusSnapshot &s
 
 int UpdateCtl::watch(bool json)
 {
-    StatusSnapshot status;
+    PublishedStatus status;
     QEventLoop loop;
     bool started = false;
     auto daemonLine = [&](const char *word, const QString &line) {
@@ -242,7 +242,7 @@ int UpdateCtl::watch(bool json)
         const QStringList changed = status.apply(properties);
         // Where we start from: every property once. A restarted daemon
         // starts afresh: what differs.
-        printChanges(started ? changed : StatusSnapshot::propertyNames(), status, json);
+        printChanges(started ? changed : PublishedStatus::propertyNames(), status, json);
         started = true;
     });
     connect(&m_daemon, &DaemonClient::statusUnreadable, &loop, [&](const QString &error) {
@@ -267,7 +267,7 @@ int UpdateCtl::watch(bool json)
 
 int UpdateCtl::arm(int timeoutSeconds)
 {
-    StatusSnapshot before;
+    PublishedStatus before;
     if (!readStatus(&before))
         return m_daemon.isOnBus() ? Failed : NotRunning;
     m_daemon.follow();
@@ -294,9 +294,9 @@ int UpdateCtl::arm(int timeoutSeconds)
     return Failed;
 }
 
-int UpdateCtl::waitUntilArmed(const StatusSnapshot &before, int timeoutSeconds)
+int UpdateCtl::waitUntilArmed(const PublishedStatus &before, int timeoutSeconds)
 {
-    StatusSnapshot status = before;
+    PublishedStatus status = before;
     QEventLoop loop;
     int result = Failed;
     QString why;

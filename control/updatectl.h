@@ -4,7 +4,7 @@
 #pragma once
 
 #include "daemonclient.h"
-#include "statussnapshot.h"
+#include "publishedstatus.h"
 
 #include <QHash>
 #include <QObject>
@@ -39,9 +39,9 @@ private:
     int usageError(const QString &message);
     // Exit code for a call the daemon did not answer.
     int callFailed(const QString &what, const QDBusError &error);
-    bool readStatus(StatusSnapshot *status);
-    int waitUntilArmed(const StatusSnapshot &before, int timeoutSeconds);
-    void printChanges(const QStringList &changed, const StatusSnapshot &status, bool json);
+    bool readStatus(PublishedStatus *status);
+    int waitUntilArmed(const PublishedStatus &before, int timeoutSeconds);
+    void printChanges(const QStringList &changed, const PublishedStatus &status, bool json);
 
     // What watch last printed for each property.
     QHash<QString, QString> m_shown;

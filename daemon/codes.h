@@ -3,83 +3,17 @@
 
 #pragma once
 
-#include <type_traits>
+#include "buscontract.h"
 
-// The numbers the daemon answers with and reads from its settings, by name.
-// The values are fixed: clients, the stage program and the configuration file
-// see the numbers, and the bus answers stay plain int.
-
-// Arming: what happened to the link "/system-update". The arming answer is
-// the link part plus the stamp part.
-enum class ArmLink : int {
-    Created = 0,
-    Kept = 1, // a link was there already; its target is not checked
-    Replaced = 2, // a non-link was removed and the link created
-    ReplaceFailed = 3, // the non-link was removed, the link could not be made
-    RemoveFailed = 4, // a non-link is there and could not be removed
-    CreateFailed = 5, // nothing was there and the link could not be made
-};
-
-// Disarming: what happened to the link.
-enum class DisarmLink : int {
-    Removed = 0,
-    Absent = 1,
-    RemoveFailed = 2, // the boot still upgrades: the upgrade stays armed
-};
-
-// The stamp part of the arming and disarming answers.
-enum class StampPart : int {
-    Changed = 0, // created when arming, removed when disarming
-    AlreadySo = 10, // present when arming, absent when disarming
-    Failed = 20, // could not be created, or is still there
-};
-
-// Answers of enableUpgradeOnReboot before it reaches the link.
-enum class ArmDeferred : int {
-    UntilDownloaded = -10, // remembered; armed when the download completes
-    FirstBlockStarted = -5, // the free-space check and imitation come first
-};
-
-// isUpgradeCanBeDisabled. Callers refuse only on ForcedArmed, which is also
-// what a refused disarm answers.
-enum class DisarmCheck : int {
-    Allowed = 0,
-    ForcedArmed = 89,
-    DeadlinePassed = 99,
-};
+// The numbers the daemon reads from its settings and the stage program's
+// answers, by name; the ones the bus carries are in buscontract.h. The
+// values are fixed: the stage program and the configuration file see them.
 
 // "Action_on_error".
 enum class ErrorAction : int {
     Retry = 0,
     Stop = 1,
     Reset = 2,
-};
-
-// m_currentError, as clients read it. Above 0 a stop ends in "stopped".
-enum class ErrorNumber : int {
-    None = -1,
-    FreeSpace = 1,
-    Imitation = 2,
-    Validators = 4,
-    // The link for the boot-time upgrade could not be made; cleared by the
-    // next arm that succeeds and when the update is dropped (a stop, a
-    // resume), so it never decides what a stop or a resume does.
-    ArmingFailed = 5,
-};
-
-// The type argument of removeUpgradeResultStamp.
-enum class ResultStamp : int {
-    MinorFailed = 0,
-    MinorSucceeded = 1,
-    MajorAborted = 2,
-    MajorSucceeded = 3,
-};
-
-// Answers of removeUpgradeResultStamp.
-enum class StampRemoval : int {
-    Removed = 0,
-    Absent = 1, // also for an unknown type
-    Failed = 2,
 };
 
 // getMajorReportMode. Only NothingPending lets minor updates go on.
@@ -96,36 +30,6 @@ enum class MajorReportMode : int {
 enum class MajorToolMode : int {
     Prepared = 3, // waits to be armed
     Armed = 4, // armed for the next reboot
-};
-
-// The argument of setStateFromOutside.
-enum class OutsideState : int {
-    Resume = 0, // drop the update, resume checking on the timer
-    Ready = 1, // disarm
-    Arm = 2,
-    Stop = 3,
-    Forced = 4,
-    StopEvenForced = 5, // stop, also when armed in forced mode, and clear the deadlines
-};
-
-// Answers of setStateFromOutside other than an arming or disarming answer.
-enum class OutsideAnswer : int {
-    Done = 0,
-    UnknownState = -1,
-};
-
-// The state number of getCurrentStateAsInt.
-enum class StateNumber : int {
-    StoppedForMajor = -3,
-    Stopped = -2,
-    Undefined = -1, // "unknown" and "error"
-    WaitingForConnection = 0,
-    NoUpdates = 1,
-    WaitingForDownload = 2,
-    Downloading = 3,
-    Ready = 4,
-    Activated = 5,
-    Forced = 6,
 };
 
 // m_allReposPolicy: which source lists the package tool reads.
@@ -155,9 +59,3 @@ enum class FsType : int {
     Other = 0,
     Lvm = 1,
 };
-
-template<typename Code, typename = std::enable_if_t<std::is_enum<Code>::value>>
-constexpr int toInt(Code code)
-{
-    return static_cast<int>(code);
-}

@@ -3,6 +3,8 @@
 
 #include "constants.h"
 
+#include "buscontract.h"
+
 #include "sysroot.h"
 
 // Paths go through Sysroot::path() once, at static initialisation; product
@@ -77,8 +79,7 @@ const QString DATE_TIME_FORMAT = QStringLiteral("hh:mm dd.MM.yyyy");
 
 const QString ORGANIZATION_NAME = QStringLiteral("KirtaLinux");
 const QString APPLICATION_NAME = QStringLiteral("kirta-update-daemon");
-const QString DBUS_SERVICE_NAME = QStringLiteral("os.kirtalinux.zun.kirtaupdateservice");
-const QString DBUS_OBJECT_PATH = QStringLiteral("/os/kirtalinux/zun/kirtaupdateservice");
-const QString DBUS_INTERFACE_NAME = QStringLiteral("os.kirtalinux.zun.kirtaupdateservice");
-const QString DBUS_STATUS_INTERFACE_NAME
-        = QStringLiteral("os.kirtalinux.zun.kirtaupdateservice.Status");
+const QString DBUS_SERVICE_NAME = QLatin1String(BusContract::SERVICE);
+const QString DBUS_OBJECT_PATH = QLatin1String(BusContract::PATH);
+const QString DBUS_INTERFACE_NAME = QLatin1String(BusContract::INTERFACE);
+const QString DBUS_STATUS_INTERFACE_NAME = QLatin1String(BusContract::STATUS_INTERFACE);

@@ -85,7 +85,7 @@ int main(int argc, char *argv[])
     };
     QObject::connect(&daemon, &Daemon::settingsLoaded, &daemon, [&](const Params &params) {
         metered.setAllowMetered(params.download_on_metered.second);
-        health.setSettleTimeout(std::chrono::minutes(params.t_health_settle.second));
+        health.setSettleTimeout(params.healthSettleTimeout());
         health.setRollback(params.health_rollback.second);
     });
     QObject::connect(

@@ -106,7 +106,6 @@ StatusSnapshot Daemon::statusSnapshot() const
     snapshot.deadline = m_settingsController->params().upgrade_time_stamp.second;
     snapshot.upgradable = m_upgradableList;
     snapshot.lastCheck = m_lastSuccessfulCheck;
-    snapshot.metricsFile = m_settingsController->params().metrics_file.second;
     snapshot.logLevel = m_logger.level();
     return snapshot;
 }

@@ -18,17 +18,18 @@ struct TaskRendering
 
 // Indexed by CurrentTask; DownloadCompleted is rendered from the arming flags.
 constexpr TaskRendering TASK_RENDERINGS[] = {
-        {"unknown", toInt(StateNumber::Undefined)},
-        {"wait-for-connection", toInt(StateNumber::WaitingForConnection)},
-        {"no-updates", toInt(StateNumber::NoUpdates)},
-        {"wait-for-download", toInt(StateNumber::WaitingForDownload)},
-        {"downloading", toInt(StateNumber::Downloading)},
-        {"ready", toInt(StateNumber::Ready)},
-        {"error", toInt(StateNumber::Undefined)},
-        {"stopped", toInt(StateNumber::Stopped)},
-        {"stopped-for-major", toInt(StateNumber::StoppedForMajor)},
+        {BusContract::StateWord::UNKNOWN, toInt(StateNumber::Undefined)},
+        {BusContract::StateWord::WAIT_FOR_CONNECTION, toInt(StateNumber::WaitingForConnection)},
+        {BusContract::StateWord::NO_UPDATES, toInt(StateNumber::NoUpdates)},
+        {BusContract::StateWord::WAIT_FOR_DOWNLOAD, toInt(StateNumber::WaitingForDownload)},
+        {BusContract::StateWord::DOWNLOADING, toInt(StateNumber::Downloading)},
+        {BusContract::StateWord::READY, toInt(StateNumber::Ready)},
+        {BusContract::StateWord::ERROR, toInt(StateNumber::Undefined)},
+        {BusContract::StateWord::STOPPED, toInt(StateNumber::Stopped)},
+        {BusContract::StateWord::STOPPED_FOR_MAJOR, toInt(StateNumber::StoppedForMajor)},
 };
-constexpr TaskRendering OUT_OF_RANGE = {"error", toInt(StateNumber::Undefined)};
+constexpr TaskRendering OUT_OF_RANGE
+        = {BusContract::StateWord::ERROR, toInt(StateNumber::Undefined)};
 
 TaskRendering renderingOf(int task)
 {
@@ -43,9 +44,8 @@ bool StatusSnapshot::operator==(const StatusSnapshot &other) const
     return task == other.task && armed == other.armed && forcedMode == other.forcedMode
            && error == other.error && version == other.version && deadline == other.deadline
            && upgradable == other.upgradable && lastCheck == other.lastCheck
-           && lastResult == other.lastResult && metricsFile == other.metricsFile
-           && logLevel == other.logLevel && health == other.health && power == other.power
-           && restart == other.restart && rebootLock == other.rebootLock;
+           && lastResult == other.lastResult && logLevel == other.logLevel && health == other.health
+           && power == other.power && restart == other.restart && rebootLock == other.rebootLock;
 }
 
 QString StatusSnapshot::taskWord(int task)
@@ -75,11 +75,11 @@ QString StatusSnapshot::stateWord(const QDateTime &now) const
         return taskWord(task);
     switch (StateNumber(stateNumber(now))) {
     case StateNumber::Ready:
-        return QStringLiteral("ready");
+        return QLatin1String(BusContract::StateWord::READY);
     case StateNumber::Forced:
-        return QStringLiteral("forced");
+        return QLatin1String(BusContract::StateWord::FORCED);
     default:
-        return QStringLiteral("activated");
+        return QLatin1String(BusContract::StateWord::ACTIVATED);
     }
 }
 

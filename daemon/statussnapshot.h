@@ -34,9 +34,6 @@ struct StatusSnapshot
     // "none", "successful" or "unsuccessful": the result stamps of the last
     // upgrade at reboot. Filled in by whoever looks at the stamp files.
     QString lastResult = QStringLiteral("none");
-    // Where the metrics for the fleet's monitoring go ("" none); not shown
-    // to clients.
-    QString metricsFile;
     // The daemon's Log_level (a Logger::Level), which the bus thread's own
     // lines follow; not shown to clients.
     int logLevel = Logger::Info;

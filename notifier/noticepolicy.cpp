@@ -3,11 +3,13 @@
 
 #include "noticepolicy.h"
 
+#include "buscontract.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 
 namespace {
-QString release(const StatusSnapshot &status)
+QString release(const PublishedStatus &status)
 {
     return status.targetRelease.isEmpty()
                    ? QCoreApplication::translate("NoticePolicy", "The update")
@@ -16,7 +18,7 @@ QString release(const StatusSnapshot &status)
 }
 } // namespace
 
-QList<NoticePolicy::Notice> NoticePolicy::update(const StatusSnapshot &status, qint64 now)
+QList<NoticePolicy::Notice> NoticePolicy::update(const PublishedStatus &status, qint64 now)
 {
     QList<Notice> notices;
 
@@ -47,7 +49,8 @@ QList<NoticePolicy::Notice> NoticePolicy::update(const StatusSnapshot &status, q
                                   .arg(release(status));
         }
         notices << notice;
-    } else if (!status.armed && m_armedTold && status.stateName == QLatin1String("ready")) {
+    } else if (!status.armed && m_armedTold
+               && status.stateName == QLatin1String(BusContract::StateWord::READY)) {
         // Disarmed by someone: the daemon still has the update but it is no
         // longer armed. A restarting daemon does not pass through here.
         m_armedTold = false;

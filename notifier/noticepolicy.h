@@ -3,7 +3,7 @@
 
 #pragma once
 
-#include "statussnapshot.h"
+#include "publishedstatus.h"
 
 #include <QList>
 #include <QString>
@@ -42,7 +42,7 @@ public:
     // The notices for the status as it is now; `now` in UNIX seconds. While
     // a restart is announced, every call gives its notice again with the
     // time left, so that calling this each minute shows a countdown.
-    QList<Notice> update(const StatusSnapshot &status, qint64 now);
+    QList<Notice> update(const PublishedStatus &status, qint64 now);
 
 private:
     bool m_armedTold = false;

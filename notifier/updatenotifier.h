@@ -5,7 +5,7 @@
 
 #include "daemonclient.h"
 #include "noticepolicy.h"
-#include "statussnapshot.h"
+#include "publishedstatus.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -34,7 +34,7 @@ private:
 
     DaemonClient m_daemon;
     QDBusConnection m_session;
-    StatusSnapshot m_status;
+    PublishedStatus m_status;
     NoticePolicy m_policy;
     uint m_armedNotice = 0;
     uint m_resultNotice = 0;

@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <chrono>
+#include <ratio>
 #include <utility>
 
 // The settings record of the configuration file. Every field pairs a
@@ -51,6 +53,32 @@ struct Params
     std::pair<bool, QString> maintenance_windows {false, QString()};
     std::pair<bool, int> restart_announce {false, 0};
     std::pair<bool, int> restart_min_battery {false, 0};
+
+    // The durations above with their units, for the parts that wait on them.
+    using Days = std::chrono::duration<qint64, std::ratio<86400>>;
+    std::chrono::minutes checkPeriod() const { return std::chrono::minutes(t_check.second); }
+    std::chrono::minutes downloadDelayMin() const
+    {
+        return std::chrono::minutes(t_download_min.second);
+    }
+    std::chrono::minutes downloadDelayMax() const
+    {
+        return std::chrono::minutes(t_download_max.second);
+    }
+    std::chrono::hours retryDelay() const { return std::chrono::hours(t_retry.second); }
+    std::chrono::minutes deadlineCheckPeriod() const
+    {
+        return std::chrono::minutes(t_end_check.second);
+    }
+    Days deadlineDelay() const { return Days(t_delay.second); }
+    std::chrono::minutes healthSettleTimeout() const
+    {
+        return std::chrono::minutes(t_health_settle.second);
+    }
+    std::chrono::minutes restartAnnounce() const
+    {
+        return std::chrono::minutes(restart_announce.second);
+    }
 
     bool operator==(const Params &other) const;
     bool operator!=(const Params &other) const { return !(*this == other); }

@@ -26,37 +26,9 @@ class Logger;
 // load() crash. A missing or unreadable file gives all defaults and one
 // warning.
 //
-//   key                 default   accepted values
-//   T_check             60        minutes, >= 0
-//   T_download_min      10        minutes, >= 0
-//   T_download_max      120       minutes, >= 0
-//   T_retry             2         hours, >= 0
-//   T_end_check         10        minutes, >= 0
-//   T_delay             3         days, >= 0
-//   Action_on_error     Stop (1)  Stop = 1, Reset = 2, Retry = 0; any case
-//   Snapshot            false     true/false, 1/0, yes/no, on/off; any case
-//   Always_new_update   false     as Snapshot
-//   Free_space_policy   0         any integer
-//   Use_sources_list_d  1         any integer
-//   Host_to_ping        9.9.9.9   non-empty text (DEFAULT_HOST_TO_PING)
-//   T_end               unset     DATE_TIME_FORMAT; empty = unset
-//   Extra_repos         ""        any text, commas kept
-//   Extra_repos_policy  0         any integer
-//   Log_level           "info"    non-empty text, kept as written
-//   Retry_time_stamp    unset     DATE_TIME_FORMAT; empty = unset
-//   Metrics_file        ""        any text; empty = no metrics file
-//   Reboot_lock         "none"    non-empty text (none, etcd, fleetlock)
-//   Reboot_lock_servers ""        any text (URLs, comma-separated)
-//   Reboot_lock_group   "default" non-empty text
-//   Reboot_lock_id      ""        any text; empty = derived from the machine id
-//   Reboot_lock_slots   1         >= 0 (the lock refuses 0)
-//   Reboot_lock_user, Reboot_lock_password_file, Reboot_lock_ca_file
-//                       ""        any text
-//   Download_on_metered false     as Snapshot
-//   Battery_min_percent 20        percent, >= 0 (read by the offline upgrade)
-//   T_health_settle     10        minutes, >= 0
-//   Health_rollback     false     as Snapshot
-// (the record fields are named like the keys, T_end fills upgrade_time_stamp)
+// The keys, their kinds, defaults and bounds are the table in configkeys.h
+// (the record fields are named like the keys, T_end fills
+// upgrade_time_stamp).
 //
 // Integers are 32-bit signed; anything beyond is malformed. An empty
 // Host_to_ping or Log_level counts as missing (no warning).

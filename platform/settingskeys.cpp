@@ -3,41 +3,47 @@
 
 #include "settingskeys.h"
 
-const QString KEY_T_CHECK = QStringLiteral("T_check");
-const QString KEY_T_DOWNLOAD_MIN = QStringLiteral("T_download_min");
-const QString KEY_T_DOWNLOAD_MAX = QStringLiteral("T_download_max");
-const QString KEY_T_RETRY = QStringLiteral("T_retry");
-const QString KEY_T_END_CHECK = QStringLiteral("T_end_check");
-const QString KEY_T_DELAY = QStringLiteral("T_delay");
-const QString KEY_T_END = QStringLiteral("T_end");
-const QString KEY_ACTION_ON_ERROR = QStringLiteral("Action_on_error");
-const QString KEY_SNAPSHOT = QStringLiteral("Snapshot");
-const QString KEY_ALWAYS_NEW_UPDATE = QStringLiteral("Always_new_update");
-const QString KEY_FREE_SPACE_POLICY = QStringLiteral("Free_space_policy");
-const QString KEY_USE_SOURCES_LIST_D = QStringLiteral("Use_sources_list_d");
-const QString KEY_HOST_TO_PING = QStringLiteral("Host_to_ping");
+#include "configkeys.h"
+
+// The names come from the table of keys, so that a key is spelt in one place.
+
+const QString KEY_T_CHECK = ConfigKeys::nameOf(&Params::t_check);
+const QString KEY_T_DOWNLOAD_MIN = ConfigKeys::nameOf(&Params::t_download_min);
+const QString KEY_T_DOWNLOAD_MAX = ConfigKeys::nameOf(&Params::t_download_max);
+const QString KEY_T_RETRY = ConfigKeys::nameOf(&Params::t_retry);
+const QString KEY_T_END_CHECK = ConfigKeys::nameOf(&Params::t_end_check);
+const QString KEY_T_DELAY = ConfigKeys::nameOf(&Params::t_delay);
+const QString KEY_T_END = ConfigKeys::nameOf(&Params::upgrade_time_stamp);
+const QString KEY_ACTION_ON_ERROR = ConfigKeys::nameOf(&Params::action_on_error);
+const QString KEY_SNAPSHOT = ConfigKeys::nameOf(&Params::snapshot);
+const QString KEY_ALWAYS_NEW_UPDATE = ConfigKeys::nameOf(&Params::always_new_update);
+const QString KEY_FREE_SPACE_POLICY = ConfigKeys::nameOf(&Params::free_space_policy);
+const QString KEY_USE_SOURCES_LIST_D = ConfigKeys::nameOf(&Params::use_sources_list_d);
+const QString KEY_HOST_TO_PING = ConfigKeys::nameOf(&Params::host_to_ping);
 const QString KEY_HOST_TO_PING_LOWER = QStringLiteral("host_to_ping");
-const QString KEY_EXTRA_REPOS = QStringLiteral("Extra_repos");
-const QString KEY_EXTRA_REPOS_POLICY = QStringLiteral("Extra_repos_policy");
-const QString KEY_LOG_LEVEL = QStringLiteral("Log_level");
-const QString KEY_METRICS_FILE = QStringLiteral("Metrics_file");
-const QString KEY_REBOOT_LOCK = QStringLiteral("Reboot_lock");
-const QString KEY_REBOOT_LOCK_SERVERS = QStringLiteral("Reboot_lock_servers");
-const QString KEY_REBOOT_LOCK_GROUP = QStringLiteral("Reboot_lock_group");
-const QString KEY_REBOOT_LOCK_ID = QStringLiteral("Reboot_lock_id");
-const QString KEY_REBOOT_LOCK_SLOTS = QStringLiteral("Reboot_lock_slots");
-const QString KEY_REBOOT_LOCK_USER = QStringLiteral("Reboot_lock_user");
-const QString KEY_REBOOT_LOCK_PASSWORD_FILE = QStringLiteral("Reboot_lock_password_file");
-const QString KEY_REBOOT_LOCK_CA_FILE = QStringLiteral("Reboot_lock_ca_file");
-const QString KEY_DOWNLOAD_ON_METERED = QStringLiteral("Download_on_metered");
-const QString KEY_BATTERY_MIN_PERCENT = QStringLiteral("Battery_min_percent");
-const QString KEY_T_HEALTH_SETTLE = QStringLiteral("T_health_settle");
-const QString KEY_HEALTH_ROLLBACK = QStringLiteral("Health_rollback");
-const QString KEY_RESTART_POLICY = QStringLiteral("Restart_policy");
-const QString KEY_MAINTENANCE_WINDOWS = QStringLiteral("Maintenance_windows");
-const QString KEY_RESTART_ANNOUNCE = QStringLiteral("Restart_announce");
-const QString KEY_RESTART_MIN_BATTERY = QStringLiteral("Restart_min_battery");
+const QString KEY_EXTRA_REPOS = ConfigKeys::nameOf(&Params::extra_repos);
+const QString KEY_EXTRA_REPOS_POLICY = ConfigKeys::nameOf(&Params::extra_repos_policy);
+const QString KEY_LOG_LEVEL = ConfigKeys::nameOf(&Params::log_level);
+const QString KEY_METRICS_FILE = ConfigKeys::nameOf(&Params::metrics_file);
+const QString KEY_REBOOT_LOCK = ConfigKeys::nameOf(&Params::reboot_lock);
+const QString KEY_REBOOT_LOCK_SERVERS = ConfigKeys::nameOf(&Params::reboot_lock_servers);
+const QString KEY_REBOOT_LOCK_GROUP = ConfigKeys::nameOf(&Params::reboot_lock_group);
+const QString KEY_REBOOT_LOCK_ID = ConfigKeys::nameOf(&Params::reboot_lock_id);
+const QString KEY_REBOOT_LOCK_SLOTS = ConfigKeys::nameOf(&Params::reboot_lock_slots);
+const QString KEY_REBOOT_LOCK_USER = ConfigKeys::nameOf(&Params::reboot_lock_user);
+const QString KEY_REBOOT_LOCK_PASSWORD_FILE
+        = ConfigKeys::nameOf(&Params::reboot_lock_password_file);
+const QString KEY_REBOOT_LOCK_CA_FILE = ConfigKeys::nameOf(&Params::reboot_lock_ca_file);
+const QString KEY_DOWNLOAD_ON_METERED = ConfigKeys::nameOf(&Params::download_on_metered);
+const QString KEY_BATTERY_MIN_PERCENT = ConfigKeys::nameOf(&Params::battery_min_percent);
+const QString KEY_T_HEALTH_SETTLE = ConfigKeys::nameOf(&Params::t_health_settle);
+const QString KEY_HEALTH_ROLLBACK = ConfigKeys::nameOf(&Params::health_rollback);
+const QString KEY_RESTART_POLICY = ConfigKeys::nameOf(&Params::restart_policy);
+const QString KEY_MAINTENANCE_WINDOWS = ConfigKeys::nameOf(&Params::maintenance_windows);
+const QString KEY_RESTART_ANNOUNCE = ConfigKeys::nameOf(&Params::restart_announce);
+const QString KEY_RESTART_MIN_BATTERY = ConfigKeys::nameOf(&Params::restart_min_battery);
 const QString ACTION_RETRY = QStringLiteral("Retry");
 const QString ACTION_RESET = QStringLiteral("Reset");
 const QString ACTION_STOP = QStringLiteral("Stop");
-const QString DEFAULT_HOST_TO_PING = QStringLiteral("9.9.9.9");
+const QString DEFAULT_HOST_TO_PING
+        = QLatin1String(ConfigKeys::find(QStringLiteral("Host_to_ping"))->defaultText);

@@ -38,36 +38,19 @@ for page in "$@"; do
     fi
 done
 
-# The keys: every name in the parameter store's key table, resolved through
-# the constants it uses, and every key constant of the shared vocabulary
-# (which includes accepted old spellings).
+# The keys: every name in the table of keys, and every key constant of the
+# shared vocabulary spelt out there (the accepted old spellings).
 keys_source=$source_dir/platform/settingskeys.cpp
-store_source=$source_dir/platform/settingscontroller.cpp
+table_source=$source_dir/platform/configkeys.cpp
 declare -A keys=()
 while read -r constant name; do
     keys[$name]=1
     echo "key $name ($constant)"
 done < <(sed -nE 's/^const QString (KEY_[A-Z0-9_]+) = QStringLiteral\("([^"]+)"\);.*/\1 \2/p' "$keys_source")
-while read -r reference; do
-    case "$reference" in
-        KEY_*)
-            name=$(sed -nE "s/^const QString $reference = QStringLiteral\(\"([^\"]+)\"\);.*/\1/p" "$keys_source")
-            ;;
-        *SettingsController::*)
-            member=${reference##*::}
-            member=${member%)}
-            name=$(sed -nE "s/^const char \*const SettingsController::$member = \"([^\"]+)\";.*/\1/p" "$store_source")
-            ;;
-        *) name= ;;
-    esac
-    if [ -z "$name" ]; then
-        fail "cannot tell the key name of table entry $reference"
-        continue
-    fi
+while read -r name; do
     keys[$name]=1
-    echo "table key $name ($reference)"
-done < <(grep -oE '(int|bool|text|date)Key\((KEY_[A-Z0-9_]+|QLatin1String\(SettingsController::[A-Z0-9_]+\))' "$store_source" |
-    sed -E 's/^[a-z]+Key\(//')
+    echo "table key $name"
+done < <(sed -nE 's/^ *(number|flag|text|date)Key\("([A-Za-z0-9_]+)".*/\2/p' "$table_source")
 
 if [ "${#keys[@]}" -lt 10 ]; then
     fail "found only ${#keys[@]} keys in the code; the way keys are declared changed"

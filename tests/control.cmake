@@ -8,7 +8,7 @@ qt5_add_dbus_adaptor(standin_sources ${status_xml} statusstandin.h StatusStandIn
 add_library(kirta-status-standin STATIC statusstandin.cpp ${standin_sources})
 target_include_directories(kirta-status-standin PUBLIC
     ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR})
-target_link_libraries(kirta-status-standin PUBLIC Qt5::Core Qt5::DBus)
+target_link_libraries(kirta-status-standin PUBLIC Qt5::Core Qt5::DBus kirta-bus-contract)
 
 # The stand-in between two private buses, with a desktop's notification
 # daemon on the session bus.

@@ -3,14 +3,15 @@
 
 #include "statusstandin.h"
 
+#include "buscontract.h"
 #include "statusadaptor.h"
 
 #include <QDBusMessage>
 
 namespace {
-const char *const SERVICE = "os.kirtalinux.zun.kirtaupdateservice";
-const char *const PATH = "/os/kirtalinux/zun/kirtaupdateservice";
-const char *const STATUS_INTERFACE = "os.kirtalinux.zun.kirtaupdateservice.Status";
+using BusContract::PATH;
+using BusContract::SERVICE;
+using BusContract::STATUS_INTERFACE;
 } // namespace
 
 StatusStandIn::StatusStandIn(QObject *parent)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
+#include "buscontract.h"
 #include "dbusservice.h"
 #include "privatebus.h"
 #include "sandbox.h"
@@ -21,8 +22,8 @@
 
 namespace {
 const char *const FAKES_CONNECTION = "activate-fakes";
-const char *const DAEMON_SERVICE = "os.kirtalinux.zun.kirtaupdateservice";
-const char *const DAEMON_PATH = "/os/kirtalinux/zun/kirtaupdateservice";
+const char *const DAEMON_SERVICE = BusContract::SERVICE;
+const char *const DAEMON_PATH = BusContract::PATH;
 const char *const SYSTEMD_SERVICE = "org.freedesktop.systemd1";
 const char *const SYSTEMD_PATH = "/org/freedesktop/systemd1";
 const char *const STATUS_FILE = "/var/cache/kirta-update-service/status";

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
+#include "buscontract.h"
 #include "daemonprocess.h"
 #include "privatebus.h"
 #include "sandbox.h"
@@ -10,8 +11,8 @@
 #include <QtTest>
 
 namespace {
-const QString SERVICE = QStringLiteral("os.kirtalinux.zun.kirtaupdateservice");
-const QString PATH = QStringLiteral("/os/kirtalinux/zun/kirtaupdateservice");
+const QString SERVICE = QLatin1String(BusContract::SERVICE);
+const QString PATH = QLatin1String(BusContract::PATH);
 } // namespace
 
 // kirta-activate-update against the real sandboxed daemon.

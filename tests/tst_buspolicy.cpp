@@ -8,6 +8,7 @@
 // user nobody, once plainly and once as a member of a group that an
 // administrator's policy file grants the changing methods.
 
+#include "buscontract.h"
 #include "daemonprocess.h"
 #include "privatebus.h"
 #include "sandbox.h"
@@ -28,8 +29,8 @@
 #include <unistd.h>
 
 namespace {
-const QString SERVICE = QStringLiteral("os.kirtalinux.zun.kirtaupdateservice");
-const QString OBJECT_PATH = QStringLiteral("/os/kirtalinux/zun/kirtaupdateservice");
+const QString SERVICE = QLatin1String(BusContract::SERVICE);
+const QString OBJECT_PATH = QLatin1String(BusContract::PATH);
 const QString CONFIG_PATH = QStringLiteral("/etc/kirta-update-service/kirta-update-daemon.conf");
 const QString POLICY_FILE = QStringLiteral("/data/os.kirtalinux.zun.kirtaupdateservice.conf");
 const QString ACCESS_DENIED = QStringLiteral("org.freedesktop.DBus.Error.AccessDenied");

@@ -133,6 +133,7 @@ private Q_SLOTS:
     void registrationFailureEndsWithOne_data();
     void registrationFailureEndsWithOne();
     void busAnswersWhileTheDaemonWorks();
+    void metricsFileFollowsTheConfiguration();
     void changesOfOneSenderRunInOrder_data();
     void changesOfOneSenderRunInOrder();
     void changesWaitForTheStartUpRollback();
@@ -360,6 +361,31 @@ void TestDbusServiceDaemon::registrationFailureEndsWithOne()
                      && !daemon.standardError().contains("not connected"),
              daemon.standardError().constData());
     QCOMPARE(owner, nameTaken ? bus.baseService() : QString());
+}
+
+// Naming a metrics file, or another one, in the running daemon's
+// configuration writes the state there at once, not only at the state's
+// next change.
+void TestDbusServiceDaemon::metricsFileFollowsTheConfiguration()
+{
+    const QString first = QStringLiteral("/var/lib/node-exporter/first.prom");
+    const QString second = QStringLiteral("/var/lib/node-exporter/second.prom");
+    const QString stateLine = QStringLiteral("kirta_update_state{state=\"no-updates\"} 1");
+    QVERIFY(m_tree.writeFile(CONFIG_PATH, SandboxTree::sampleConfiguration()));
+    DaemonProcess daemon;
+    QVERIFY(startFreshDaemon(daemon));
+    KIRTA_WAIT_VERIFY(callDaemon(QStringLiteral("getCurrentStateAsInt")).arguments()
+                              == QVariantList {1},
+                      CALL_TIMEOUT_MS);
+    QVERIFY(!m_tree.exists(first));
+
+    for (const QString &path : {first, second}) {
+        QVERIFY(m_tree.writeFile(CONFIG_PATH,
+                                 SandboxTree::sampleConfiguration()
+                                         + QStringLiteral("Metrics_file=%1\n").arg(path)));
+        KIRTA_WAIT_VERIFY(m_tree.readFile(path).contains(stateLine), CALL_TIMEOUT_MS);
+    }
+    QCOMPARE(callDaemon(QStringLiteral("getCurrentStateAsInt")).arguments(), QVariantList {1});
 }
 
 // Reads are answered while a stage run holds the daemon's thread, a change

@@ -7,6 +7,7 @@
 // check after an upgrade boot (a stand-in systemctl, the administrator's
 // checks).
 
+#include "buscontract.h"
 #include "constants.h"
 #include "daemonprocess.h"
 #include "healthcheck.h"
@@ -25,9 +26,9 @@
 #include <QTest>
 
 namespace {
-const QString SERVICE = QStringLiteral("os.kirtalinux.zun.kirtaupdateservice");
-const QString OBJECT_PATH = QStringLiteral("/os/kirtalinux/zun/kirtaupdateservice");
-const QString STATUS = QStringLiteral("os.kirtalinux.zun.kirtaupdateservice.Status");
+const QString SERVICE = QLatin1String(BusContract::SERVICE);
+const QString OBJECT_PATH = QLatin1String(BusContract::PATH);
+const QString STATUS = QLatin1String(BusContract::STATUS_INTERFACE);
 const QString PROPERTIES = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString NM = QStringLiteral("org.freedesktop.NetworkManager");
 const QString NM_PATH = QStringLiteral("/org/freedesktop/NetworkManager");

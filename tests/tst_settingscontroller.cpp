@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
+#include "configkeys.h"
 #include "logger.h"
 #include "params.h"
 #include "settingscontroller.h"
@@ -62,6 +63,15 @@ QString dump(const Params &p)
     KIRTA_FIELD(extra_repos_policy);
     KIRTA_FIELD(log_level);
     KIRTA_FIELD(retry_time_stamp);
+    KIRTA_FIELD(metrics_file);
+    KIRTA_FIELD(reboot_lock);
+    KIRTA_FIELD(reboot_lock_servers);
+    KIRTA_FIELD(reboot_lock_group);
+    KIRTA_FIELD(reboot_lock_id);
+    KIRTA_FIELD(reboot_lock_slots);
+    KIRTA_FIELD(reboot_lock_user);
+    KIRTA_FIELD(reboot_lock_password_file);
+    KIRTA_FIELD(reboot_lock_ca_file);
     KIRTA_FIELD(download_on_metered);
     KIRTA_FIELD(battery_min_percent);
     KIRTA_FIELD(t_health_settle);
@@ -106,6 +116,15 @@ Params recordA()
     p.extra_repos_policy = {true, 1};
     p.log_level = {true, QStringLiteral("Debug")};
     p.retry_time_stamp = {true, minuteTime(2030, 12, 31, 23, 59)};
+    p.metrics_file = {true, QStringLiteral("/var/lib/prometheus/node-exporter/kirta-update.prom")};
+    p.reboot_lock = {true, QStringLiteral("etcd")};
+    p.reboot_lock_servers = {true, QStringLiteral("https://10.0.0.1:2379,https://10.0.0.2:2379")};
+    p.reboot_lock_group = {true, QStringLiteral("web-1")};
+    p.reboot_lock_id = {true, QStringLiteral("4f2e")};
+    p.reboot_lock_slots = {true, 3};
+    p.reboot_lock_user = {true, QStringLiteral("kirta")};
+    p.reboot_lock_password_file = {true, QStringLiteral("/etc/kirta-update-service/etcd.pw")};
+    p.reboot_lock_ca_file = {true, QStringLiteral("/etc/ssl/fleet.pem")};
     p.download_on_metered = {true, true};
     p.battery_min_percent = {true, 35};
     p.t_health_settle = {true, 0};
@@ -137,6 +156,15 @@ Params recordB()
     p.extra_repos_policy = {true, 0};
     p.log_level = {true, QStringLiteral("ERROR")};
     p.retry_time_stamp = {true, minuteTime(2028, 2, 29, 12, 30)};
+    p.metrics_file = {true, QString()};
+    p.reboot_lock = {true, QStringLiteral("fleetlock")};
+    p.reboot_lock_servers = {true, QStringLiteral("http://127.0.0.1:8080")};
+    p.reboot_lock_group = {true, QStringLiteral("default")};
+    p.reboot_lock_id = {true, QString()};
+    p.reboot_lock_slots = {true, 0};
+    p.reboot_lock_user = {true, QString()};
+    p.reboot_lock_password_file = {true, QString()};
+    p.reboot_lock_ca_file = {true, QStringLiteral(" spaced.pem ")};
     p.download_on_metered = {true, false};
     p.battery_min_percent = {true, 0};
     p.t_health_settle = {true, 45};
@@ -472,6 +500,19 @@ private Q_SLOTS:
         QCOMPARE(store.params().t_delay, std::make_pair(true, 4));
         QCOMPARE(store.lastWarnings().size(), 1);
         QVERIFY(store.lastWarnings().first().size() < 300);
+    }
+
+    // The two records and the dump must follow the table of keys: a key
+    // added there and forgotten here would go untested by the round trips.
+    void recordsCoverEveryKey()
+    {
+        const Params a = recordA();
+        const Params b = recordB();
+        QCOMPARE(dump(a).split(QLatin1Char('\n')).size(), ConfigKeys::count());
+        for (const ConfigKeys::Key *key = ConfigKeys::begin(); key != ConfigKeys::end(); ++key) {
+            QVERIFY2(ConfigKeys::isSet(*key, a) && ConfigKeys::isSet(*key, b), key->name);
+            QVERIFY2(!ConfigKeys::sameField(*key, a, b), key->name);
+        }
     }
 
     void roundTrip_data()

@@ -78,6 +78,15 @@ void StatusPublisher::setRebootLockStatus(const RebootLockStatus &status)
     QMetaObject::invokeMethod(this, &StatusPublisher::publish, Qt::QueuedConnection);
 }
 
+void StatusPublisher::setMetricsFile(const QString &path)
+{
+    if (path == m_metricsPath)
+        return;
+    m_metricsPath = path;
+    if (m_published)
+        m_metrics.write(m_metricsPath, *current());
+}
+
 void StatusPublisher::publish()
 {
     StatusSnapshot next = m_daemon->statusSnapshot();
@@ -93,7 +102,8 @@ void StatusPublisher::publish()
     if (state == m_publishedState && next == *current())
         return;
     const QVariantMap properties = next.properties(now);
-    m_metrics.write(next.metricsFile, next);
+    m_metrics.write(m_metricsPath, next);
+    m_published = true;
     {
         QMutexLocker lock(&m_mutex);
         m_current = std::make_shared<const StatusSnapshot>(std::move(next));

@@ -50,6 +50,9 @@ public Q_SLOTS:
     void setRestartStatus(const RestartStatus &status);
     // Whether a slot of the fleet lock is held; published at the next wait.
     void setRebootLockStatus(const RebootLockStatus &status);
+    // Where the metrics go ("Metrics_file", "" none). A new place gets the
+    // state at once, not only at its next change.
+    void setMetricsFile(const QString &path);
 
 Q_SIGNALS:
     // Daemon's thread: a snapshot that differs from the one before.
@@ -63,6 +66,8 @@ private:
     std::shared_ptr<const StatusSnapshot> m_current;
     QVariantMap m_properties;
     MetricsFile m_metrics;
+    QString m_metricsPath;
+    bool m_published = false;
     QString m_lastResult = QStringLiteral("none");
     HealthStatus m_health;
     PowerStatus m_power;

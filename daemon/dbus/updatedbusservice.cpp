@@ -4,6 +4,7 @@
 #include "updatedbusservice.h"
 
 #include "constants.h"
+#include "daemon.h"
 #include "statuspublisher.h"
 #include "updatedbushandler.h"
 
@@ -21,6 +22,10 @@ UpdateDBusService::UpdateDBusService(Daemon *daemon, QObject *parent)
     , m_thread(new QThread(this))
 {
     m_thread->setObjectName(QStringLiteral("bus"));
+    connect(daemon, &Daemon::settingsLoaded, m_publisher,
+            [publisher = m_publisher](const Params &params) {
+                publisher->setMetricsFile(params.metrics_file.second);
+            });
 }
 
 UpdateDBusService::~UpdateDBusService()

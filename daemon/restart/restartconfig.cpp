@@ -22,7 +22,7 @@ QString RestartConfig::modeWord(Mode mode)
 RestartConfig RestartConfig::fromParams(const Params &params)
 {
     RestartConfig config;
-    config.announce = std::chrono::minutes(params.restart_announce.second);
+    config.announce = params.restartAnnounce();
     config.minBatteryPercent = params.restart_min_battery.second;
     const QString word = params.restart_policy.second.trimmed();
     bool known = false;

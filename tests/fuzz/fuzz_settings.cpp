@@ -6,6 +6,7 @@
 // store documents for values it cannot write), every other field as before,
 // and every comment or non-key line must stay where it was.
 
+#include "configkeys.h"
 #include "fuzzsandbox.h"
 #include "params.h"
 #include "settingscontroller.h"
@@ -23,64 +24,9 @@
 
 namespace {
 
-enum class Kind { Count, Integer, Action, Bool, NonEmptyText, Text, Date };
-
-struct Field
-{
-    const char *name;
-    Kind kind;
-    std::pair<bool, int> Params::*number;
-    std::pair<bool, bool> Params::*flag;
-    std::pair<bool, QString> Params::*text;
-    std::pair<bool, QDateTime> Params::*date;
-};
-
-const Field FIELDS[] = {
-        {"T_check", Kind::Count, &Params::t_check, nullptr, nullptr, nullptr},
-        {"T_download_min", Kind::Count, &Params::t_download_min, nullptr, nullptr, nullptr},
-        {"T_download_max", Kind::Count, &Params::t_download_max, nullptr, nullptr, nullptr},
-        {"T_retry", Kind::Count, &Params::t_retry, nullptr, nullptr, nullptr},
-        {"T_end_check", Kind::Count, &Params::t_end_check, nullptr, nullptr, nullptr},
-        {"T_delay", Kind::Count, &Params::t_delay, nullptr, nullptr, nullptr},
-        {"Action_on_error", Kind::Action, &Params::action_on_error, nullptr, nullptr, nullptr},
-        {"Snapshot", Kind::Bool, nullptr, &Params::snapshot, nullptr, nullptr},
-        {"Always_new_update", Kind::Bool, nullptr, &Params::always_new_update, nullptr, nullptr},
-        {"Free_space_policy", Kind::Integer, &Params::free_space_policy, nullptr, nullptr, nullptr},
-        {"Use_sources_list_d", Kind::Integer, &Params::use_sources_list_d, nullptr, nullptr,
-         nullptr},
-        {"Host_to_ping", Kind::NonEmptyText, nullptr, nullptr, &Params::host_to_ping, nullptr},
-        {"T_end", Kind::Date, nullptr, nullptr, nullptr, &Params::upgrade_time_stamp},
-        {"Extra_repos", Kind::Text, nullptr, nullptr, &Params::extra_repos, nullptr},
-        {"Extra_repos_policy", Kind::Integer, &Params::extra_repos_policy, nullptr, nullptr,
-         nullptr},
-        {"Log_level", Kind::NonEmptyText, nullptr, nullptr, &Params::log_level, nullptr},
-        {"Retry_time_stamp", Kind::Date, nullptr, nullptr, nullptr, &Params::retry_time_stamp},
-        {"Reboot_lock", Kind::NonEmptyText, nullptr, nullptr, &Params::reboot_lock, nullptr},
-        {"Reboot_lock_servers", Kind::Text, nullptr, nullptr, &Params::reboot_lock_servers,
-         nullptr},
-        {"Reboot_lock_group", Kind::NonEmptyText, nullptr, nullptr, &Params::reboot_lock_group,
-         nullptr},
-        {"Reboot_lock_id", Kind::Text, nullptr, nullptr, &Params::reboot_lock_id, nullptr},
-        {"Reboot_lock_slots", Kind::Count, &Params::reboot_lock_slots, nullptr, nullptr, nullptr},
-        {"Reboot_lock_user", Kind::Text, nullptr, nullptr, &Params::reboot_lock_user, nullptr},
-        {"Reboot_lock_password_file", Kind::Text, nullptr, nullptr,
-         &Params::reboot_lock_password_file, nullptr},
-        {"Reboot_lock_ca_file", Kind::Text, nullptr, nullptr, &Params::reboot_lock_ca_file,
-         nullptr},
-        {"Download_on_metered", Kind::Bool, nullptr, &Params::download_on_metered, nullptr,
-         nullptr},
-        {"Battery_min_percent", Kind::Count, &Params::battery_min_percent, nullptr, nullptr,
-         nullptr},
-        {"T_health_settle", Kind::Count, &Params::t_health_settle, nullptr, nullptr, nullptr},
-        {"Health_rollback", Kind::Bool, nullptr, &Params::health_rollback, nullptr, nullptr},
-        {"Restart_policy", Kind::NonEmptyText, nullptr, nullptr, &Params::restart_policy, nullptr},
-        {"Maintenance_windows", Kind::Text, nullptr, nullptr, &Params::maintenance_windows,
-         nullptr},
-        {"Restart_announce", Kind::Count, &Params::restart_announce, nullptr, nullptr, nullptr},
-        {"Restart_min_battery", Kind::Count, &Params::restart_min_battery, nullptr, nullptr,
-         nullptr},
-};
-const int FIELD_COUNT = int(sizeof FIELDS / sizeof FIELDS[0]);
+// Every key of the file, as the store reads it.
+using Field = ConfigKeys::Key;
+using ConfigKeys::Kind;
 
 QString g_path;
 
@@ -247,7 +193,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider in(data, size);
-    const Field &changed = FIELDS[in.ConsumeIntegralInRange(0, FIELD_COUNT - 1)];
+    const Field &changed = ConfigKeys::at(in.ConsumeIntegralInRange(0, ConfigKeys::count() - 1));
     const int choiceBytes = in.ConsumeIntegralInRange(0, 72);
     std::vector<uint8_t> choices;
     for (int i = 0; i < choiceBytes && in.remaining_bytes() > 0; ++i)
@@ -270,7 +216,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     SettingsController again(g_path);
     again.load();
     const Params reloaded = again.params();
-    for (const Field &field : FIELDS) {
+    for (const Field *key = ConfigKeys::begin(); key != ConfigKeys::end(); ++key) {
+        const Field &field = *key;
         if (!sameField(reloaded, expected, field)) {
             std::fprintf(stderr, "changed %s; %s reads back as [%s], expected [%s]\n", changed.name,
                          field.name, qPrintable(show(reloaded, field)),

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
-#include "statussnapshot.h"
+#include "publishedstatus.h"
 
 #include <QJsonArray>
 
@@ -39,7 +39,7 @@ template<typename T> bool take(const QVariantMap &properties, const char *name, 
 }
 } // namespace
 
-const QStringList &StatusSnapshot::propertyNames()
+const QStringList &PublishedStatus::propertyNames()
 {
     static const QStringList names = [] {
         QStringList all;
@@ -50,7 +50,7 @@ const QStringList &StatusSnapshot::propertyNames()
     return names;
 }
 
-QStringList StatusSnapshot::apply(const QVariantMap &properties)
+QStringList PublishedStatus::apply(const QVariantMap &properties)
 {
     QStringList changed;
     auto note = [&](bool didChange, const char *name) {
@@ -77,7 +77,7 @@ QStringList StatusSnapshot::apply(const QVariantMap &properties)
     return changed;
 }
 
-QVariant StatusSnapshot::value(const QString &property) const
+QVariant PublishedStatus::value(const QString &property) const
 {
     const QVariantMap all {
             {QStringLiteral("State"), state},
@@ -101,7 +101,7 @@ QVariant StatusSnapshot::value(const QString &property) const
     return all.value(property);
 }
 
-QString StatusSnapshot::jsonKey(const QString &property)
+QString PublishedStatus::jsonKey(const QString &property)
 {
     for (const auto &pair : JSON_KEYS) {
         if (property == QLatin1String(pair[0]))
@@ -110,7 +110,7 @@ QString StatusSnapshot::jsonKey(const QString &property)
     return property;
 }
 
-QJsonValue StatusSnapshot::jsonValue(const QVariant &value)
+QJsonValue PublishedStatus::jsonValue(const QVariant &value)
 {
     if (value.type() == QVariant::StringList)
         return QJsonArray::fromStringList(value.toStringList());
@@ -119,7 +119,7 @@ QJsonValue StatusSnapshot::jsonValue(const QVariant &value)
     return QJsonValue::fromVariant(value);
 }
 
-QJsonObject StatusSnapshot::toJson() const
+QJsonObject PublishedStatus::toJson() const
 {
     QJsonObject object;
     for (const QString &property : propertyNames())

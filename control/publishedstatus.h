@@ -10,7 +10,7 @@
 
 // What the daemon publishes on its Status interface, as one value. Clients
 // read it whole once and then apply each PropertiesChanged to it.
-struct StatusSnapshot
+struct PublishedStatus
 {
     int state = -1;
     QString stateName = QStringLiteral("unknown");

@@ -43,7 +43,8 @@ bool StatusSnapshot::operator==(const StatusSnapshot &other) const
     return task == other.task && armed == other.armed && forcedMode == other.forcedMode
            && error == other.error && version == other.version && deadline == other.deadline
            && upgradable == other.upgradable && lastCheck == other.lastCheck
-           && lastResult == other.lastResult && metricsFile == other.metricsFile
+           && lastResult == other.lastResult && stateChanged == other.stateChanged
+           && lastSuccess == other.lastSuccess && metricsFile == other.metricsFile
            && logLevel == other.logLevel && health == other.health && power == other.power
            && restart == other.restart && rebootLock == other.rebootLock;
 }

@@ -34,6 +34,11 @@ struct StatusSnapshot
     // "none", "successful" or "unsuccessful": the result stamps of the last
     // upgrade at reboot. Filled in by whoever looks at the stamp files.
     QString lastResult = QStringLiteral("none");
+    // When the state word last changed (the first publication counts as
+    // one), and when the last successful offline upgrade ended, as its
+    // stamp says; invalid when unknown. Filled in by the publisher.
+    QDateTime stateChanged;
+    QDateTime lastSuccess;
     // Where the metrics for the fleet's monitoring go ("" none); not shown
     // to clients.
     QString metricsFile;

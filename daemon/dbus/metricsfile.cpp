@@ -195,8 +195,7 @@ QByteArray MetricsFile::render(const StatusSnapshot &snapshot)
         text += QByteArray("kirta_update_reboot_lock_answers_total{answer=\"") + answer.first
                 + "\"} " + QByteArray::number(answer.second) + '\n';
     counter(text, "kirta_update_reboot_lock_requests_total",
-            "Requests to the fleet's reboot lock since the daemon started, by request.",
-            "request",
+            "Requests to the fleet's reboot lock since the daemon started, by request.", "request",
             {{QStringLiteral("acquire"), snapshot.rebootLock.acquires},
              {QStringLiteral("release"), snapshot.rebootLock.releases}});
     QVector<QPair<QString, qint64>> errors;

@@ -185,7 +185,8 @@ void EtcdLock::login()
             QStringLiteral("/v3/auth/authenticate"), request(body),
             [this](const LockTransport::Answer &answer) {
                 if (!answer.answered) {
-                    fail(UNREACHABLE, QStringLiteral("no etcd endpoint answered: %1").arg(answer.error));
+                    fail(UNREACHABLE,
+                         QStringLiteral("no etcd endpoint answered: %1").arg(answer.error));
                     return;
                 }
                 const QByteArray token = QJsonDocument::fromJson(answer.body)
@@ -195,7 +196,7 @@ void EtcdLock::login()
                                                  .toUtf8();
                 if (answer.status != 200 || token.isEmpty()) {
                     fail(SERVER, QStringLiteral("etcd refused the login of %1: %2")
-                                 .arg(m_user, etcdMessage(answer)));
+                                         .arg(m_user, etcdMessage(answer)));
                     return;
                 }
                 m_token = token;
@@ -252,7 +253,7 @@ void EtcdLock::onRead(const LockTransport::Answer &answer)
     if (!record.valid) {
         // Someone else's data under our key: never overwrite it.
         fail(SERVER, QStringLiteral("%1: the semaphore record in etcd is not readable: %2")
-                     .arg(m_group, shortText(value)));
+                             .arg(m_group, shortText(value)));
         return;
     }
     const bool held = record.holders.contains(m_id);
@@ -263,9 +264,9 @@ void EtcdLock::onRead(const LockTransport::Answer &answer)
         }
         if (record.holders.size() >= record.totalSlots) {
             fail(FULL, QStringLiteral("%1: %2 of %3 slots held")
-                         .arg(m_group)
-                         .arg(record.holders.size())
-                         .arg(record.totalSlots));
+                               .arg(m_group)
+                               .arg(record.holders.size())
+                               .arg(record.totalSlots));
             return;
         }
         record.holders.append(m_id);
@@ -316,9 +317,9 @@ void EtcdLock::write(qint64 version, const QByteArray &value)
                           }
                           if (!succeeded && ++m_conflicts > MAX_CONFLICTS) {
                               fail(SERVER, QStringLiteral("%1: the semaphore record kept changing "
-                                                  "under %2 attempts")
-                                           .arg(m_group)
-                                           .arg(MAX_CONFLICTS));
+                                                          "under %2 attempts")
+                                                   .arg(m_group)
+                                                   .arg(MAX_CONFLICTS));
                               return;
                           }
                           // Created now or by another machine meanwhile, or

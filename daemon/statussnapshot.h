@@ -35,7 +35,7 @@ struct StatusSnapshot
     // upgrade at reboot. Filled in by whoever looks at the stamp files.
     QString lastResult = QStringLiteral("none");
     // When the state word last changed (the first publication counts as
-    // one), and when the last successful offline upgrade ended, as its
+    // one), and when the last successful offline upgrade began, as its
     // stamp says; invalid when unknown. Filled in by the publisher.
     QDateTime stateChanged;
     QDateTime lastSuccess;

@@ -153,7 +153,7 @@ QByteArray MetricsFile::render(const StatusSnapshot &snapshot)
            "UNIX time when the state last changed (or the daemon started).",
            StatusSnapshot::unixTime(snapshot.stateChanged));
     metric(text, "kirta_update_last_success_seconds",
-           "UNIX time when the last successful offline upgrade ended, 0 when unknown.",
+           "UNIX time when the last successful offline upgrade began, 0 when unknown.",
            StatusSnapshot::unixTime(snapshot.lastSuccess));
     metric(text, "kirta_update_pending_packages", "Number of packages to be upgraded.",
            snapshot.packageNames().size());

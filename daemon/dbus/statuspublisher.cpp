@@ -44,7 +44,8 @@ void StatusPublisher::refreshResultStamps()
         m_lastResult = QStringLiteral("unsuccessful");
     else if (QFile::exists(MINOR_SUCCESS_STAMP_PATH))
         m_lastResult = QStringLiteral("successful");
-    // The offline upgrade writes the stamp when it has installed.
+    // The offline upgrade makes the stamp as it begins and renames it when
+    // it has installed, which keeps the time.
     const QDateTime success = QFileInfo(MINOR_SUCCESS_STAMP_PATH).lastModified();
     if (success.isValid())
         m_lastSuccess = success;

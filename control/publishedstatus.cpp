@@ -24,6 +24,9 @@ const char *const JSON_KEYS[][2] = {
         {"PostponedForPower", "postponed_for_power"},
         {"RestartPlanned", "restart_planned"},
         {"RestartBlocker", "restart_blocker"},
+        {"RebootLockHeld", "reboot_lock_held"},
+        {"RebootLockSince", "reboot_lock_since"},
+        {"RebootLockText", "reboot_lock_text"},
 };
 
 template<typename T> bool take(const QVariantMap &properties, const char *name, T *member)
@@ -74,6 +77,9 @@ QStringList PublishedStatus::apply(const QVariantMap &properties)
     note(take(properties, "PostponedForPower", &postponedForPower), "PostponedForPower");
     note(take(properties, "RestartPlanned", &restartPlanned), "RestartPlanned");
     note(take(properties, "RestartBlocker", &restartBlocker), "RestartBlocker");
+    note(take(properties, "RebootLockHeld", &rebootLockHeld), "RebootLockHeld");
+    note(take(properties, "RebootLockSince", &rebootLockSince), "RebootLockSince");
+    note(take(properties, "RebootLockText", &rebootLockText), "RebootLockText");
     return changed;
 }
 
@@ -97,6 +103,9 @@ QVariant PublishedStatus::value(const QString &property) const
             {QStringLiteral("PostponedForPower"), postponedForPower},
             {QStringLiteral("RestartPlanned"), restartPlanned},
             {QStringLiteral("RestartBlocker"), restartBlocker},
+            {QStringLiteral("RebootLockHeld"), rebootLockHeld},
+            {QStringLiteral("RebootLockSince"), rebootLockSince},
+            {QStringLiteral("RebootLockText"), rebootLockText},
     };
     return all.value(property);
 }

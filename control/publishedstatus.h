@@ -29,6 +29,9 @@ struct PublishedStatus
     QString postponedForPower;
     qint64 restartPlanned = 0;
     QString restartBlocker;
+    bool rebootLockHeld = false;
+    qint64 rebootLockSince = 0;
+    QString rebootLockText;
 
     // Takes the known properties of `properties` (bus names such as
     // "StateName"); answers the names of those whose value changed.

@@ -211,6 +211,11 @@ QString StatusText::propertyLabel(const QString &property)
             {QStringLiteral("RestartPlanned"), QT_TRANSLATE_NOOP("StatusText", "Restart")},
             {QStringLiteral("RestartBlocker"), QT_TRANSLATE_NOOP("StatusText", "Restart waits")},
             {QStringLiteral("Restart"), QT_TRANSLATE_NOOP("StatusText", "Restart")},
+            {QStringLiteral("RebootLockHeld"), QT_TRANSLATE_NOOP("StatusText", "Fleet lock held")},
+            {QStringLiteral("RebootLockSince"),
+             QT_TRANSLATE_NOOP("StatusText", "Fleet lock since")},
+            {QStringLiteral("RebootLockText"), QT_TRANSLATE_NOOP("StatusText", "Fleet lock says")},
+            {QStringLiteral("RebootLock"), QT_TRANSLATE_NOOP("StatusText", "Fleet lock")},
     };
     const char *label = labels.value(property, nullptr);
     return label ? tr(label) : property;
@@ -254,6 +259,12 @@ QString StatusText::propertyValue(const QString &property, const PublishedStatus
         return localTime(status.restartPlanned, tr("none planned"));
     if (property == QLatin1String("RestartBlocker"))
         return orNone(status.restartBlocker);
+    if (property == QLatin1String("RebootLockHeld"))
+        return yesNo(status.rebootLockHeld);
+    if (property == QLatin1String("RebootLockSince"))
+        return localTime(status.rebootLockSince, tr("no slot held"));
+    if (property == QLatin1String("RebootLockText"))
+        return orNone(status.rebootLockText);
     return QString();
 }
 
@@ -300,6 +311,9 @@ QStringList StatusText::statusLines(const PublishedStatus &status, qint64 now)
                          "connect the power before the next restart")
                               .arg(status.postponedForPower)});
     items.append({QStringLiteral("Restart"), restartWords(status, now)});
+    // Only on machines that hold a slot: the rest of their group waits for it.
+    if (status.rebootLockHeld || !status.rebootLockText.isEmpty())
+        items.append({QStringLiteral("RebootLock"), rebootLockWords(status, now)});
     items.append({QStringLiteral("Next"), nextStep(status, now)});
     // The values line up after the longest label of the language, at least
     // where the English ones do.
@@ -312,6 +326,22 @@ QStringList StatusText::statusLines(const PublishedStatus &status, qint64 now)
                          .arg(propertyLabel(item.first) + QLatin1Char(':'), -(width - 1))
                          .arg(item.second);
     return lines;
+}
+
+QString StatusText::rebootLockWords(const PublishedStatus &status, qint64 now)
+{
+    QString held;
+    if (!status.rebootLockHeld)
+        held = tr("no slot held");
+    else if (status.rebootLockSince == 0)
+        held = tr("slot held");
+    else
+        held = tr("slot held since %1 (%2)")
+                       .arg(localTime(status.rebootLockSince, QString()),
+                            relativeTime(status.rebootLockSince, now));
+    return status.rebootLockText.isEmpty()
+                   ? held
+                   : QStringLiteral("%1; %2").arg(held, status.rebootLockText);
 }
 
 QString StatusText::healthWords(const PublishedStatus &status)

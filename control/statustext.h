@@ -28,6 +28,9 @@ public:
     static QString errorWords(int error);
     // The health check after the last upgrade boot, with its reasons.
     static QString healthWords(const PublishedStatus &status);
+    // The fleet's reboot lock slot this machine holds: since when, and why
+    // it is kept.
+    static QString rebootLockWords(const PublishedStatus &status, qint64 now);
 
     // Local time with its zone, "2026-12-10 14:30 CET"; `unset` when 0.
     static QString localTime(qint64 seconds, const QString &unset);

@@ -44,8 +44,10 @@ bool StatusSnapshot::operator==(const StatusSnapshot &other) const
     return task == other.task && armed == other.armed && forcedMode == other.forcedMode
            && error == other.error && version == other.version && deadline == other.deadline
            && upgradable == other.upgradable && lastCheck == other.lastCheck
-           && lastResult == other.lastResult && logLevel == other.logLevel && health == other.health
-           && power == other.power && restart == other.restart && rebootLock == other.rebootLock;
+           && lastResult == other.lastResult && stateChanged == other.stateChanged
+           && lastSuccess == other.lastSuccess && logLevel == other.logLevel
+           && health == other.health && power == other.power && restart == other.restart
+           && rebootLock == other.rebootLock;
 }
 
 QString StatusSnapshot::taskWord(int task)

@@ -34,6 +34,11 @@ struct StatusSnapshot
     // "none", "successful" or "unsuccessful": the result stamps of the last
     // upgrade at reboot. Filled in by whoever looks at the stamp files.
     QString lastResult = QStringLiteral("none");
+    // When the state word last changed (the first publication counts as
+    // one), and when the last successful offline upgrade began, as its
+    // stamp says; invalid when unknown. Filled in by the publisher.
+    QDateTime stateChanged;
+    QDateTime lastSuccess;
     // The daemon's Log_level (a Logger::Level), which the bus thread's own
     // lines follow; not shown to clients.
     int logLevel = Logger::Info;

@@ -10,6 +10,7 @@
 #include "etcdlock.h"
 #include "fleetidentity.h"
 #include "fleetlockclient.h"
+#include "fleetlockserver.h"
 #include "rebootlock.h"
 #include "rebootlockfactory.h"
 #include "sandbox.h"
@@ -59,55 +60,6 @@ public:
 
 private:
     RebootLock *m_lock;
-};
-
-// tests/fleet/fleetlock-server as a child process.
-class FleetLockServer
-{
-public:
-    bool start(const QStringList &arguments, const QString &log)
-    {
-        m_log = log;
-        QFile::remove(log);
-        m_process.setProgram(QStringLiteral("/usr/bin/python3"));
-        m_process.setArguments(
-                QStringList {qEnvironmentVariable("KIRTA_SOURCE_DIR")
-                                     + QStringLiteral("/tests/fleet/fleetlock-server"),
-                             QStringLiteral("--log"), log}
-                + arguments);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start();
-        if (!m_process.waitForStarted(5000))
-            return false;
-        if (!waitUntil([&]() { return m_process.canReadLine(); }, 10000))
-            return false;
-        m_port = m_process.readLine().trimmed().toInt();
-        return m_port > 0;
-    }
-    ~FleetLockServer()
-    {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
-    // The requests it got, one JSON object each.
-    QList<QJsonObject> requests() const
-    {
-        QList<QJsonObject> list;
-        QFile file(m_log);
-        if (file.open(QIODevice::ReadOnly)) {
-            for (const QByteArray &line : file.readAll().split('\n')) {
-                if (!line.isEmpty())
-                    list.append(QJsonDocument::fromJson(line).object());
-            }
-        }
-        return list;
-    }
-
-private:
-    QProcess m_process;
-    QString m_log;
-    int m_port = 0;
 };
 
 LockTransport::Timing quickTiming(int requestMs, int rounds)

@@ -161,6 +161,56 @@ private Q_SLOTS:
                                 "Restart:     none planned",
                                 "Next:        Release 12.4 is installed at the next restart; "
                                 "\"kirta-update-ctl disarm\" postpones it."};
+        // The slot outlives the restart; the group waits for this machine.
+        QTest::newRow("fleet lock kept after an unhealthy upgrade boot")
+                << QVariantMap {{"LastResult", "successful"},
+                                {"Health", "unhealthy"},
+                                {"HealthReasons", QStringList {"unit web.service failed"}},
+                                {"RebootLockHeld", true},
+                                {"RebootLockSince", checked - 3 * 3600},
+                                {"RebootLockText",
+                                 "kept: the system is unhealthy after the upgrade (unit "
+                                 "web.service failed); kirta-update-ctl release-lock gives it "
+                                 "back"}}
+                << QStringList {"State:       ready (downloaded, not armed)",
+                                "Error:       none",
+                                "Release:     12.4",
+                                "Deadline:    not set",
+                                "Armed:       no",
+                                "Forced:      no",
+                                "Packages:    2",
+                                "Last check:  none since the daemon started",
+                                "Last result: successful",
+                                "Health:      unhealthy: unit web.service failed",
+                                "Restart:     none planned",
+                                "Fleet lock:  slot held since " + utc(checked - 3 * 3600)
+                                        + " (3 hours ago); kept: the system is unhealthy after "
+                                          "the upgrade (unit web.service failed); "
+                                          "kirta-update-ctl release-lock gives it back",
+                                "Next:        \"kirta-update-ctl arm\" arms release 12.4 for the "
+                                "next restart."};
+        // Waiting for a slot is the restart's business; no slot, no line.
+        QTest::newRow("waiting for the fleet lock")
+                << QVariantMap {{"State", 5},
+                                {"StateName", "activated"},
+                                {"Armed", true},
+                                {"RestartPlanned", qint64(0)},
+                                {"RestartBlocker", "waiting for the fleet lock (web: 2 of 2 "
+                                                   "slots held)"}}
+                << QStringList {"State:       activated (armed for the next restart)",
+                                "Error:       none",
+                                "Release:     12.4",
+                                "Deadline:    not set",
+                                "Armed:       yes",
+                                "Forced:      no",
+                                "Packages:    2",
+                                "Last check:  none since the daemon started",
+                                "Last result: none",
+                                "Health:      not checked (no upgrade boot since the daemon "
+                                "started)",
+                                "Restart:     waiting for the fleet lock (web: 2 of 2 slots held)",
+                                "Next:        Release 12.4 is installed at the next restart; "
+                                "\"kirta-update-ctl disarm\" postpones it."};
         QTest::newRow("stopped after a failed rehearsal")
                 << QVariantMap {{"State", -2},
                                 {"StateName", "stopped"},
@@ -201,7 +251,10 @@ private Q_SLOTS:
         daemon->set({{"Deadline", qint64(1765377000)},
                      {"LastCheck", qint64(1765170000)},
                      {"RestartPlanned", qint64(1765400000)},
-                     {"RestartBlocker", "inhibited by backup: copying"}});
+                     {"RestartBlocker", "inhibited by backup: copying"},
+                     {"RebootLockHeld", true},
+                     {"RebootLockSince", qint64(1765300000)},
+                     {"RebootLockText", "held for the planned restart"}});
         const Run run = ctl({"status", "--json"});
         QCOMPARE(run.exitCode, 0);
         const QJsonObject expected {{"state", 4},
@@ -219,9 +272,11 @@ private Q_SLOTS:
                                     {"health_checked", 0},
                                     {"download_held", ""},
                                     {"postponed_for_power", ""},
-
                                     {"restart_planned", 1765400000},
-                                    {"restart_blocker", "inhibited by backup: copying"}};
+                                    {"restart_blocker", "inhibited by backup: copying"},
+                                    {"reboot_lock_held", true},
+                                    {"reboot_lock_since", 1765300000},
+                                    {"reboot_lock_text", "held for the planned restart"}};
         QCOMPARE(QJsonDocument::fromJson(run.out.join('\n').toUtf8()).object(), expected);
     }
 
@@ -432,21 +487,21 @@ private Q_SLOTS:
                     },
                     RUN_MS);
         };
-        QVERIFY(collect(16));
+        QVERIFY(collect(19));
         QCOMPARE(seen.at(0).mid(9), "State: ready (downloaded, not armed)");
         daemon->change({{"LastCheck", qint64(0)}, {"Armed", false}});
         daemon->change({{"State", 5}, {"StateName", "activated"}, {"Armed", true}});
-        QVERIFY(collect(18));
+        QVERIFY(collect(21));
         daemon->withdraw();
-        QVERIFY(collect(19));
+        QVERIFY(collect(22));
         QVERIFY(daemon->publish(QDBusConnection::connectToBus(bus.address(), "standin")));
-        QVERIFY(collect(20));
+        QVERIFY(collect(23));
         // Moved within its minute: nothing to print.
         const qint64 deadline = QDateTime::currentSecsSinceEpoch() / 60 * 60 + 86400;
         daemon->change({{"Deadline", deadline}});
         daemon->change({{"Deadline", deadline + 30}});
         daemon->change({{"Packages", QStringList {"hello-kirta"}}});
-        QVERIFY(collect(22));
+        QVERIFY(collect(25));
         process.kill();
         process.waitForFinished();
 
@@ -454,7 +509,7 @@ private Q_SLOTS:
         for (const QString &line : seen)
             QVERIFY2(clock.match(line).hasMatch(), qPrintable(line));
         QStringList changes;
-        for (const QString &line : seen.mid(16))
+        for (const QString &line : seen.mid(19))
             changes << line.mid(9);
         QCOMPARE(changes,
                  (QStringList {"State: activated (armed for the next restart)", "Armed: yes",

@@ -137,17 +137,18 @@ private Q_SLOTS:
                 QStringLiteral("Armed: no"),
                 QStringLiteral("Packages: 1 (hello)"),
         };
-        // Then the last check and result, and the automatic restart (none
-        // under the default policy).
-        QVERIFY2(watchedUntil(QStringLiteral("Restart waits: none"), 0), watched.constData());
+        // Then the last check and result, the automatic restart (none
+        // under the default policy) and the fleet lock (none configured).
+        QVERIFY2(watchedUntil(QStringLiteral("Fleet lock says: none"), 0), watched.constData());
         QStringList lines = watchedLines(watched);
-        QCOMPARE(lines.size(), initial.size() + 9);
+        QCOMPARE(lines.size(), initial.size() + 12);
         QCOMPARE(lines.mid(0, initial.size()), initial);
         QCOMPARE(lines.mid(initial.size() + 2),
                  QStringList({"Health: not checked (no upgrade boot since the daemon started)",
                               "Health reasons: none", "Health checked: never",
                               "Downloads held: none", "Postponed for power: none",
-                              "Restart: none planned", "Restart waits: none"}));
+                              "Restart: none planned", "Restart waits: none", "Fleet lock held: no",
+                              "Fleet lock since: no slot held", "Fleet lock says: none"}));
         const QString lastCheckLine = lines.at(initial.size());
 
         int exitCode = -1;
@@ -190,11 +191,29 @@ private Q_SLOTS:
                                   .toUtf8())
                           .object();
         QCOMPARE(exitCode, 0);
-        QCOMPARE(json.keys(),
-                 QStringList({"armed", "deadline", "download_held", "error", "forced", "health",
-                              "health_checked", "health_reasons", "last_check", "last_result",
-                              "packages", "postponed_for_power", "restart_blocker",
-                              "restart_planned", "state", "state_name", "target_release"}));
+        QCOMPARE(json.keys(), QStringList({"armed",
+                                           "deadline",
+                                           "download_held",
+                                           "error",
+                                           "forced",
+                                           "health",
+                                           "health_checked",
+                                           "health_reasons",
+                                           "last_check",
+                                           "last_result",
+                                           "packages",
+                                           "postponed_for_power",
+                                           "reboot_lock_held",
+                                           "reboot_lock_since",
+                                           "reboot_lock_text",
+                                           "restart_blocker",
+                                           "restart_planned",
+                                           "state",
+                                           "state_name",
+                                           "target_release"}));
+        // No lock configured: no slot.
+        QCOMPARE(json.value("reboot_lock_held"), QJsonValue(false));
+        QCOMPARE(json.value("reboot_lock_since").toInt(-1), 0);
         // The default policy never restarts.
         QCOMPARE(json.value("restart_planned").toInt(-1), 0);
         QCOMPARE(json.value("restart_blocker").toString(QStringLiteral("?")), QString());
@@ -221,7 +240,7 @@ private Q_SLOTS:
         QCOMPARE(state(), 5);
         QVERIFY(QFileInfo(tree.path(QStringLiteral("/system-update"))).isSymLink());
         QVERIFY2(watchedUntil(QStringLiteral("Armed: yes"), 0), watched.constData());
-        QCOMPARE(watchedLines(watched).mid(initial.size() + 9),
+        QCOMPARE(watchedLines(watched).mid(initial.size() + 12),
                  QStringList({QStringLiteral("State: activated (armed for the next restart)"),
                               QStringLiteral("Armed: yes")}));
         QCOMPARE(ctl(QStringLiteral("status"), &exitCode).split(QLatin1Char('\n')),
@@ -237,9 +256,9 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo(tree.path(QStringLiteral("/system-update"))).isSymLink());
         QCOMPARE(ctl(QStringLiteral("disarm"), &exitCode), QStringLiteral("Nothing was armed.\n"));
         QCOMPARE(exitCode, 0);
-        QVERIFY2(watchedUntil(QStringLiteral("Armed: no"), initial.size() + 11),
+        QVERIFY2(watchedUntil(QStringLiteral("Armed: no"), initial.size() + 14),
                  watched.constData());
-        QCOMPARE(watchedLines(watched).mid(initial.size() + 11),
+        QCOMPARE(watchedLines(watched).mid(initial.size() + 14),
                  QStringList({QStringLiteral("State: ready (downloaded, not armed)"),
                               QStringLiteral("Armed: no")}));
 
@@ -251,9 +270,9 @@ private Q_SLOTS:
         QVERIFY(!tree.exists(FAILED_STAMP));
         QVERIFY(!tree.exists(SUCCESS_STAMP));
         QVERIFY(tree.exists(MAJOR_STAMP));
-        QVERIFY2(watchedUntil(QStringLiteral("Last result: none"), initial.size() + 13),
+        QVERIFY2(watchedUntil(QStringLiteral("Last result: none"), initial.size() + 16),
                  watched.constData());
-        QVERIFY2(watchedLines(watched).mid(initial.size() + 13)
+        QVERIFY2(watchedLines(watched).mid(initial.size() + 16)
                          == QStringList {QStringLiteral("Last result: none")},
                  watched.constData());
         QCOMPARE(ctl(QStringLiteral("clear-result"), &exitCode),

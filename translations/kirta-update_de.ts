@@ -470,6 +470,34 @@
         <source>healthy</source>
         <translation>in Ordnung</translation>
     </message>
+    <message>
+        <source>Fleet lock held</source>
+        <translation>Neustart-Sperre gehalten</translation>
+    </message>
+    <message>
+        <source>Fleet lock since</source>
+        <translation>Neustart-Sperre seit</translation>
+    </message>
+    <message>
+        <source>Fleet lock says</source>
+        <translation>Neustart-Sperre meldet</translation>
+    </message>
+    <message>
+        <source>Fleet lock</source>
+        <translation>Neustart-Sperre</translation>
+    </message>
+    <message>
+        <source>no slot held</source>
+        <translation>kein Platz gehalten</translation>
+    </message>
+    <message>
+        <source>slot held</source>
+        <translation>Platz gehalten</translation>
+    </message>
+    <message>
+        <source>slot held since %1 (%2)</source>
+        <translation>Platz gehalten seit %1 (%2)</translation>
+    </message>
 </context>
 <context>
     <name>UpdateCtl</name>

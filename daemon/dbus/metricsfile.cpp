@@ -5,12 +5,15 @@
 
 #include "atomicwrite.h"
 #include "constants.h"
+#include "rebootlock.h"
 #include "statussnapshot.h"
 #include "sysroot.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QPair>
+#include <QVector>
 
 #include <cerrno>
 #include <cstring>
@@ -30,6 +33,21 @@ void metric(QByteArray &text, const char *name, const char *help, qint64 value,
     text += QByteArray("# HELP ") + name + ' ' + help + '\n';
     text += QByteArray("# TYPE ") + name + " gauge\n";
     text += name + labels + ' ' + QByteArray::number(value) + '\n';
+}
+
+// A counter since the daemon's start, one series per label value; every
+// value is written, 0 included, so that rate() sees the first increase.
+void counter(QByteArray &text, const char *name, const char *help, const char *label,
+             const QVector<QPair<QString, qint64>> &values)
+{
+    text += QByteArray("# HELP ") + name + ' ' + help + '\n';
+    text += QByteArray("# TYPE ") + name + " counter\n";
+    for (const auto &value : values) {
+        text += name;
+        if (label)
+            text += QByteArray("{") + label + "=\"" + value.first.toUtf8() + "\"}";
+        text += ' ' + QByteArray::number(value.second) + '\n';
+    }
 }
 
 // When the process started: a counter that starts again from 0 is told
@@ -131,6 +149,12 @@ QByteArray MetricsFile::render(const StatusSnapshot &snapshot)
     metric(text, "kirta_update_last_check_seconds",
            "UNIX time of the last successful check, 0 when none since the daemon started.",
            StatusSnapshot::unixTime(snapshot.lastCheck));
+    metric(text, "kirta_update_state_changed_seconds",
+           "UNIX time when the state last changed (or the daemon started).",
+           StatusSnapshot::unixTime(snapshot.stateChanged));
+    metric(text, "kirta_update_last_success_seconds",
+           "UNIX time when the last successful offline upgrade began, 0 when unknown.",
+           StatusSnapshot::unixTime(snapshot.lastSuccess));
     metric(text, "kirta_update_pending_packages", "Number of packages to be upgraded.",
            snapshot.packageNames().size());
     metric(text, "kirta_update_restart_planned_seconds",
@@ -170,6 +194,23 @@ QByteArray MetricsFile::render(const StatusSnapshot &snapshot)
     for (const auto &answer : answers)
         text += QByteArray("kirta_update_reboot_lock_answers_total{answer=\"") + answer.first
                 + "\"} " + QByteArray::number(answer.second) + '\n';
+    counter(text, "kirta_update_reboot_lock_requests_total",
+            "Requests to the fleet's reboot lock since the daemon started, by request.", "request",
+            {{QStringLiteral("acquire"), snapshot.rebootLock.acquires},
+             {QStringLiteral("release"), snapshot.rebootLock.releases}});
+    QVector<QPair<QString, qint64>> errors;
+    for (const QString &kind : RebootLock::errorKinds())
+        errors.append({kind, snapshot.rebootLock.errors.value(kind)});
+    counter(text, "kirta_update_reboot_lock_errors_total",
+            "Failed requests to the fleet's reboot lock since the daemon started, by kind: "
+            "full, unreachable, server, configuration.",
+            "kind", errors);
+    counter(text, "kirta_update_restart_attempts_total",
+            "Automatic restarts asked of the login manager since the daemon started.", nullptr,
+            {{QString(), snapshot.restart.attempts}});
+    counter(text, "kirta_update_restart_successes_total",
+            "Automatic restarts the login manager took on since the daemon started.", nullptr,
+            {{QString(), snapshot.restart.successes}});
     metric(text, "kirta_update_start_time_seconds", "UNIX time when the daemon started.",
            PROCESS_START);
     const QPair<QString, QString> release = osRelease();

@@ -10,6 +10,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QThread>
 
@@ -43,6 +44,11 @@ void StatusPublisher::refreshResultStamps()
         m_lastResult = QStringLiteral("unsuccessful");
     else if (QFile::exists(MINOR_SUCCESS_STAMP_PATH))
         m_lastResult = QStringLiteral("successful");
+    // The offline upgrade makes the stamp as it begins and renames it when
+    // it has installed, which keeps the time.
+    const QDateTime success = QFileInfo(MINOR_SUCCESS_STAMP_PATH).lastModified();
+    if (success.isValid())
+        m_lastSuccess = success;
     else
         m_lastResult = QStringLiteral("none");
     publish();
@@ -95,7 +101,12 @@ void StatusPublisher::publish()
     next.power = m_power;
     next.restart = m_restart;
     next.rebootLock = m_rebootLock;
+    next.lastSuccess = m_lastSuccess;
     const QDateTime now = QDateTime::currentDateTime();
+    const QString word = next.stateWord(now);
+    if (word != m_publishedWord || !m_stateChanged.isValid())
+        m_stateChanged = now;
+    next.stateChanged = m_stateChanged;
     // The state also turns from "activated" to "forced" when the deadline
     // passes, with no member changed.
     const int state = next.stateNumber(now);
@@ -109,6 +120,7 @@ void StatusPublisher::publish()
         m_current = std::make_shared<const StatusSnapshot>(std::move(next));
     }
     m_publishedState = state;
+    m_publishedWord = word;
     QVariantMap changed;
     for (auto it = properties.cbegin(); it != properties.cend(); ++it) {
         if (m_properties.value(it.key()) != it.value())

@@ -74,5 +74,9 @@ private:
     RestartStatus m_restart;
     RebootLockStatus m_rebootLock;
     int m_publishedState = 0;
+    QString m_publishedWord;
+    QDateTime m_stateChanged;
+    // Kept once seen: clearing the result stamp does not undo the upgrade.
+    QDateTime m_lastSuccess;
     bool m_following = false;
 };

@@ -136,12 +136,14 @@ QString EtcdLock::describe() const
 
 void EtcdLock::acquire()
 {
+    countRequest(true);
     m_queue.append(Op::Acquire);
     startNext();
 }
 
 void EtcdLock::release()
 {
+    countRequest(false);
     m_queue.append(Op::Release);
     startNext();
 }
@@ -169,7 +171,8 @@ void EtcdLock::login()
 {
     QFile file(m_passwordFile);
     if (m_passwordFile.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        fail(QStringLiteral("the etcd password file %1 cannot be read").arg(m_passwordFile));
+        fail(CONFIGURATION,
+             QStringLiteral("the etcd password file %1 cannot be read").arg(m_passwordFile));
         return;
     }
     QByteArray password = file.readAll();
@@ -182,7 +185,8 @@ void EtcdLock::login()
             QStringLiteral("/v3/auth/authenticate"), request(body),
             [this](const LockTransport::Answer &answer) {
                 if (!answer.answered) {
-                    fail(QStringLiteral("no etcd endpoint answered: %1").arg(answer.error));
+                    fail(UNREACHABLE,
+                         QStringLiteral("no etcd endpoint answered: %1").arg(answer.error));
                     return;
                 }
                 const QByteArray token = QJsonDocument::fromJson(answer.body)
@@ -191,8 +195,8 @@ void EtcdLock::login()
                                                  .toString()
                                                  .toUtf8();
                 if (answer.status != 200 || token.isEmpty()) {
-                    fail(QStringLiteral("etcd refused the login of %1: %2")
-                                 .arg(m_user, etcdMessage(answer)));
+                    fail(SERVER, QStringLiteral("etcd refused the login of %1: %2")
+                                         .arg(m_user, etcdMessage(answer)));
                     return;
                 }
                 m_token = token;
@@ -204,7 +208,7 @@ void EtcdLock::login()
 bool EtcdLock::accept(const LockTransport::Answer &answer)
 {
     if (!answer.answered) {
-        fail(QStringLiteral("no etcd endpoint answered: %1").arg(answer.error));
+        fail(UNREACHABLE, QStringLiteral("no etcd endpoint answered: %1").arg(answer.error));
         return false;
     }
     if (answer.status == 401 && !m_user.isEmpty() && !m_loginRenewed) {
@@ -215,7 +219,7 @@ bool EtcdLock::accept(const LockTransport::Answer &answer)
         return false;
     }
     if (answer.status != 200) {
-        fail(QStringLiteral("etcd: %1").arg(etcdMessage(answer)));
+        fail(SERVER, QStringLiteral("etcd: %1").arg(etcdMessage(answer)));
         return false;
     }
     return true;
@@ -248,8 +252,8 @@ void EtcdLock::onRead(const LockTransport::Answer &answer)
     Record record = parseRecord(value);
     if (!record.valid) {
         // Someone else's data under our key: never overwrite it.
-        fail(QStringLiteral("%1: the semaphore record in etcd is not readable: %2")
-                     .arg(m_group, shortText(value)));
+        fail(SERVER, QStringLiteral("%1: the semaphore record in etcd is not readable: %2")
+                             .arg(m_group, shortText(value)));
         return;
     }
     const bool held = record.holders.contains(m_id);
@@ -259,10 +263,10 @@ void EtcdLock::onRead(const LockTransport::Answer &answer)
             return;
         }
         if (record.holders.size() >= record.totalSlots) {
-            fail(QStringLiteral("%1: %2 of %3 slots held")
-                         .arg(m_group)
-                         .arg(record.holders.size())
-                         .arg(record.totalSlots));
+            fail(FULL, QStringLiteral("%1: %2 of %3 slots held")
+                               .arg(m_group)
+                               .arg(record.holders.size())
+                               .arg(record.totalSlots));
             return;
         }
         record.holders.append(m_id);
@@ -312,10 +316,10 @@ void EtcdLock::write(qint64 version, const QByteArray &value)
                               return;
                           }
                           if (!succeeded && ++m_conflicts > MAX_CONFLICTS) {
-                              fail(QStringLiteral("%1: the semaphore record kept changing "
-                                                  "under %2 attempts")
-                                           .arg(m_group)
-                                           .arg(MAX_CONFLICTS));
+                              fail(SERVER, QStringLiteral("%1: the semaphore record kept changing "
+                                                          "under %2 attempts")
+                                                   .arg(m_group)
+                                                   .arg(MAX_CONFLICTS));
                               return;
                           }
                           // Created now or by another machine meanwhile, or
@@ -336,11 +340,11 @@ void EtcdLock::succeed()
         startNext();
 }
 
-void EtcdLock::fail(const QString &why)
+void EtcdLock::fail(const char *kind, const QString &why)
 {
     const QPointer<EtcdLock> self(this);
     m_running = false;
-    Q_EMIT denied(why);
+    refuse(kind, why);
     if (self)
         startNext();
 }

@@ -62,7 +62,7 @@ private:
     // or started again with a fresh token.
     bool accept(const LockTransport::Answer &answer);
     void succeed();
-    void fail(const QString &why);
+    void fail(const char *kind, const QString &why);
     QByteArray request(const QJsonObject &object) const;
 
     QString m_group;

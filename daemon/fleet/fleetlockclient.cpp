@@ -50,12 +50,14 @@ QString FleetLockClient::describe() const
 
 void FleetLockClient::acquire()
 {
+    countRequest(true);
     m_queue.append(Op::Acquire);
     startNext();
 }
 
 void FleetLockClient::release()
 {
+    countRequest(false);
     m_queue.append(Op::Release);
     startNext();
 }
@@ -83,9 +85,10 @@ void FleetLockClient::onAnswer(Op op, const LockTransport::Answer &answer)
         else
             Q_EMIT released();
     } else if (answer.answered) {
-        Q_EMIT denied(answerText(answer.status, answer.body));
+        refuse(SERVER, answerText(answer.status, answer.body));
     } else {
-        Q_EMIT denied(QStringLiteral("the FleetLock server did not answer: %1").arg(answer.error));
+        refuse(UNREACHABLE,
+               QStringLiteral("the FleetLock server did not answer: %1").arg(answer.error));
     }
     if (self)
         startNext();

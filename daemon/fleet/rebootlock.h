@@ -3,8 +3,10 @@
 
 #pragma once
 
+#include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 // A slot that a machine must hold while it restarts, so that a group of
 // machines restarts a few at a time. Every request is answered exactly once,
@@ -27,10 +29,35 @@ public:
     // What the lock is, for the log and the status ("etcd group web").
     virtual QString describe() const = 0;
 
+    // Why a request failed, as one word for monitoring (few label values):
+    // every slot of the group is taken; no server answered; a server
+    // answered with an error; the settings cannot make a usable lock.
+    static constexpr const char *FULL = "full";
+    static constexpr const char *UNREACHABLE = "unreachable";
+    static constexpr const char *SERVER = "server";
+    static constexpr const char *CONFIGURATION = "configuration";
+    static const QStringList &errorKinds();
+
+    // Requests and failures of every lock of this process since it
+    // started: a lock made anew from changed settings goes on counting.
+    struct Tally
+    {
+        qint64 acquires = 0;
+        qint64 releases = 0;
+        QMap<QString, qint64> errors;
+    };
+    static Tally tally();
+
 Q_SIGNALS:
     void granted();
     void released();
     // Why the request failed or must wait: the lock server's answer as it
     // came, or "GROUP: N of N slots held".
     void denied(const QString &why);
+
+protected:
+    // Each backend counts its requests as they come and fails through
+    // refuse(), which counts the failure by kind and emits denied().
+    void countRequest(bool acquire);
+    void refuse(const char *kind, const QString &why);
 };

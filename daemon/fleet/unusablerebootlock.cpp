@@ -12,11 +12,13 @@ UnusableRebootLock::UnusableRebootLock(const QString &why, QObject *parent)
 
 void UnusableRebootLock::acquire()
 {
+    countRequest(true);
     refuseLater();
 }
 
 void UnusableRebootLock::release()
 {
+    countRequest(false);
     refuseLater();
 }
 
@@ -28,5 +30,5 @@ QString UnusableRebootLock::describe() const
 void UnusableRebootLock::refuseLater()
 {
     // Answers come later, never inside the request, like a real lock's.
-    QTimer::singleShot(0, this, [this] { Q_EMIT denied(m_why); });
+    QTimer::singleShot(0, this, [this] { refuse(CONFIGURATION, m_why); });
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QMap>
 #include <QString>
 
 // Whether this machine holds a slot of its fleet's reboot lock, as the
@@ -19,11 +20,18 @@ struct RebootLockStatus
     qint64 granted = 0;
     qint64 released = 0;
     qint64 denied = 0;
+    // Requests to the lock since the daemon started, and its failures by
+    // kind (RebootLock's words).
+    qint64 acquires = 0;
+    qint64 releases = 0;
+    QMap<QString, qint64> errors;
 
     bool operator==(const RebootLockStatus &other) const
     {
         return held == other.held && since == other.since && text == other.text
-               && granted == other.granted && released == other.released && denied == other.denied;
+               && granted == other.granted && released == other.released && denied == other.denied
+               && acquires == other.acquires && releases == other.releases
+               && errors == other.errors;
     }
     bool operator!=(const RebootLockStatus &other) const { return !(*this == other); }
 };

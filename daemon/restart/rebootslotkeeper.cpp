@@ -5,6 +5,7 @@
 
 #include "constants.h"
 #include "rebootlock.h"
+#include "restartconfig.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -17,7 +18,7 @@ RebootSlotKeeper::RebootSlotKeeper(const QString &markPath, QObject *parent)
     , m_retry(new QTimer(this))
 {
     m_retry->setSingleShot(true);
-    m_retry->setInterval(RETRY_MS);
+    m_retry->setInterval(RestartConfig::recheckMs(RETRY_MS));
     connect(m_retry, &QTimer::timeout, this, &RebootSlotKeeper::consider);
     QFile mark(m_markPath);
     if (mark.open(QIODevice::ReadOnly)) {
@@ -203,6 +204,10 @@ void RebootSlotKeeper::consider()
 void RebootSlotKeeper::publish(const QString &text)
 {
     RebootLockStatus status = m_answers;
+    const RebootLock::Tally tally = RebootLock::tally();
+    status.acquires = tally.acquires;
+    status.releases = tally.releases;
+    status.errors = tally.errors;
     status.held = m_held;
     status.since = m_held ? m_since : QDateTime();
     status.text = text;

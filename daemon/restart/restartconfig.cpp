@@ -5,6 +5,7 @@
 
 #include "params.h"
 #include "settingskeys.h"
+#include "sysroot.h"
 
 QString RestartConfig::modeWord(Mode mode)
 {
@@ -48,4 +49,13 @@ RestartConfig RestartConfig::fromParams(const Params &params)
         config.mode = Mode::Never;
     }
     return config;
+}
+
+int RestartConfig::recheckMs(int product)
+{
+    if (!Sysroot::isSandbox())
+        return product;
+    bool ok = false;
+    const int test = qEnvironmentVariableIntValue("KIRTA_TEST_RECHECK_MS", &ok);
+    return ok && test > 0 ? test : product;
 }

@@ -36,4 +36,10 @@ struct RestartConfig
 
     static RestartConfig fromParams(const Params &params);
     static QString modeWord(Mode mode);
+
+    // How often a waiting restart asks again and a failed give-back of the
+    // fleet lock's slot is retried: `product`, except in sandbox builds,
+    // where tests of many machines may shorten it with the environment
+    // variable KIRTA_TEST_RECHECK_MS.
+    static int recheckMs(int product);
 };

@@ -51,6 +51,7 @@ RestartPolicy::RestartPolicy(const QDBusConnection &bus, RebootLock *lock, QObje
 {
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, &RestartPolicy::evaluate);
+    m_recheckMs = RestartConfig::recheckMs(RECHECK_MS);
     m_lock = nullptr;
     setLock(lock);
 }
@@ -344,7 +345,9 @@ void RestartPolicy::evaluate()
         return;
     }
     m_restarting = true;
+    ++m_attempts;
     if (m_announcedFor.isValid()) {
+        ++m_successes;
         // The login manager reboots at the announced time.
         setStatus(QStringLiteral("restarting"), m_announcedFor,
                   QStringLiteral("restarting at %1").arg(timeOfDay(m_announcedFor)));
@@ -362,6 +365,7 @@ void RestartPolicy::evaluate()
         recheck(now, span);
         return;
     }
+    ++m_successes;
     setStatus(QStringLiteral("restarting"), now, QStringLiteral("restarting now"));
 }
 
@@ -369,7 +373,8 @@ void RestartPolicy::setStatus(const QString &reason, const QDateTime &planned,
                               const QString &blocker)
 {
     const RestartStatus status {planned, blocker,
-                                blocker.isEmpty() ? QStringLiteral("none") : reason};
+                                blocker.isEmpty() ? QStringLiteral("none") : reason, m_attempts,
+                                m_successes};
     if (status == m_status)
         return;
     if (blocker != m_status.blocker && !blocker.isEmpty())

@@ -135,4 +135,6 @@ private:
     QString m_lockDenied;
 
     RestartStatus m_status;
+    qint64 m_attempts = 0;
+    qint64 m_successes = 0;
 };

@@ -18,10 +18,15 @@ struct RestartStatus
     // The blocker as one word for monitoring: none, deadline, window,
     // inhibitor, battery, users, lock, restarting, cancelled, error.
     QString reason = QStringLiteral("none");
+    // Restarts asked of the login manager since the daemon started, and
+    // those it took on (an announced restart that stands counts once).
+    qint64 attempts = 0;
+    qint64 successes = 0;
 
     bool operator==(const RestartStatus &other) const
     {
-        return planned == other.planned && blocker == other.blocker && reason == other.reason;
+        return planned == other.planned && blocker == other.blocker && reason == other.reason
+               && attempts == other.attempts && successes == other.successes;
     }
     bool operator!=(const RestartStatus &other) const { return !(*this == other); }
 };

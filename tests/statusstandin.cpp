@@ -40,7 +40,10 @@ void StatusStandIn::reset()
          {QStringLiteral("DownloadHeld"), QString()},
          {QStringLiteral("PostponedForPower"), QString()},
          {QStringLiteral("RestartPlanned"), qint64(0)},
-         {QStringLiteral("RestartBlocker"), QString()}});
+         {QStringLiteral("RestartBlocker"), QString()},
+         {QStringLiteral("RebootLockHeld"), false},
+         {QStringLiteral("RebootLockSince"), qint64(0)},
+         {QStringLiteral("RebootLockText"), QString()}});
 }
 
 bool StatusStandIn::publish(QDBusConnection bus)

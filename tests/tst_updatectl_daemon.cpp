@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
+#include "buscontract.h"
 #include "daemonprocess.h"
 #include "privatebus.h"
 #include "sandbox.h"
@@ -14,8 +15,8 @@
 #include <QtTest>
 
 namespace {
-const QString SERVICE = QStringLiteral("os.kirtalinux.zun.kirtaupdateservice");
-const QString PATH = QStringLiteral("/os/kirtalinux/zun/kirtaupdateservice");
+const QString SERVICE = QLatin1String(BusContract::SERVICE);
+const QString PATH = QLatin1String(BusContract::PATH);
 const QString FAILED_STAMP = QStringLiteral("/var/cache/kirta-update-service/unsuccessful");
 const QString SUCCESS_STAMP = QStringLiteral("/var/cache/kirta-update-service/successful");
 const QString MAJOR_STAMP = QStringLiteral("/var/cache/kirta-upgrade/successful");
@@ -77,6 +78,34 @@ class TestUpdateCtlDaemon : public QObject
     QString ctl(const QString &command, int *exitCode)
     {
         return ctl(QStringList {command}, exitCode);
+    }
+
+    // `status` with its deadline line checked apart: the deadline lies whole
+    // days after the download, to the second, so a command run within that
+    // same second reads one day more than any run later. The line must read
+    // as at some second the command ran in; the other lines are returned.
+    QStringList statusWithDeadline(const QString &deadlineShown, int *exitCode)
+    {
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        QStringList lines = ctl(QStringLiteral("status"), exitCode).split(QLatin1Char('\n'));
+        const qint64 after = QDateTime::currentSecsSinceEpoch();
+        const qint64 deadline
+                = QDBusInterface(SERVICE, PATH, QLatin1String(BusContract::STATUS_INTERFACE),
+                                 QDBusConnection::systemBus())
+                          .property("Deadline")
+                          .toLongLong();
+        const auto lineAt = [&](qint64 now) {
+            return QStringLiteral("Deadline:    %1 (in %2 days)")
+                    .arg(deadlineShown)
+                    .arg((deadline - now) / 86400);
+        };
+        const QString shown = lines.value(3);
+        if (shown != lineAt(before) && shown != lineAt(after))
+            qWarning("deadline line %s, expected %s or %s", qPrintable(shown),
+                     qPrintable(lineAt(before)), qPrintable(lineAt(after)));
+        else
+            lines[3] = QStringLiteral("Deadline:    checked");
+        return lines;
     }
 
 private Q_SLOTS:
@@ -157,7 +186,7 @@ private Q_SLOTS:
                     QStringLiteral("State:       ") + stateWords,
                     QStringLiteral("Error:       none"),
                     QStringLiteral("Release:     ") + RELEASE,
-                    QStringLiteral("Deadline:    %1 (in 2 days)").arg(utc(deadline)),
+                    QStringLiteral("Deadline:    checked"),
                     QStringLiteral("Armed:       ") + (armed ? "yes" : "no"),
                     QStringLiteral("Forced:      no"),
                     QStringLiteral("Packages:    1"),
@@ -171,7 +200,7 @@ private Q_SLOTS:
                     QString(),
             };
         };
-        QCOMPARE(ctl(QStringLiteral("status"), &exitCode).split(QLatin1Char('\n')),
+        QCOMPARE(statusWithDeadline(utc(deadline), &exitCode),
                  statusLines(QStringLiteral("ready (downloaded, not armed)"), false,
                              QStringLiteral("Release %1 is armed at the deadline, or now with "
                                             "\"kirta-update-ctl arm\".")
@@ -243,7 +272,7 @@ private Q_SLOTS:
         QCOMPARE(watchedLines(watched).mid(initial.size() + 12),
                  QStringList({QStringLiteral("State: activated (armed for the next restart)"),
                               QStringLiteral("Armed: yes")}));
-        QCOMPARE(ctl(QStringLiteral("status"), &exitCode).split(QLatin1Char('\n')),
+        QCOMPARE(statusWithDeadline(utc(deadline), &exitCode),
                  statusLines(QStringLiteral("activated (armed for the next restart)"), true,
                              QStringLiteral("Release %1 is installed at the next restart; "
                                             "\"kirta-update-ctl disarm\" postpones it.")

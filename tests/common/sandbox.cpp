@@ -3,6 +3,8 @@
 
 #include "sandbox.h"
 
+#include "waituntil.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -52,7 +54,23 @@ bool SandboxTree::reset()
                                        | QDir::NoDotAndDotDot);
         if (!empty && !QFileInfo::exists(dir.filePath(QLatin1String(MARKER))))
             return false;
-        if (!dir.removeRecursively())
+        // A download outlives the daemon that started it, so a stand-in of
+        // the last case may still write here while the tree goes. The marker
+        // goes last: a removal that lost such a race is done again, and the
+        // tree stays known as a sandbox tree even when it fails for good.
+        const auto clear = [&dir] {
+            bool cleared = true;
+            for (const QFileInfo &entry : dir.entryInfoList(
+                         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+                if (entry.fileName() == QLatin1String(MARKER))
+                    continue;
+                cleared &= entry.isDir() && !entry.isSymLink()
+                                   ? QDir(entry.filePath()).removeRecursively()
+                                   : QFile::remove(entry.filePath());
+            }
+            return cleared;
+        };
+        if (!waitUntil(clear, 5000))
             return false;
     }
     if (!QDir().mkpath(m_root))

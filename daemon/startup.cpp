@@ -2,6 +2,7 @@
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
 #include "childprocess.h"
+#include "configkeys.h"
 #include "constants.h"
 #include "daemon.h"
 #include "settingscontroller.h"
@@ -90,7 +91,7 @@ void Daemon::start()
     m_checkMajorInstalledTimer->start();
 
     m_clock->setMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second,
-                        KEY_T_CHECK, CycleClock::MIN_CHECK_PERIOD_MINUTES);
+                        KEY_T_CHECK, ConfigKeys::floorOf(&Params::t_check));
     if (m_restoreArmedUpgrade())
         return;
     QTimer::singleShot(100, this, &Daemon::checkUpdates);

@@ -33,6 +33,12 @@ Daemon::Daemon(QObject *parent)
     m_waitDownloadProcTimer->setInterval(5000);
     m_connection = new ConnectionWait(PING_PATH, this);
     connect(m_connection, &ConnectionWait::retryDue, this, &Daemon::restartTaskByConnection);
+    m_arming = new Arming(m_logger, Arming::Paths::system(), this);
+    // What the first block found no longer holds for an edited configuration.
+    connect(m_arming, &Arming::originalChanged, this, [this] {
+        m_progress.setFirstBlockPassed(false);
+        reloadSettings();
+    });
     m_clock = new CycleClock(m_logger, this);
     connect(m_clock, &CycleClock::downloadDue, this, &Daemon::downloadUpdatesByScript);
     connect(m_clock, &CycleClock::deadlineCheckDue, this, &Daemon::checkTimeEnd);

@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include "arming.h"
 #include "codes.h"
 #include "connectionwait.h"
 #include "currenttask.h"
@@ -28,7 +29,8 @@ struct StatusSnapshot;
 
 // The update daemon: the facade on the main thread that the bus calls and
 // that writes each operation's log lines; where the update stands is
-// m_progress (UpdateProgress), the cycle's clock m_clock (CycleClock).
+// m_progress (UpdateProgress), the cycle's clock m_clock (CycleClock), the
+// files that arm the upgrade m_arming (Arming).
 // daemon/README.md is the map of the parts.
 //
 // Its own operations, spread over daemon/*.cpp by subject:
@@ -46,8 +48,10 @@ struct StatusSnapshot;
 //   download.cpp      the detached download and its poll
 //   erroractions.cpp  Stop, Reset and Retry after a failure
 //   imitation.cpp     the first block: hooks, free-space check, imitation
-//   configcopy.cpp    the configuration frozen while an upgrade is armed
-//   switch.cpp        arming and disarming the upgrade at reboot
+//   configcopy.cpp    the watch on the configuration while m_arming has it
+//                     frozen
+//   switch.cpp        when to arm and disarm the upgrade at reboot, with the
+//                     hooks and timers around it
 //   major.cpp         the major-release upgrade, setStateFromOutside
 //   stamps.cpp        status file, snapshot and result stamps, after-reboot
 //   statussnapshot.cpp  what clients read, copied for the bus thread
@@ -281,6 +285,8 @@ private:
     QTimer *m_checkMajorInstalledTimer = nullptr;
     QTimer *m_checkMajorReportTimer = nullptr;
     ConnectionWait *m_connection = nullptr;
+    // Link, stamp, frozen configuration and status file.
+    Arming *m_arming = nullptr;
     ChildProcess *m_commonProcess = nullptr;
     // The recovery stage m_commonProcess was started for, until it has been
     // waited for.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
+#include "configkeys.h"
 #include "constants.h"
 #include "daemon.h"
 #include "settingscontroller.h"
@@ -44,7 +45,7 @@ QString Daemon::loadSettings(bool reload)
             m_logger.debug(where,
                            QStringLiteral("timeToCheckUpdatesChanged && m_checkUpdatesTimer"));
             m_clock->setMinutes(m_checkUpdatesTimer, newSettings.t_check.second, KEY_T_CHECK,
-                                CycleClock::MIN_CHECK_PERIOD_MINUTES);
+                                ConfigKeys::floorOf(&Params::t_check));
         }
         if (oldSettings.t_end_check.second != newSettings.t_end_check.second
             && m_clock->hasWatch(CycleClock::Watch::Deadline)) {

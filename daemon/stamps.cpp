@@ -8,7 +8,6 @@
 #include "settingscontroller.h"
 
 #include <QFile>
-#include <QSettings>
 
 void Daemon::actualizeSnapshotStamp(bool state)
 {
@@ -36,48 +35,8 @@ void Daemon::actualizeSnapshotStamp(bool state)
 
 void Daemon::manageStatusFile()
 {
-    const QString where = KIRTA_WHERE;
-    m_logger.debug(where);
-    QFile statusFile(STATUS_FILE_PATH);
-    if (m_progress.task() != toInt(CurrentTask::DownloadCompleted)) {
-        m_logger.debug(where, QStringLiteral("m_task != CurrentTask::DownloadCompleted"));
-        if (statusFile.exists()) {
-            m_logger.debug(where, QStringLiteral("statusFile.exists() return true"));
-            statusFile.remove();
-        }
-        return;
-    }
-    m_logger.debug(where, QStringLiteral("m_task == CurrentTask::DownloadCompleted"));
-    if (!statusFile.exists()) {
-        m_logger.debug(where, QStringLiteral("!statusFile.exists()"));
-        if (statusFile.open(QIODevice::ReadWrite)) {
-            m_logger.debug(where,
-                           QStringLiteral("! statusFile.open(QIODevice::ReadWrite) return true"));
-            statusFile.close();
-        }
-    }
-    QString value;
-    if (m_progress.isArmed()) {
-        m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = true"));
-        value = QStringLiteral("activated");
-    } else {
-        m_logger.debug(where, QStringLiteral("m_isUpgradeEnabled = false"));
-        value = QStringLiteral("ready");
-    }
-    QSettings status(STATUS_FILE_PATH, QSettings::NativeFormat);
-    status.setValue(STATUS_KEY, value);
-    if (!m_availUpdateVersion.isEmpty()) {
-        m_logger.debug(where, QStringLiteral("m_availUpdateVersion.isEmpty() return false"));
-        status.setValue(TARGET_RELEASE_KEY, m_availUpdateVersion);
-    } else {
-        m_logger.debug(where, QStringLiteral("m_availUpdateVersion.isEmpty() return true"));
-    }
-    // A full or read-only state directory must not pass unnoticed: the
-    // activation tool learns of the pending upgrade from this file alone.
-    status.sync();
-    if (status.status() != QSettings::NoError)
-        m_logger.error(QStringLiteral("Cannot write status file %1 (status=%2)")
-                               .arg(STATUS_FILE_PATH, value));
+    m_arming->writeStatus(m_progress.task() == toInt(CurrentTask::DownloadCompleted),
+                          m_progress.isArmed(), m_availUpdateVersion, KIRTA_WHERE);
 }
 
 int Daemon::getFsType()

@@ -2,6 +2,7 @@
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
 #include "childprocess.h"
+#include "configkeys.h"
 #include "constants.h"
 #include "daemon.h"
 #include "settingscontroller.h"
@@ -32,6 +33,12 @@ Daemon::Daemon(QObject *parent)
     m_waitDownloadProcTimer->setInterval(5000);
     m_connection = new ConnectionWait(PING_PATH, this);
     connect(m_connection, &ConnectionWait::retryDue, this, &Daemon::restartTaskByConnection);
+    m_arming = new Arming(m_logger, Arming::Paths::system(), this);
+    // What the first block found no longer holds for an edited configuration.
+    connect(m_arming, &Arming::originalChanged, this, [this] {
+        m_progress.setFirstBlockPassed(false);
+        reloadSettings();
+    });
     m_clock = new CycleClock(m_logger, this);
     connect(m_clock, &CycleClock::downloadDue, this, &Daemon::downloadUpdatesByScript);
     connect(m_clock, &CycleClock::deadlineCheckDue, this, &Daemon::checkTimeEnd);
@@ -90,7 +97,7 @@ void Daemon::start()
     m_checkMajorInstalledTimer->start();
 
     m_clock->setMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second,
-                        KEY_T_CHECK, CycleClock::MIN_CHECK_PERIOD_MINUTES);
+                        KEY_T_CHECK, ConfigKeys::floorOf(&Params::t_check));
     if (m_restoreArmedUpgrade())
         return;
     QTimer::singleShot(100, this, &Daemon::checkUpdates);

@@ -40,75 +40,15 @@ int Daemon::enableUpgradeOnReboot()
     m_clock->stopDownloadDelay();
     m_checkUpdatesTimer->stop();
 
-    int linkCode;
-    const QFileInfo symFile(SYS_UPDATE_SYMLINK);
-    if (!symFile.exists()) {
-        m_logger.debug(where, QStringLiteral("symFile.exists() return false"));
-        if (QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK)) {
-            m_logger.debug(
-                    where,
-                    QStringLiteral("QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return true"));
-            linkCode = toInt(ArmLink::Created);
-        } else {
-            m_logger.debug(
-                    where,
-                    QStringLiteral("QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return false"));
-            linkCode = toInt(ArmLink::CreateFailed);
-        }
-    } else {
-        m_logger.debug(where, QStringLiteral("symFile.exists() return true"));
-        if (symFile.isSymLink()) {
-            m_logger.debug(where, QStringLiteral("symFile.isSymbolicLink() return true"));
-            linkCode = toInt(ArmLink::Kept);
-        } else {
-            m_logger.debug(where, QStringLiteral("symFile.isSymbolicLink() return false"));
-            QDir dir;
-            if (!dir.remove(symFile.absoluteFilePath())) {
-                m_logger.debug(where,
-                               QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return false"));
-                linkCode = toInt(ArmLink::RemoveFailed);
-            } else {
-                m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return true"));
-                if (QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK)) {
-                    m_logger.debug(
-                            where,
-                            QStringLiteral(
-                                    "File::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return true"));
-                    linkCode = toInt(ArmLink::Replaced);
-                } else {
-                    m_logger.debug(
-                            where,
-                            QStringLiteral(
-                                    "File::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return false"));
-                    linkCode = toInt(ArmLink::ReplaceFailed);
-                }
-            }
-        }
-    }
+    const Arming::Outcome<ArmLink> link = m_arming->placeLink(where);
+    const int linkCode = toInt(link.code);
     m_logger.debug(where, QStringLiteral("current return code = %1").arg(linkCode));
 
-    int stampCode;
-    QFile stampFile(UPGRADE_STAMP_PATH);
-    if (stampFile.exists()) {
-        m_logger.debug(where, QStringLiteral("stampFile.exists() return true"));
-        stampCode = toInt(StampPart::AlreadySo);
-    } else {
-        m_logger.debug(where, QStringLiteral("stampFile.exists() return false"));
-        if (stampFile.open(QIODevice::ReadWrite)) {
-            // The listing is kept with the stamp: a daemon started while the
-            // upgrade stays armed checks nothing, yet must still name what
-            // the next boot installs.
-            stampFile.write(m_upgradableList.join(QLatin1Char('\n')).toUtf8());
-            stampFile.close();
-            m_logger.debug(where,
-                           QStringLiteral("sstampFile.open(QIODevice::ReadWrite) return true"));
-            stampCode = toInt(StampPart::Changed);
-        } else {
-            m_logger.debug(where,
-                           QStringLiteral("sstampFile.open(QIODevice::ReadWrite) return false"));
-            stampCode = toInt(StampPart::Failed);
-        }
-    }
+    const Arming::Outcome<StampPart> stamp = m_arming->placeStamp(m_upgradableList, where);
+    if (stamp.code == StampPart::Failed)
+        m_logger.error(
+                QStringLiteral("The upgrade stamp could not be written (%1)").arg(stamp.failure));
+    const int stampCode = toInt(stamp.code);
     const int result = linkCode + stampCode;
     m_logger.debug(where, QStringLiteral("After stamp file: current return code = %1").arg(result));
 
@@ -120,9 +60,11 @@ int Daemon::enableUpgradeOnReboot()
             m_progress.setError(ErrorNumber::None);
     } else {
         m_logger.error(
-                QStringLiteral("The upgrade could not be armed: %1 is not a link to %2 (code %3)")
+                QStringLiteral(
+                        "The upgrade could not be armed: %1 is not a link to %2 (code %3; %4)")
                         .arg(SYS_UPDATE_SYMLINK, APTCACHE_POINT)
-                        .arg(result));
+                        .arg(result)
+                        .arg(link.failure));
         m_undoFailedArm(downloadTimerWasActive);
     }
     manageStatusFile();
@@ -145,14 +87,12 @@ bool Daemon::m_isRepeatedArm(int *answer) const
     // Armed and still in place on disk: hooks, link and stamp are done.
     *answer = toInt(ArmLink::Kept) + toInt(StampPart::AlreadySo);
     return m_progress.isArmed() && QFileInfo(SYS_UPDATE_SYMLINK).isSymLink()
-           && QFileInfo::exists(SYS_UPDATE_SYMLINK) && QFile::exists(UPGRADE_STAMP_PATH);
+           && QFileInfo::exists(SYS_UPDATE_SYMLINK) && m_arming->hasStamp();
 }
 
 bool Daemon::m_isNothingArmed() const
 {
-    const QFileInfo link(SYS_UPDATE_SYMLINK);
-    return !m_progress.isArmed() && !link.exists() && !link.isSymLink()
-           && !QFile::exists(UPGRADE_STAMP_PATH) && !QFile::exists(SETTINGS_COPY_PATH);
+    return !m_progress.isArmed() && m_arming->isClearOnDisk();
 }
 
 void Daemon::m_logRepeat(LogThrottle &throttle, Logger::Level level, const QString &message) const
@@ -177,8 +117,8 @@ void Daemon::m_undoFailedArm(bool downloadTimerWasActive)
     // cycle goes on as before the attempt, and clients can read why.
     m_progress.setArmed(false);
     m_progress.setError(ErrorNumber::ArmingFailed);
-    QFile::remove(UPGRADE_STAMP_PATH);
-    if (QFile::exists(SETTINGS_COPY_PATH))
+    m_arming->dropStamp();
+    if (m_arming->hasFrozenCopy())
         removeConfigCopyAndCheckOriginal();
     m_checkUpdatesTimer->start();
     if (downloadTimerWasActive)
@@ -211,48 +151,28 @@ int Daemon::disableUpgradeOnReboot(bool suppressForce)
         execScriptsByScript(Stage::FirstBlock, SubStage::Before, Stage::SecondBlock);
     }
 
-    int linkCode;
-    const QFileInfo symFile(SYS_UPDATE_SYMLINK);
-    if (symFile.exists()) {
-        m_logger.debug(where, QStringLiteral("symFile.exists() return true"));
-        QDir dir;
-        if (dir.remove(symFile.absoluteFilePath())) {
-            m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return true"));
-            linkCode = toInt(DisarmLink::Removed);
-        } else {
-            m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return false"));
-            linkCode = toInt(DisarmLink::RemoveFailed);
-        }
-    } else {
-        m_logger.debug(where, QStringLiteral("symFile.exists() return false"));
-        linkCode = toInt(DisarmLink::Absent);
-    }
+    const Arming::Outcome<DisarmLink> link = m_arming->removeLink(where);
+    const int linkCode = toInt(link.code);
 
-    QFile stampFile(UPGRADE_STAMP_PATH);
-    if (linkCode == toInt(DisarmLink::RemoveFailed) && wasArmed) {
+    if (link.code == DisarmLink::RemoveFailed && wasArmed) {
         // The link stays, so the boot will still upgrade: the upgrade stays
         // armed, with its stamp and frozen configuration.
-        m_logger.error(QStringLiteral("%1 could not be removed, the upgrade stays armed")
-                               .arg(SYS_UPDATE_SYMLINK));
+        m_logger.error(QStringLiteral("%1 could not be removed, the upgrade stays armed (%2)")
+                               .arg(SYS_UPDATE_SYMLINK, link.failure));
         manageStatusFile();
-        return linkCode + toInt(stampFile.exists() ? StampPart::Failed : StampPart::AlreadySo);
+        return linkCode + toInt(m_arming->hasStamp() ? StampPart::Failed : StampPart::AlreadySo);
     }
-    if (linkCode == toInt(DisarmLink::RemoveFailed))
-        m_logger.error(QStringLiteral("%1 could not be removed; no upgrade was armed through it")
-                               .arg(SYS_UPDATE_SYMLINK));
+    if (link.code == DisarmLink::RemoveFailed)
+        m_logger.error(
+                QStringLiteral("%1 could not be removed; no upgrade was armed through it (%2)")
+                        .arg(SYS_UPDATE_SYMLINK, link.failure));
 
     removeConfigCopyAndCheckOriginal();
-    int stampCode = toInt(StampPart::Changed);
-    if (stampFile.exists()) {
-        m_logger.debug(where, QStringLiteral("stampFile.exists() return true"));
-        if (!stampFile.remove()) {
-            m_logger.debug(where, QStringLiteral("stampFile.remove() return false"));
-            stampCode = toInt(StampPart::Failed);
-        }
-    } else {
-        m_logger.debug(where, QStringLiteral("stampFile.exists() return false"));
-        stampCode = toInt(StampPart::AlreadySo);
-    }
+    const Arming::Outcome<StampPart> stamp = m_arming->removeStamp(where);
+    if (stamp.code == StampPart::Failed)
+        m_logger.error(
+                QStringLiteral("The upgrade stamp could not be removed (%1)").arg(stamp.failure));
+    const int stampCode = toInt(stamp.code);
     m_progress.setArmed(false);
     manageStatusFile();
     m_checkUpdatesTimer->start();
@@ -269,22 +189,7 @@ bool Daemon::isUpgradeOnRebootEnabled() const
 
 bool Daemon::isUpgradeAlreadySet() const
 {
-    const QString where = KIRTA_WHERE;
-    const QFileInfo symFile(SYS_UPDATE_SYMLINK);
-    if (!symFile.exists()) {
-        m_logger.debug(where, QStringLiteral("!symFile.exists()"));
-        return false;
-    }
-    if (!symFile.isSymLink()) {
-        m_logger.debug(where, QStringLiteral("!symFile.isSymbolicLink()"));
-        return false;
-    }
-    if (QFile::exists(UPGRADE_STAMP_PATH)) {
-        m_logger.debug(where, QStringLiteral("true"));
-        return true;
-    }
-    m_logger.debug(where, QStringLiteral("!stampFile.exists() "));
-    return false;
+    return m_arming->isArmedOnDisk(KIRTA_WHERE);
 }
 
 int Daemon::setUpdateSet()

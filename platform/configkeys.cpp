@@ -148,7 +148,7 @@ constexpr Key KEYS[] = {
                 &Params::reboot_lock_id,
                 "This machine's id in the lock. Empty, the default: derived from\n"
                 "/etc/machine-id the way FleetLock clients derive theirs."),
-        numberKey("Reboot_lock_slots", Kind::Count, Unit::None, "1", 0, false, false,
+        numberKey("Reboot_lock_slots", Kind::Count, Unit::None, "1", 1, false, false,
                   &Params::reboot_lock_slots,
                   "etcd: the number of slots of a group whose record does not exist yet; an\n"
                   "existing record keeps its own. Default 1."),
@@ -254,6 +254,15 @@ template<typename Field> QString nameBy(Field Params::*Key::*slot, Field Params:
 QString nameOf(std::pair<bool, int> Params::*field)
 {
     return nameBy(&Key::number, field);
+}
+
+int floorOf(std::pair<bool, int> Params::*field)
+{
+    for (const Key &key : KEYS) {
+        if (key.number == field)
+            return key.floor;
+    }
+    return 0;
 }
 
 QString nameOf(std::pair<bool, bool> Params::*field)

@@ -36,8 +36,8 @@ struct Key
     Unit unit;
     // The default as the file writes it; "" for empty text or an unset date.
     const char *defaultText;
-    // A readable count below this is raised to it where it is used, with a
-    // warning in the log; 0 when any count will do.
+    // A readable count below this is raised to it when the file is read,
+    // with a warning in the log; 0 when any count will do.
     int floor;
     // Kept by the daemon, not the administrator: last in the template.
     bool writtenByDaemon;
@@ -66,6 +66,8 @@ QString nameOf(std::pair<bool, int> Params::*field);
 QString nameOf(std::pair<bool, bool> Params::*field);
 QString nameOf(std::pair<bool, QString> Params::*field);
 QString nameOf(std::pair<bool, QDateTime> Params::*field);
+// The floor of a number key, 0 for a field that is no key.
+int floorOf(std::pair<bool, int> Params::*field);
 
 // What one value text means for its key.
 struct Value

@@ -188,7 +188,19 @@ QString SettingsController::load()
         if (where.index < 0)
             continue;
         const QString text = valueText(lines.at(where.index), where.valueStart);
-        const Value parsed = ConfigKeys::parse(key, text);
+        Value parsed = ConfigKeys::parse(key, text);
+        if (parsed.status == Value::Ok && key.kind == Kind::Count && parsed.number < key.floor) {
+            // Held at the floor here, once, so that every user of the key
+            // (a timer, the reboot lock) sees a value it can work with and
+            // the manual's "at least" is what the daemon does.
+            warn(QStringLiteral("%1 = %2%3 is below the minimum, using %4")
+                         .arg(QLatin1String(key.name))
+                         .arg(parsed.number)
+                         .arg(key.unit == ConfigKeys::Unit::Minutes ? QStringLiteral(" minutes")
+                                                                    : QString())
+                         .arg(key.floor));
+            parsed.number = key.floor;
+        }
         if (parsed.status == Value::Ok) {
             ConfigKeys::store(key, parsed, &m_params);
         } else if (parsed.status == Value::Bad) {

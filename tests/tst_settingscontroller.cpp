@@ -161,7 +161,7 @@ Params recordB()
     p.reboot_lock_servers = {true, QStringLiteral("http://127.0.0.1:8080")};
     p.reboot_lock_group = {true, QStringLiteral("default")};
     p.reboot_lock_id = {true, QString()};
-    p.reboot_lock_slots = {true, 0};
+    p.reboot_lock_slots = {true, 2};
     p.reboot_lock_user = {true, QString()};
     p.reboot_lock_password_file = {true, QString()};
     p.reboot_lock_ca_file = {true, QStringLiteral(" spaced.pem ")};
@@ -327,6 +327,14 @@ private Q_SLOTS:
         parseRow("battery negative", "Battery_min_percent=-5\n", "",
                  "\"-5\" for key Battery_min_percent");
         parseRow("settle text", "T_health_settle=soon\n", "", "\"soon\" for key T_health_settle");
+        parseRow("slots zero held at the floor", "Reboot_lock_slots=0\n", "reboot_lock_slots=1/1",
+                 "Reboot_lock_slots = 0 is below the minimum, using 1");
+        parseRow("slots one", "Reboot_lock_slots=1\n", "reboot_lock_slots=1/1");
+        parseRow("check period zero held at the floor", "T_end_check=0\nT_download_min=0\n",
+                 "t_end_check=1/1;t_download_min=1/0",
+                 "T_end_check = 0 minutes is below the minimum, using 1");
+        parseRow("negative slots stay unreadable", "Reboot_lock_slots=-2\n", "",
+                 "\"-2\" for key Reboot_lock_slots, using default 1");
 
         parseRow("group header", "[General]\nT_check=5\n", "t_check=1/5");
         parseRow("comments", "# T_check=5\n  ; T_delay=5\n", "");

@@ -3,6 +3,7 @@
 
 #include "cycleclock.h"
 
+#include "configkeys.h"
 #include "constants.h"
 #include "logger.h"
 
@@ -128,7 +129,7 @@ void CycleClock::startWatch(Watch watch, qint64 minutes)
     if (!timer) {
         timer = new QTimer(this);
         // The interval is set only here; a reload retunes the deadline watch.
-        setMinutes(timer, minutes, KEY_T_END_CHECK, MIN_CHECK_PERIOD_MINUTES);
+        setMinutes(timer, minutes, KEY_T_END_CHECK, ConfigKeys::floorOf(&Params::t_end_check));
         connect(timer, &QTimer::timeout, this,
                 watch == Watch::Deadline ? &CycleClock::deadlineCheckDue
                                          : &CycleClock::retryCheckDue);
@@ -139,7 +140,7 @@ void CycleClock::startWatch(Watch watch, qint64 minutes)
 void CycleClock::retuneWatch(Watch watch, qint64 minutes)
 {
     if (QTimer *timer = watchSlot(watch))
-        setMinutes(timer, minutes, KEY_T_END_CHECK, MIN_CHECK_PERIOD_MINUTES);
+        setMinutes(timer, minutes, KEY_T_END_CHECK, ConfigKeys::floorOf(&Params::t_end_check));
 }
 
 void CycleClock::haltWatch(Watch watch)

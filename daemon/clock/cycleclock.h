@@ -67,10 +67,6 @@ public:
     QTimer *downloadDelayTimer() const { return m_downloadDelay; }
     QTimer *watchTimer(Watch watch) const;
 
-    // The periodic checks run the package tool or read the deadline: at
-    // most once a minute, so that 0 is no tight loop.
-    static constexpr qint64 MIN_CHECK_PERIOD_MINUTES = 1;
-
 Q_SIGNALS:
     void downloadDue();
     void deadlineCheckDue();

@@ -11,15 +11,25 @@
 #include <QFile>
 #include <QTest>
 
+#include <csignal>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 
 namespace {
 const char *const LOG_FILE = "/var/log/kirta-update-service/service.log";
 const int LOG_TAIL_LINES = 60;
+
+// A test killed by its time limit never runs the destructor: its daemon
+// would live on, keep the instance guard and fail every later daemon test.
+class DaemonChild : public QProcess
+{
+protected:
+    void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
+};
 } // namespace
 
 DaemonProcess::DaemonProcess(const QString &program)
-    : m_process(std::make_unique<QProcess>())
+    : m_process(std::make_unique<DaemonChild>())
     , m_environment(QProcessEnvironment::systemEnvironment())
 {
     m_process->setProgram(program);

@@ -288,15 +288,17 @@ void TestRestartPolicy::nothingArmedAsksNobody()
     QFETCH(bool, isArmed);
     QFETCH(QString, blocker);
 
-    auto policy = makePolicy();
+    FakeLock lock;
+    auto policy = makePolicy(&lock);
     policy->setConfig(config(RestartConfig::Mode(mode)));
     auto snapshot = std::make_shared<StatusSnapshot>(*armed(INSIDE.addSecs(34 * 3600 - 1800)));
     snapshot->armed = isArmed;
     policy->follow(snapshot);
     QCOMPARE(policy->status().blocker, blocker);
     QCOMPARE(policy->status().planned, QDateTime());
-    // Not even asked: no inhibitor list, no restart.
+    // Not even asked: no inhibitor list, no fleet lock, no restart.
     QTest::qWait(300);
+    QCOMPARE(lock.requests, 0);
     QVERIFY(calls(QStringLiteral("ListInhibitors")).isEmpty());
     QVERIFY(calls(QStringLiteral("Reboot")).isEmpty());
 }

@@ -250,7 +250,7 @@ private Q_SLOTS:
             auto it = keyName.globalMatch(cells.at(1));
             while (it.hasNext())
                 names << it.next().captured(1);
-            if (!ConfigKeys::find(names.first()))
+            if (names.isEmpty() || !ConfigKeys::find(names.first()))
                 continue; // another table of the document
             // The reference has "key | unit | default", the README "key |
             // default | what".

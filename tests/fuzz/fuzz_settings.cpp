@@ -75,6 +75,9 @@ Params change(const Field &field, Params *stored, FuzzedDataProvider &in)
         // Action numbers without a word are not written.
         if (field.kind != Kind::Action || (value >= 0 && value <= 2))
             expected.*field.number = slot;
+        // A count below its floor reads back held at the floor.
+        if (field.kind == Kind::Count && value < field.floor)
+            expected.*field.number = {true, field.floor};
         break;
     }
     case Kind::Bool: {

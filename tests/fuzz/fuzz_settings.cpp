@@ -139,24 +139,6 @@ QString show(const Params &p, const Field &field)
     return QString();
 }
 
-bool sameField(const Params &a, const Params &b, const Field &field)
-{
-    switch (field.kind) {
-    case Kind::Count:
-    case Kind::Integer:
-    case Kind::Action:
-        return a.*field.number == b.*field.number;
-    case Kind::Bool:
-        return a.*field.flag == b.*field.flag;
-    case Kind::NonEmptyText:
-    case Kind::Text:
-        return a.*field.text == b.*field.text;
-    case Kind::Date:
-        return a.*field.date == b.*field.date;
-    }
-    return false;
-}
-
 QList<QByteArray> linesOf(const QByteArray &content)
 {
     if (content.isEmpty())
@@ -221,7 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const Params reloaded = again.params();
     for (const Field *key = ConfigKeys::begin(); key != ConfigKeys::end(); ++key) {
         const Field &field = *key;
-        if (!sameField(reloaded, expected, field)) {
+        if (!ConfigKeys::sameField(field, reloaded, expected)) {
             std::fprintf(stderr, "changed %s; %s reads back as [%s], expected [%s]\n", changed.name,
                          field.name, qPrintable(show(reloaded, field)),
                          qPrintable(show(expected, field)));

@@ -12,13 +12,9 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
-constexpr int LOCK_ATTEMPTS = 20;
-constexpr useconds_t LOCK_RETRY_USEC = 50000;
-
 // Opens and locks `path`; -1 when another process holds the lock or the
 // file cannot be had.
 int takeLock(const QString &path)
@@ -27,19 +23,22 @@ int takeLock(const QString &path)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return -1;
-    // A child of an instance that has just died may still hold the lock
-    // between its fork and its exec: give such a holder a moment.
-    for (int attempt = 0;; ++attempt) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return fd;
-        if (errno == EINTR)
-            continue;
-        if (errno != EWOULDBLOCK || attempt == LOCK_ATTEMPTS) {
-            ::close(fd);
-            return -1;
-        }
-        ::usleep(LOCK_RETRY_USEC);
+    // A record lock, not flock(): it belongs to this process alone. A child
+    // forked by the instance shares its open file until it execs, and one
+    // stuck there (or slow to get there on a loaded machine) would keep an
+    // flock, and so the guard, after the instance itself has died.
+    struct flock whole = {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    int result;
+    do
+        result = ::fcntl(fd, F_SETLK, &whole);
+    while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        ::close(fd);
+        return -1;
     }
+    return fd;
 }
 
 // Short whatever the lock's path, and the same for every instance that

@@ -11,7 +11,7 @@
 class QLocalServer;
 
 // The application object of a program of which one instance runs per
-// machine and binary. The guard is an flock on `lockFile`, which every
+// machine and binary. The guard is a record lock on `lockFile`, which every
 // instance sees also from another mount namespace (a unit's private /tmp);
 // it alone decides, and the kernel lets it go with the process however
 // that ends. The running instance also listens on a local socket in the

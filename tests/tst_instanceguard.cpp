@@ -38,8 +38,7 @@ int runHelper(int argc, char **argv)
     std::printf("%d\n", int(child));
     std::fflush(stdout);
     char byte;
-    while (::read(STDIN_FILENO, &byte, 1) > 0) {
-    }
+    while (::read(STDIN_FILENO, &byte, 1) > 0) { }
     ::_exit(0);
 }
 } // namespace
@@ -84,8 +83,7 @@ private Q_SLOTS:
 
 int main(int argc, char **argv)
 {
-    if (argc == 3
-        && (std::strcmp(argv[1], "--hold") == 0 || std::strcmp(argv[1], "--probe") == 0))
+    if (argc == 3 && (std::strcmp(argv[1], "--hold") == 0 || std::strcmp(argv[1], "--probe") == 0))
         return runHelper(argc, argv);
     QCoreApplication app(argc, argv);
     TestInstanceGuard test;

@@ -115,6 +115,11 @@ bool Daemon::m_restoreArmedUpgrade()
     const AfterReboot::Armed armed = m_afterReboot->readArmed();
     m_availUpdateVersion = armed.targetRelease;
     m_upgradableList = armed.listing;
+    // It stays armed all the same: the boot needs only the link and stamp.
+    if (!armed.failure.isEmpty())
+        m_logger.warning(QStringLiteral("The armed upgrade's release or package listing could not "
+                                        "be read back (%1)")
+                                 .arg(armed.failure));
     m_progress.setFirstBlockPassed(true);
     m_progress.setArmed(true);
     setTask(CurrentTask::DownloadCompleted);

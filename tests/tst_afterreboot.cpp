@@ -160,6 +160,43 @@ private Q_SLOTS:
             QVERIFY2(failure.startsWith(SNAPSHOT_STAMP_PATH + ": "), qPrintable(failure));
     }
 
+    // What a start while armed reads back, and a listing that cannot be
+    // read said, not taken for an empty upgrade.
+    void readArmed_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<bool>("stamp");
+        QTest::addColumn<QString>("release");
+        QTest::addColumn<QStringList>("listing");
+        QTest::addColumn<QString>("failedPath");
+
+        const QByteArray status("[General]\nstatus=activated\ntarget_release=12.4.1\n");
+        QTest::newRow("both there")
+                << status << true << "12.4.1" << QStringList {"hello", "world"} << "";
+        QTest::newRow("stamp gone")
+                << status << false << "12.4.1" << QStringList() << UPGRADE_STAMP_PATH;
+        QTest::newRow("no release")
+                << QByteArray() << true << "" << QStringList {"hello", "world"} << "";
+    }
+
+    void readArmed()
+    {
+        QFETCH(QByteArray, status);
+        QFETCH(bool, stamp);
+        QFETCH(QString, release);
+        QFETCH(QStringList, listing);
+        QFETCH(QString, failedPath);
+        QVERIFY(tree.writeFile(STATE_DIR + "status", status));
+        if (stamp)
+            QVERIFY(tree.writeFile(STATE_DIR + "upgradable", QByteArray("hello\nworld")));
+        Logger logger(tree.path(QStringLiteral("/part.log")), Logger::Debug);
+        const AfterReboot part(logger, AfterReboot::Paths::system());
+        const AfterReboot::Armed armed = part.readArmed();
+        QCOMPARE(armed.targetRelease, release);
+        QCOMPARE(armed.listing, listing);
+        QCOMPARE(armed.failure.section(QStringLiteral(": "), 0, 0), failedPath);
+    }
+
     void removeResultStamp_data()
     {
         QTest::addColumn<int>("type");

@@ -22,11 +22,6 @@ constexpr int STAGE_FAILED = -1;
 constexpr int RECOVERY_STAGE_WAIT_MSEC = 30 * 60 * 1000;
 // Only long enough to see that it started; it then runs on its own.
 constexpr int RECOVERY_START_WAIT_MSEC = 1000;
-
-QString failure(const QString &path, const QString &reason)
-{
-    return reason.isEmpty() ? path : QStringLiteral("%1: %2").arg(path, reason);
-}
 } // namespace
 
 AfterReboot::Paths AfterReboot::Paths::system()
@@ -104,7 +99,7 @@ QString AfterReboot::markSnapshot(bool wanted, const QString &where)
         if (!wanted) {
             m_logger.debug(where, QStringLiteral(" state == false"));
             if (!stampFile.remove())
-                return failure(m_paths.snapshotStamp, stampFile.errorString());
+                return stepFailure(m_paths.snapshotStamp, stampFile.errorString());
         }
         return QString();
     }
@@ -113,7 +108,7 @@ QString AfterReboot::markSnapshot(bool wanted, const QString &where)
         return QString();
     m_logger.debug(where, QStringLiteral("state = true"));
     if (!stampFile.open(QIODevice::ReadWrite))
-        return failure(m_paths.snapshotStamp, stampFile.errorString());
+        return stepFailure(m_paths.snapshotStamp, stampFile.errorString());
     m_logger.debug(where, QStringLiteral("stampFile.open(QIODevice::ReadWrite) return true"));
     stampFile.close();
     return QString();
@@ -244,15 +239,21 @@ AfterReboot::Outcome<StampRemoval> AfterReboot::removeResultStamp(int type, cons
         return {StampRemoval::Removed, QString()};
     }
     m_logger.debug(where, QStringLiteral("resultStamp.remove() return false"));
-    return {StampRemoval::Failed, failure(path, resultStamp.errorString())};
+    return {StampRemoval::Failed, stepFailure(path, resultStamp.errorString())};
 }
 
 AfterReboot::Armed AfterReboot::readArmed() const
 {
     const QSettings status(m_paths.status, QSettings::NativeFormat);
-    Armed armed {status.value(TARGET_RELEASE_KEY).toString(), QStringList()};
+    Armed armed {status.value(TARGET_RELEASE_KEY).toString(), QStringList(), QString()};
+    if (status.status() != QSettings::NoError)
+        armed.failure = stepFailure(m_paths.status, status.status() == QSettings::AccessError
+                                                            ? QStringLiteral("not readable")
+                                                            : QStringLiteral("malformed"));
     QFile stamp(m_paths.armingStamp);
     if (stamp.open(QIODevice::ReadOnly))
         armed.listing = QString::fromUtf8(stamp.readAll()).split(QLatin1Char('\n'));
+    else
+        armed.failure = stepFailure(m_paths.armingStamp, stamp.errorString());
     return armed;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "buscontract.h"
+#include "stepoutcome.h"
 
 #include <QObject>
 #include <QString>
@@ -54,12 +55,7 @@ public:
         static Paths system();
     };
 
-    template<typename Code> struct Outcome
-    {
-        Code code;
-        // Empty unless the step failed: "path: reason".
-        QString failure;
-    };
+    template<typename Code> using Outcome = StepOutcome<Code>;
 
     // What a start while still armed takes back from disk.
     struct Armed
@@ -67,6 +63,8 @@ public:
         QString targetRelease;
         // One package a line in the stamp; empty when it cannot be read.
         QStringList listing;
+        // Empty unless either file could not be read: "path: reason".
+        QString failure;
     };
 
     // `logger` must outlive the part; the owner calls finishRecovery() while

@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include "afterreboot.h"
 #include "arming.h"
 #include "codes.h"
 #include "connectionwait.h"
@@ -12,7 +13,6 @@
 #include "logthrottle.h"
 #include "params.h"
 #include "stage.h"
-#include "triggerchecker.h"
 #include "updateprogress.h"
 
 #include <QDateTime>
@@ -30,7 +30,9 @@ struct StatusSnapshot;
 // The update daemon: the facade on the main thread that the bus calls and
 // that writes each operation's log lines; where the update stands is
 // m_progress (UpdateProgress), the cycle's clock m_clock (CycleClock), the
-// files that arm the upgrade m_arming (Arming).
+// files that arm the upgrade m_arming (Arming), what follows the offline
+// upgrade (mark, result stamps, snapshot, rollback) m_afterReboot
+// (AfterReboot).
 // daemon/README.md is the map of the parts.
 //
 // Its own operations, spread over daemon/*.cpp by subject:
@@ -53,7 +55,9 @@ struct StatusSnapshot;
 //   switch.cpp        when to arm and disarm the upgrade at reboot, with the
 //                     hooks and timers around it
 //   major.cpp         the major-release upgrade, setStateFromOutside
-//   stamps.cpp        status file, snapshot and result stamps, after-reboot
+//   stamps.cpp        status file; the entries to m_afterReboot (snapshot
+//                     stamp, what follows the upgrade, clearing a result
+//                     stamp) under their log places
 //   statussnapshot.cpp  what clients read, copied for the bus thread
 //   filemove.cpp      the parking move and atomic, synced file writes
 // The bus side is daemon/dbus/, the helpers running outside programs are in
@@ -73,7 +77,6 @@ public:
     // an armed upgrade (whatever its outcome).
     bool startedAfterUpgradeAtReboot() const;
     void tryToCreateAppDirs();
-    bool isUpgradeStampPresent() const;
 
     // Task and state model (state.cpp)
     const QString getStateAsString() const;
@@ -145,7 +148,7 @@ public:
     void tryToRestartMinorUpdate();
     int setReady();
 
-    // Stamps and status file (stamps.cpp)
+    // Status file and m_afterReboot's entries (stamps.cpp)
     void manageStatusFile();
     void actualizeSnapshotStamp(bool state);
     void areWeAfterMinorUpgrade();
@@ -153,7 +156,6 @@ public:
     // kept for the health check; once the system is healthy it goes the way
     // it goes otherwise (removal or the automatization).
     void releaseSnapshotKeptForHealth();
-    int getFsType();
 
 public Q_SLOTS:
     // Reachable over the bus; each lives with its group above (state.cpp,
@@ -205,12 +207,8 @@ private:
     // Process groups and sessions of the daemon's runs still going that may
     // hold the package lock: a stage run left after its wait, the download.
     QList<qint64> m_ownProcessGroups() const;
-    // After an upgrade at reboot: the next download gets a deadline of its own.
-    void m_clearUpgradeDeadlines();
     // A start while an upgrade is armed keeps it armed; true when it did.
     bool m_restoreArmedUpgrade();
-    // Snapshot removal, or its hand-over to the automatization on LVM.
-    void m_letGoOfSnapshot();
 
     // An arm asked for while one is already under way or done: true with
     // the answer the first request got, and nothing is to be done again.
@@ -224,12 +222,6 @@ private:
     // After a link step that failed: takes back the stamp, the frozen copy
     // and the stopped timers, and records ErrorNumber::ArmingFailed.
     void m_undoFailedArm(bool downloadTimerWasActive);
-    // Starts the rollback or snapshot removal owed after an upgrade at
-    // reboot without waiting for it.
-    void m_startRecoveryStage(const QString &stage);
-    // Waits (generously bounded) for that run and logs one that failed to
-    // finish; nothing when none is owed.
-    void m_finishRecoveryStage();
     // A download that could not even start counts as a failed download.
     void m_downloadFailed();
     // Forced mode downloads at once; otherwise after a new random delay.
@@ -288,9 +280,9 @@ private:
     // Link, stamp, frozen configuration and status file.
     Arming *m_arming = nullptr;
     ChildProcess *m_commonProcess = nullptr;
-    // The recovery stage m_commonProcess was started for, until it has been
-    // waited for.
-    QString m_recoveryStage;
+    // Mark, result stamps, snapshot, rollback: what follows the offline
+    // upgrade.
+    AfterReboot *m_afterReboot = nullptr;
     QStringList m_upgradableList;
     QFileSystemWatcher *m_configWatcher = nullptr;
     Logger m_logger;
@@ -299,18 +291,15 @@ private:
     UpdateProgress m_progress {m_logger};
     QString m_availUpdateVersion;
     SettingsController *m_settingsController = nullptr;
-    TriggerChecker m_triggerChecker;
     QStringList m_extraRepos;
     int m_allReposPolicy = 0;
     qint64 m_pid = -1;
     // Start time and session of the download m_pid names.
     quint64 m_downloadStartTime = 0;
     qint64 m_downloadSession = 0;
-    bool m_startedAfterUpgrade = false;
     QString m_downloadHold;
     // A download was due but held back.
     bool m_downloadHeldBack = false;
-    bool m_snapshotKeptForHealth = false;
     Controller *m_controller = nullptr;
     QThread *m_imitationThread = nullptr;
     // When the package lists were last read without fault.

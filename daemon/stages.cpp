@@ -12,51 +12,11 @@ namespace {
 constexpr int STAGE_WAIT_MSEC = 30000;
 // Stands for "no usable exit code" where a non-zero code means failure.
 constexpr int STAGE_FAILED = -1;
-// A rollback or snapshot removal may take long on a big volume; this only
-// keeps a hung one from stopping the daemon for good.
-constexpr int RECOVERY_STAGE_WAIT_MSEC = 30 * 60 * 1000;
-// Only long enough to see that it started; it then runs on its own.
-constexpr int RECOVERY_START_WAIT_MSEC = 1000;
 } // namespace
-
-void Daemon::m_startRecoveryStage(const QString &stage)
-{
-    m_stopStaleStage();
-    m_commonProcess->setArguments({stage});
-    if (m_commonProcess->run(RECOVERY_START_WAIT_MSEC, ChildProcess::Overrun::Leave)
-        == ChildProcess::Ending::FailedToStart) {
-        m_logger.error(QStringLiteral("%1 %2 %3, taken as exit code %4")
-                               .arg(SERVICE_SCRIPT_PATH, stage,
-                                    m_commonProcess->describe(RECOVERY_START_WAIT_MSEC))
-                               .arg(STAGE_FAILED));
-        return;
-    }
-    m_recoveryStage = stage;
-}
-
-void Daemon::m_finishRecoveryStage()
-{
-    if (m_recoveryStage.isEmpty())
-        return;
-    const QString stage = m_recoveryStage;
-    m_recoveryStage.clear();
-    // Cut off, it would be attempted again at the next start on a half
-    // restored system: everything else waits for it.
-    if (m_commonProcess->ending() == ChildProcess::Ending::Running) {
-        m_logger.info(
-                QStringLiteral("Waiting for %1 %2 to finish").arg(SERVICE_SCRIPT_PATH, stage));
-        m_commonProcess->wait(RECOVERY_STAGE_WAIT_MSEC);
-    }
-    if (m_commonProcess->ending() != ChildProcess::Ending::Exited)
-        m_logger.error(QStringLiteral("%1 %2 %3, taken as exit code %4")
-                               .arg(SERVICE_SCRIPT_PATH, stage,
-                                    m_commonProcess->describe(RECOVERY_STAGE_WAIT_MSEC))
-                               .arg(STAGE_FAILED));
-}
 
 void Daemon::m_stopStaleStage()
 {
-    m_finishRecoveryStage();
+    m_afterReboot->finishRecovery();
     if (m_commonProcess->ending() != ChildProcess::Ending::Running)
         return;
     // The text and place the log has always had for this, whichever run
@@ -92,6 +52,8 @@ QList<qint64> Daemon::m_ownProcessGroups() const
     QList<qint64> groups;
     if (m_commonProcess->ending() == ChildProcess::Ending::Running)
         groups << m_commonProcess->processGroup();
+    if (m_afterReboot->recoveryGroup() > 0)
+        groups << m_afterReboot->recoveryGroup();
     if (m_isDownloadRunning())
         groups << m_downloadSession;
     // Never the daemon's own group or session, which hold it as well.

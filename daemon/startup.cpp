@@ -19,7 +19,6 @@ Daemon::Daemon(QObject *parent)
     : QObject(parent)
     , m_logger(LOG_FILE_PATH, Logger::Debug)
     , m_settingsController(new SettingsController(SETTINGS_PATH))
-    , m_triggerChecker(SERVICE_SCRIPT_PATH, &m_logger, nullptr)
 {
     m_settingsController->setLogger(&m_logger);
     m_commonProcess = new ChildProcess(this);
@@ -39,6 +38,9 @@ Daemon::Daemon(QObject *parent)
         m_progress.setFirstBlockPassed(false);
         reloadSettings();
     });
+    m_afterReboot = new AfterReboot(m_logger, AfterReboot::Paths::system(), this);
+    // A rollback and a stage run never overlap.
+    connect(m_afterReboot, &AfterReboot::recoveryStarting, this, &Daemon::m_stopStaleStage);
     m_clock = new CycleClock(m_logger, this);
     connect(m_clock, &CycleClock::downloadDue, this, &Daemon::downloadUpdatesByScript);
     connect(m_clock, &CycleClock::deadlineCheckDue, this, &Daemon::checkTimeEnd);
@@ -48,7 +50,10 @@ Daemon::Daemon(QObject *parent)
 Daemon::~Daemon()
 {
     // Leaving on a lost bus must not cut a rollback off either.
-    m_finishRecoveryStage();
+    m_afterReboot->finishRecovery();
+    // Its trigger check may still have a manager run to report: before the
+    // logger goes, not after as a child would.
+    delete m_afterReboot;
     delete m_settingsController;
     // A running imitation thread must end before QObject deletes it; its
     // worker gives up within its own bound.
@@ -62,27 +67,23 @@ void Daemon::start()
 {
     m_logger.debug(KIRTA_WHERE);
     tryToCreateAppDirs();
-    // Only the mark tells that the offline upgrade acted since the last
-    // arming: a result stamp nobody cleared stays for months on a server,
-    // and would make every plain restart undo the armed upgrade.
-    m_startedAfterUpgrade = QFile::exists(UPGRADE_RAN_MARK_PATH);
-    if (m_startedAfterUpgrade) {
-        if (isUpgradeStampPresent()) {
+    const bool startedAfterUpgrade = m_afterReboot->readMark();
+    if (startedAfterUpgrade) {
+        if (m_afterReboot->hasResultStamps()) {
             m_logger.info(QStringLiteral("Copy config must be removed"));
             removeConfigCopyAndOverriteOriginal();
         }
-        m_clearUpgradeDeadlines();
-    } else if (isUpgradeStampPresent() && QFile::exists(SETTINGS_COPY_PATH)) {
+        // After an upgrade at reboot the next download gets a deadline of
+        // its own.
+        m_afterReboot->clearUpgradeDeadlines(*m_settingsController);
+    } else if (m_afterReboot->hasResultStamps() && QFile::exists(SETTINGS_COPY_PATH)) {
         m_logger.info(QStringLiteral("Result stamps of an earlier upgrade at reboot, the offline "
                                      "upgrade has not run since arming: configuration stays "
                                      "frozen"));
     }
     const QString settingsPath = loadSettings(false);
     areWeAfterMinorUpgrade();
-    if (m_startedAfterUpgrade && !QFile::remove(UPGRADE_RAN_MARK_PATH))
-        m_logger.error(QStringLiteral("Cannot remove %1: the next start would take itself for "
-                                      "the first after the upgrade")
-                               .arg(UPGRADE_RAN_MARK_PATH));
+    m_afterReboot->dropMark();
 
     m_configWatcher = new QFileSystemWatcher(this);
     m_configWatcher->addPath(settingsPath);
@@ -108,14 +109,17 @@ bool Daemon::m_restoreArmedUpgrade()
     // Armed before this start, and the imitation passed then (the frozen
     // copy is made only after it): the daemon goes on where it stopped, with
     // the check and download timers halted as arming leaves them.
-    if (m_startedAfterUpgrade || m_progress.task() != toInt(CurrentTask::Unknown)
+    if (m_afterReboot->startedAfterUpgrade() || m_progress.task() != toInt(CurrentTask::Unknown)
         || !isUpgradeAlreadySet() || !QFile::exists(SETTINGS_COPY_PATH))
         return false;
-    const QSettings status(STATUS_FILE_PATH, QSettings::NativeFormat);
-    m_availUpdateVersion = status.value(TARGET_RELEASE_KEY).toString();
-    QFile stamp(UPGRADE_STAMP_PATH);
-    if (stamp.open(QIODevice::ReadOnly))
-        m_upgradableList = QString::fromUtf8(stamp.readAll()).split(QLatin1Char('\n'));
+    const AfterReboot::Armed armed = m_afterReboot->readArmed();
+    m_availUpdateVersion = armed.targetRelease;
+    m_upgradableList = armed.listing;
+    // It stays armed all the same: the boot needs only the link and stamp.
+    if (!armed.failure.isEmpty())
+        m_logger.warning(QStringLiteral("The armed upgrade's release or package listing could not "
+                                        "be read back (%1)")
+                                 .arg(armed.failure));
     m_progress.setFirstBlockPassed(true);
     m_progress.setArmed(true);
     setTask(CurrentTask::DownloadCompleted);
@@ -127,23 +131,7 @@ bool Daemon::m_restoreArmedUpgrade()
 
 bool Daemon::startedAfterUpgradeAtReboot() const
 {
-    return m_startedAfterUpgrade;
-}
-
-void Daemon::m_clearUpgradeDeadlines()
-{
-    // The deadline and the retry stamp belonged to the upgrade just done: kept,
-    // they would arm the next download at once and, should the upgrade fail
-    // again, repeat it at every reboot.
-    m_settingsController->load();
-    Params params = m_settingsController->params();
-    if (!params.upgrade_time_stamp.second.isValid() && !params.retry_time_stamp.second.isValid())
-        return;
-    params.upgrade_time_stamp.second = QDateTime();
-    params.retry_time_stamp.second = QDateTime();
-    m_settingsController->setParams(params);
-    m_settingsController->sync();
-    m_logger.info(QStringLiteral("Upgrade at reboot done, its deadline and retry stamp cleared"));
+    return m_afterReboot->startedAfterUpgrade();
 }
 
 void Daemon::tryToCreateAppDirs()
@@ -157,14 +145,4 @@ void Daemon::tryToCreateAppDirs()
             dir.mkdir(path);
         }
     }
-}
-
-bool Daemon::isUpgradeStampPresent() const
-{
-    for (const QString &stamp :
-         {SNAPSHOT_STAMP_PATH, MINOR_SUCCESS_STAMP_PATH, MINOR_FAIL_STAMP_PATH}) {
-        if (QFile::exists(stamp))
-            return true;
-    }
-    return false;
 }

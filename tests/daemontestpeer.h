@@ -46,7 +46,6 @@ public:
     qint64 &pid() { return d.m_pid; }
     int &logicalTask() { return progress().logicalTask; }
     QStringList &upgradableList() { return d.m_upgradableList; }
-    TriggerChecker &triggerChecker() { return d.m_triggerChecker; }
     QThread *imitationThread() const { return d.m_imitationThread; }
 
 private:

@@ -44,11 +44,6 @@ Arming::Arming(const Logger &logger, Paths paths, QObject *parent)
     , m_paths(std::move(paths))
 { }
 
-QString Arming::failure(const QString &path, const QString &reason) const
-{
-    return reason.isEmpty() ? path : QStringLiteral("%1: %2").arg(path, reason);
-}
-
 Arming::Outcome<ArmLink> Arming::placeLink(const QString &where)
 {
     Outcome<ArmLink> outcome {ArmLink::Created, QString()};
@@ -64,7 +59,7 @@ Arming::Outcome<ArmLink> Arming::placeLink(const QString &where)
             m_logger.debug(
                     where,
                     QStringLiteral("QFile::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return false"));
-            outcome = {ArmLink::CreateFailed, failure(m_paths.link, link.errorString())};
+            outcome = {ArmLink::CreateFailed, stepFailure(m_paths.link, link.errorString())};
         }
         return outcome;
     }
@@ -78,7 +73,7 @@ Arming::Outcome<ArmLink> Arming::placeLink(const QString &where)
     QFile inTheWay(symFile.absoluteFilePath());
     if (!inTheWay.remove()) {
         m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return false"));
-        return {ArmLink::RemoveFailed, failure(m_paths.link, inTheWay.errorString())};
+        return {ArmLink::RemoveFailed, stepFailure(m_paths.link, inTheWay.errorString())};
     }
     m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return true"));
     if (link.link(m_paths.link)) {
@@ -89,7 +84,7 @@ Arming::Outcome<ArmLink> Arming::placeLink(const QString &where)
     }
     m_logger.debug(where,
                    QStringLiteral("File::link(APTCACHE_POINT, SYS_UPDATE_SYMLINK) return false"));
-    return {ArmLink::ReplaceFailed, failure(m_paths.link, link.errorString())};
+    return {ArmLink::ReplaceFailed, stepFailure(m_paths.link, link.errorString())};
 }
 
 Arming::Outcome<StampPart> Arming::placeStamp(const QStringList &listing, const QString &where)
@@ -102,7 +97,7 @@ Arming::Outcome<StampPart> Arming::placeStamp(const QStringList &listing, const 
     m_logger.debug(where, QStringLiteral("stampFile.exists() return false"));
     if (!stampFile.open(QIODevice::ReadWrite)) {
         m_logger.debug(where, QStringLiteral("sstampFile.open(QIODevice::ReadWrite) return false"));
-        return {StampPart::Failed, failure(m_paths.stamp, stampFile.errorString())};
+        return {StampPart::Failed, stepFailure(m_paths.stamp, stampFile.errorString())};
     }
     stampFile.write(listing.join(QLatin1Char('\n')).toUtf8());
     stampFile.close();
@@ -125,7 +120,7 @@ Arming::Outcome<DisarmLink> Arming::removeLink(const QString &where)
         return {DisarmLink::Removed, QString()};
     }
     m_logger.debug(where, QStringLiteral("dir.remove(SYS_UPDATE_SYMLINK) return false"));
-    return {DisarmLink::RemoveFailed, failure(m_paths.link, link.errorString())};
+    return {DisarmLink::RemoveFailed, stepFailure(m_paths.link, link.errorString())};
 }
 
 Arming::Outcome<StampPart> Arming::removeStamp(const QString &where)
@@ -139,7 +134,7 @@ Arming::Outcome<StampPart> Arming::removeStamp(const QString &where)
     if (stampFile.remove())
         return {StampPart::Changed, QString()};
     m_logger.debug(where, QStringLiteral("stampFile.remove() return false"));
-    return {StampPart::Failed, failure(m_paths.stamp, stampFile.errorString())};
+    return {StampPart::Failed, stepFailure(m_paths.stamp, stampFile.errorString())};
 }
 
 void Arming::dropStamp()
@@ -193,9 +188,9 @@ QString Arming::freeze(const QString &where)
     QFile original(m_paths.settings);
     QString reason;
     if (!original.open(QIODevice::ReadOnly))
-        reason = failure(m_paths.settings, original.errorString());
+        reason = stepFailure(m_paths.settings, original.errorString());
     else if (!writeFileAtomically(m_paths.settingsCopy, original.readAll(), &reason))
-        reason = failure(m_paths.settingsCopy, reason);
+        reason = stepFailure(m_paths.settingsCopy, reason);
     // Arming goes on without the copy, but the configuration is then not
     // frozen for the upgrade at boot: say so.
     if (!reason.isEmpty())
@@ -271,7 +266,7 @@ QString Arming::writeStatus(bool downloadComplete, bool armed, const QString &ta
             m_logger.debug(where, QStringLiteral("statusFile.exists() return true"));
             if (!statusFile.remove()) {
                 // The activation tool would go on offering an upgrade.
-                const QString why = failure(m_paths.status, statusFile.errorString());
+                const QString why = stepFailure(m_paths.status, statusFile.errorString());
                 m_logger.error(QStringLiteral("Cannot remove status file %1").arg(why));
                 return why;
             }
@@ -310,7 +305,7 @@ QString Arming::writeStatus(bool downloadComplete, bool armed, const QString &ta
         return QString();
     m_logger.error(
             QStringLiteral("Cannot write status file %1 (status=%2)").arg(m_paths.status, value));
-    return failure(m_paths.status, status.status() == QSettings::AccessError
-                                           ? QStringLiteral("not writable")
-                                           : QStringLiteral("not written"));
+    return stepFailure(m_paths.status, status.status() == QSettings::AccessError
+                                               ? QStringLiteral("not writable")
+                                               : QStringLiteral("not written"));
 }

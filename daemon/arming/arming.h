@@ -4,6 +4,7 @@
 #pragma once
 
 #include "buscontract.h"
+#include "stepoutcome.h"
 
 #include <QObject>
 #include <QString>
@@ -48,12 +49,7 @@ public:
         static Paths system();
     };
 
-    template<typename Code> struct Outcome
-    {
-        Code code;
-        // Empty unless the step failed: "path: reason".
-        QString failure;
-    };
+    template<typename Code> using Outcome = StepOutcome<Code>;
 
     // Thawing the frozen configuration.
     enum class Thaw {
@@ -106,8 +102,6 @@ Q_SIGNALS:
     void originalChanged();
 
 private:
-    QString failure(const QString &path, const QString &reason) const;
-
     const Logger &m_logger;
     const Paths m_paths;
 };

@@ -92,8 +92,8 @@ QList<qint64> Daemon::m_ownProcessGroups() const
     QList<qint64> groups;
     if (m_commonProcess->ending() == ChildProcess::Ending::Running)
         groups << m_commonProcess->processGroup();
-    if (m_isDownloadRunning())
-        groups << m_downloadSession;
+    if (m_download->isRunning())
+        groups << m_download->run().session;
     // Never the daemon's own group or session, which hold it as well.
     groups.erase(std::remove_if(groups.begin(), groups.end(),
                                 [](qint64 group) {

@@ -271,8 +271,8 @@ private:
     //   load that finds its stamp unset. A reload retunes the deadline watch.
     // m_download (Download) owns the poll of the detached download ->
     //   checkDownloadIsFinished(), every 5 s from each start until the
-    //   process is gone or could not start; its hold lifted ->
-    //   downloadUpdatesByScript().
+    //   process is gone or could not start, or setNoUpdates drops the
+    //   update; its hold lifted -> downloadUpdatesByScript().
     // m_checkMajorInstalledTimer -> checkisMajorUpdateInstalled()
     //   60 s. Created and started by start(); never stopped.
     // m_checkMajorReportTimer -> checkMajorReport()

@@ -12,184 +12,137 @@
 #include <cstring>
 
 // The download part through its own interface: what its poll tells of a
-// detached run, which process counts as that run, and the hold that keeps a
-// due download back.
+// detached run, which process counts as that run, the hold on a due download.
 
 class TestDownload : public QObject
 {
     Q_OBJECT
 
-private:
     QTemporaryDir m_dir;
-
     QString at(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
-
     int logCount(const QString &text) const
     {
         QFile file(at("log"));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).count(text) : 0;
     }
 
-    // The stage program as a shell script, or none at all for an empty
-    // one; "-x" for a script nobody may execute.
-    bool placeProgram(const QString &script) const
-    {
-        QFile program(at("stage"));
-        if (script.isEmpty())
-            return !program.exists() || program.remove();
-        const QFile::Permissions readWrite = QFile::ReadOwner | QFile::WriteOwner;
-        return program.open(QIODevice::WriteOnly | QIODevice::Truncate)
-               && program.write("#!/bin/sh\n" + script.toUtf8() + '\n') > 0
-               && program.setPermissions(
-                       script == QLatin1String("-x") ? readWrite : readWrite | QFile::ExeOwner);
-    }
-
 private Q_SLOTS:
-    void init()
-    {
-        QVERIFY(m_dir.isValid());
-        QFile::remove(at("log"));
-        QVERIFY(placeProgram(QString()));
-    }
+    void init() { QFile::remove(at("log")); }
 
-    // The program for each start in turn (empty: not there), then what the
-    // poll finds at once and once the last run is over.
+    // The stage program for each start in turn ("" none, "-x" not
+    // executable, else a script); what a poll finds at once and in the end.
     void poll_data()
     {
         QTest::addColumn<QStringList>("programs");
-        QTest::addColumn<QString>("reason"); // of the last failed start
+        QTest::addColumn<int>("errorNumber"); // of the last failed start
         QTest::addColumn<int>("firstPoll");
         QTest::addColumn<int>("finalPoll");
-
         const int noRun = int(Download::Poll::NoRun);
         const int running = int(Download::Poll::Running);
         const int ended = int(Download::Poll::Ended);
-        const QString missing = QString::fromLocal8Bit(std::strerror(ENOENT));
-        QTest::newRow("nothing started") << QStringList() << QString() << noRun << noRun;
-        QTest::newRow("runs, then ends")
-                << QStringList {"sleep 0.3"} << QString() << running << ended;
-        QTest::newRow("program missing") << QStringList {""} << missing << noRun << noRun;
-        QTest::newRow("program not executable")
-                << QStringList {"-x"} << QString::fromLocal8Bit(std::strerror(EACCES)) << noRun
-                << noRun;
-        // Judging the run before would pass a download that never started
-        // for a finished one.
+        QTest::newRow("nothing started") << QStringList() << 0 << noRun << noRun;
+        QTest::newRow("runs, then ends") << QStringList {"sleep 0.3"} << 0 << running << ended;
+        QTest::newRow("program missing") << QStringList {""} << ENOENT << noRun << noRun;
+        QTest::newRow("not executable") << QStringList {"-x"} << EACCES << noRun << noRun;
+        // Judging the run before would pass a start that failed for a
+        // finished download.
         QTest::newRow("a failed start forgets the run before")
-                << QStringList {"exit 0", ""} << missing << noRun << noRun;
-        QTest::newRow("a new run after a failed one")
-                << QStringList {"", "sleep 0.3"} << missing << running << ended;
+                << QStringList {"exit 0", ""} << ENOENT << noRun << noRun;
     }
 
     void poll()
     {
         QFETCH(QStringList, programs);
-        QFETCH(QString, reason);
+        QFETCH(int, errorNumber);
         QFETCH(int, firstPoll);
         QFETCH(int, finalPoll);
+        const QString where = QStringLiteral("test");
         const Logger logger(at("log"), Logger::Debug);
         Download download(logger, at("stage"));
-        QString lastFailure;
+        QString failure;
         for (const QString &script : programs) {
-            QVERIFY(placeProgram(script));
-            const QString failure = download.start(
-                    {QStringLiteral("download"), QStringLiteral("1")}, QStringLiteral("test"));
-            QCOMPARE(failure.isEmpty(), !script.isEmpty() && script != QLatin1String("-x"));
-            if (!failure.isEmpty())
-                lastFailure = failure;
+            QFile program(at("stage"));
+            program.remove();
+            if (!script.isEmpty()) {
+                QVERIFY(program.open(QIODevice::WriteOnly));
+                program.write("#!/bin/sh\n" + script.toUtf8() + '\n');
+                program.close();
+                QVERIFY(script == QLatin1String("-x")
+                        || program.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+            }
+            failure = download.start({QStringLiteral("download"), QStringLiteral("1")}, where);
             QCOMPARE(download.isPolling(), failure.isEmpty());
             QCOMPARE(download.run().pid > 0, failure.isEmpty());
         }
         // A failure names the run and the system's reason.
-        QCOMPARE(lastFailure, reason.isEmpty()
-                                      ? QString()
-                                      : at("stage") + QStringLiteral(" download 1: ") + reason);
-
-        QCOMPARE(int(download.poll(QStringLiteral("test"))), firstPoll);
-        KIRTA_WAIT_VERIFY(download.poll(QStringLiteral("test")) != Download::Poll::Running, 10000);
-        QCOMPARE(int(download.poll(QStringLiteral("test"))), finalPoll);
-        QVERIFY(!download.isPolling());
-        QVERIFY(!download.isRunning());
+        QCOMPARE(failure, errorNumber == 0
+                                  ? QString()
+                                  : at("stage") + QStringLiteral(" download 1: ")
+                                            + QString::fromLocal8Bit(std::strerror(errorNumber)));
+        QCOMPARE(int(download.poll(where)), firstPoll);
+        KIRTA_WAIT_VERIFY(download.poll(where) != Download::Poll::Running, 10000);
+        QCOMPARE(int(download.poll(where)), finalPoll);
+        QVERIFY(!download.isPolling() && !download.isRunning());
         QCOMPARE(logCount(QStringLiteral("test: m_pid <= 0")) > 0,
                  finalPoll == int(Download::Poll::NoRun));
     }
 
-    // Which process counts as the run that was started.
+    // Which process counts as the run: the id alone names whoever holds it.
     void identity_data()
     {
-        QTest::addColumn<QString>("process");
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<bool>("laterProcess"); // another start time under the same id
         QTest::addColumn<bool>("alive");
-
-        QTest::newRow("our run, going") << "own" << true;
-        QTest::newRow("our run, ended") << "ended" << false;
-        // A later process that got the id: another start time.
-        QTest::newRow("id taken over") << "restarted" << false;
-        // Another user's process, even one called like the stage program.
-        QTest::newRow("another user's process") << "foreign" << false;
-        QTest::newRow("no process") << "none" << false;
+        QTest::newRow("our run") << QStringList {"sleep", "30"} << false << true;
+        QTest::newRow("id taken over") << QStringList {"sleep", "30"} << true << false;
+        QTest::newRow("another user's process")
+                << QStringList {"setpriv",        "--reuid=65534", "--regid=65534",
+                                "--clear-groups", "sleep",         "30"}
+                << false << false;
     }
 
     void identity()
     {
-        QFETCH(QString, process);
+        QFETCH(QStringList, command);
+        QFETCH(bool, laterProcess);
         QFETCH(bool, alive);
         QProcess child;
+        child.start(command.takeFirst(), command);
         const auto stop = qScopeGuard([&child] {
             child.kill();
             child.waitForFinished(5000);
         });
-        if (process == QLatin1String("foreign"))
-            child.start(QStringLiteral("setpriv"),
-                        {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                         QStringLiteral("--clear-groups"), QStringLiteral("sh"),
-                         QStringLiteral("-c"),
-                         QStringLiteral("printf kirta-update-se >/proc/$$/comm; "
-                                        "while :; do sleep 1; done")});
-        else if (process != QLatin1String("none"))
-            child.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-        DetachedRun run;
-        if (process != QLatin1String("none")) {
-            QVERIFY(child.waitForStarted(5000));
-            // setpriv hands over to the shell under the other user.
-            const QString comm = QStringLiteral("/proc/%1/comm").arg(child.processId());
-            const auto renamed = [&comm] {
-                QFile file(comm);
-                return file.open(QIODevice::ReadOnly) && file.readAll() == "kirta-update-se\n";
-            };
-            KIRTA_WAIT_VERIFY(process != QLatin1String("foreign") || renamed(), 5000);
-            run = DetachedRun::of(child.processId());
-            QVERIFY(run.startTime != 0);
-        }
-        if (process == QLatin1String("ended")) {
-            child.kill();
-            QVERIFY(child.waitForFinished(5000));
-        } else if (process == QLatin1String("restarted")) {
-            run.startTime += 1;
-        }
+        QVERIFY(child.waitForStarted(5000));
+        // setpriv becomes sleep under the other user: its own start time.
+        KIRTA_WAIT_VERIFY(
+                QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(child.processId()))
+                        .endsWith(QLatin1String("/sleep")),
+                5000);
+        DetachedRun run = DetachedRun::of(child.processId());
+        QVERIFY(run.startTime != 0);
+        run.startTime += laterProcess ? 1 : 0;
         QCOMPARE(run.isAlive(), alive);
     }
 
-    // Steps: "hold:REASON", "lift", "due" (a download falls due), "due!" (one
-    // due in forced mode or past the deadline).
+    // Steps: "hold:REASON", "lift", "due", "due!" (due in forced mode or
+    // past the deadline, which the hold gives way to).
     void hold_data()
     {
         QTest::addColumn<QStringList>("steps");
-        QTest::addColumn<QString>("heldBack"); // one letter per due: y held, n let go
+        QTest::addColumn<QString>("heldBack"); // per due: y held, n let go
         QTest::addColumn<int>("asked"); // how often the override was asked
         QTest::addColumn<int>("lifted");
         QTest::addColumn<int>("heldLines");
-
+        const QString hold = QStringLiteral("hold:metered link");
         QTest::newRow("no hold") << QStringList {"due", "due!"} << "nn" << 0 << 0 << 0;
         QTest::newRow("held, logged once, started when lifted")
-                << QStringList {"hold:metered link", "due", "due", "lift"} << "yy" << 2 << 1 << 1;
+                << QStringList {hold, "due", "due", hold, "lift"} << "yy" << 2 << 1 << 1;
         QTest::newRow("forced goes through")
-                << QStringList {"hold:metered link", "due!", "lift"} << "n" << 1 << 0 << 0;
-        QTest::newRow("forced after a held one: nothing waits any more")
-                << QStringList {"hold:metered link", "due", "due!", "lift"} << "yn" << 2 << 0 << 1;
+                << QStringList {hold, "due!", "lift"} << "n" << 1 << 0 << 0;
+        QTest::newRow("forced after a held one: nothing waits")
+                << QStringList {hold, "due", "due!", "lift"} << "yn" << 2 << 0 << 1;
         QTest::newRow("lifted with nothing due")
-                << QStringList {"hold:metered link", "lift", "due"} << "n" << 0 << 0 << 0;
-        QTest::newRow("the same hold again changes nothing")
-                << QStringList {"hold:metered link", "due", "hold:metered link", "due", "lift"}
-                << "yy" << 2 << 1 << 1;
+                << QStringList {hold, "lift", "due"} << "n" << 0 << 0 << 0;
     }
 
     void hold()
@@ -205,19 +158,11 @@ private Q_SLOTS:
         QString held;
         int askedCount = 0;
         for (const QString &step : steps) {
-            if (step.startsWith(QLatin1String("hold:"))) {
+            if (step.startsWith(QLatin1String("hold:")) || step == QLatin1String("lift"))
                 download.setHold(step.mid(5));
-                QCOMPARE(download.hold(), step.mid(5));
-            } else if (step == QLatin1String("lift")) {
-                download.setHold(QString());
-            } else {
-                const bool forced = step.endsWith(QLatin1Char('!'));
-                const bool waits = download.holdsBack([&] {
-                    ++askedCount;
-                    return forced;
-                });
-                held += waits ? QLatin1Char('y') : QLatin1Char('n');
-            }
+            else
+                held += download.holdsBack([&] { return ++askedCount, step == "due!"; }) ? 'y'
+                                                                                         : 'n';
         }
         QCOMPARE(held, heldBack);
         QCOMPARE(askedCount, asked);

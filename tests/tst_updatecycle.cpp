@@ -98,6 +98,41 @@ private Q_SLOTS:
         QCOMPARE(peer.task(), int(CurrentTask::WaitingForUpdates));
     }
 
+    // An update dropped while its download runs is forgotten with it: the
+    // download's end never moves the cycle that follows.
+    void droppedWhileDownloading_data()
+    {
+        QTest::addColumn<QList<int>>("outside"); // setStateFromOutside, in turn
+        QTest::addColumn<int>("taskAfter");
+        const int stop = toInt(OutsideState::Stop);
+        const int resume = toInt(OutsideState::Resume);
+        QTest::newRow("stop") << QList<int> {stop} << int(CurrentTask::StoppedForMajor);
+        QTest::newRow("stop, then resume")
+                << QList<int> {stop, resume} << int(CurrentTask::WaitingForUpdates);
+        QTest::newRow("resume") << QList<int> {resume} << int(CurrentTask::WaitingForUpdates);
+    }
+
+    void droppedWhileDownloading()
+    {
+        QFETCH(QList<int>, outside);
+        QFETCH(int, taskAfter);
+        happyPath();
+        QVERIFY(tree.writeFile(QStringLiteral("/standin/kirta-update-service.download.delay"),
+                               QStringLiteral("2")));
+        writeConfig(QStringLiteral("T_check=60\nT_download_min=0\nT_download_max=0\n"));
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.start();
+        KIRTA_WAIT_VERIFY(peer.task() == int(CurrentTask::Downloading), 5000);
+        for (const int state : outside)
+            QCOMPARE(daemon.setStateFromOutside(state), toInt(OutsideAnswer::Done));
+        QVERIFY(!peer.download()->isPolling());
+        KIRTA_WAIT_VERIFY(!peer.download()->isRunning(), 10000);
+        QCoreApplication::processEvents();
+        QCOMPARE(peer.task(), taskAfter);
+        QVERIFY(!stageCalls().contains(QStringLiteral("downresult")));
+    }
+
     void connectionWaitAndResume()
     {
         tree.setStandInExitCode(QStringLiteral("ping"), 1);

@@ -63,6 +63,11 @@ Download::Poll Download::poll(const QString &where)
     return Poll::Ended;
 }
 
+void Download::drop()
+{
+    m_poll->stop();
+}
+
 bool Download::isPolling() const
 {
     return m_poll->isActive();

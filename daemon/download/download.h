@@ -49,6 +49,10 @@ public:
     // For the poll's slot: stops the poll once there is nothing left to
     // watch.
     Poll poll(const QString &where);
+    // The update the run was for is dropped: its end is no longer watched,
+    // so it cannot move the cycle that follows. The run itself stays known
+    // as the daemon's own while it lasts (it may hold the package lock).
+    void drop();
     bool isPolling() const;
     int pollInterval() const;
     // The run started last, whether or not it still runs.

@@ -9,6 +9,7 @@
 #include "connectionwait.h"
 #include "currenttask.h"
 #include "cycleclock.h"
+#include "download.h"
 #include "logger.h"
 #include "logthrottle.h"
 #include "params.h"
@@ -32,7 +33,7 @@ struct StatusSnapshot;
 // m_progress (UpdateProgress), the cycle's clock m_clock (CycleClock), the
 // files that arm the upgrade m_arming (Arming), what follows the offline
 // upgrade (mark, result stamps, snapshot, rollback) m_afterReboot
-// (AfterReboot).
+// (AfterReboot), the detached download run m_download (Download).
 // daemon/README.md is the map of the parts.
 //
 // Its own operations, spread over daemon/*.cpp by subject:
@@ -47,7 +48,7 @@ struct StatusSnapshot;
 //                     clean, exec_scripts)
 //   connection.cpp    ping and the wait for the connection (m_connection)
 //   updatecheck.cpp   the periodic check, the upgradable list, setNoUpdates
-//   download.cpp      the detached download and its poll
+//   download.cpp      when the download starts, what its end moves
 //   erroractions.cpp  Stop, Reset and Retry after a failure
 //   imitation.cpp     the first block: hooks, free-space check, imitation
 //   configcopy.cpp    the watch on the configuration while m_arming has it
@@ -202,8 +203,6 @@ private:
     // Ends a stage run that outlived its wait, so the runner is free again;
     // a recovery run is waited for instead.
     void m_stopStaleStage();
-    // True while the detached download is still the process it started as.
-    bool m_isDownloadRunning() const;
     // Process groups and sessions of the daemon's runs still going that may
     // hold the package lock: a stage run left after its wait, the download.
     QList<qint64> m_ownProcessGroups() const;
@@ -222,8 +221,9 @@ private:
     // After a link step that failed: takes back the stamp, the frozen copy
     // and the stopped timers, and records ErrorNumber::ArmingFailed.
     void m_undoFailedArm(bool downloadTimerWasActive);
-    // A download that could not even start counts as a failed download.
-    void m_downloadFailed();
+    // A download that could not even start counts as a failed download;
+    // `failure` says why.
+    void m_downloadFailed(const QString &failure);
     // Forced mode downloads at once; otherwise after a new random delay.
     void m_downloadNowOrLater(const QString &where);
     // Creates a missing stamp watch while its stamp is set, drops it once the
@@ -260,9 +260,10 @@ private:
     //   by the Retry action (retry), or by a load that finds its stamp set and
     //   no watch; halted by a stop, which a load never undoes; dropped by a
     //   load that finds its stamp unset. A reload retunes the deadline watch.
-    // m_waitDownloadProcTimer -> checkDownloadIsFinished()
-    //   5 s. Created by the constructor. Started with each download; stopped
-    //   when the download process is gone or could not start.
+    // m_download (Download) owns the poll of the detached download ->
+    //   checkDownloadIsFinished(), every 5 s from each start until the
+    //   process is gone or could not start, or setNoUpdates drops the
+    //   update; its hold lifted -> downloadUpdatesByScript().
     // m_checkMajorInstalledTimer -> checkisMajorUpdateInstalled()
     //   60 s. Created and started by start(); never stopped.
     // m_checkMajorReportTimer -> checkMajorReport()
@@ -272,11 +273,12 @@ private:
     //   its retry timer, 5 s: started by checkConnection() when a ping fails;
     //   stopped by restartTaskByConnection() once a ping works.
     QTimer *m_checkUpdatesTimer = nullptr;
-    QTimer *m_waitDownloadProcTimer = nullptr;
     CycleClock *m_clock = nullptr;
     QTimer *m_checkMajorInstalledTimer = nullptr;
     QTimer *m_checkMajorReportTimer = nullptr;
     ConnectionWait *m_connection = nullptr;
+    // The detached download, its poll and the hold on it.
+    Download *m_download = nullptr;
     // Link, stamp, frozen configuration and status file.
     Arming *m_arming = nullptr;
     ChildProcess *m_commonProcess = nullptr;
@@ -293,13 +295,6 @@ private:
     SettingsController *m_settingsController = nullptr;
     QStringList m_extraRepos;
     int m_allReposPolicy = 0;
-    qint64 m_pid = -1;
-    // Start time and session of the download m_pid names.
-    quint64 m_downloadStartTime = 0;
-    qint64 m_downloadSession = 0;
-    QString m_downloadHold;
-    // A download was due but held back.
-    bool m_downloadHeldBack = false;
     Controller *m_controller = nullptr;
     QThread *m_imitationThread = nullptr;
     // When the package lists were last read without fault.

@@ -1,16 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
-#include "childprocess.h"
 #include "constants.h"
 #include "daemon.h"
-#include "processinfo.h"
 #include "settingscontroller.h"
 
-#include <QProcess>
 #include <QTimer>
-
-#include <unistd.h>
 
 int Daemon::downloadUpdatesByScript()
 {
@@ -20,14 +15,8 @@ int Daemon::downloadUpdatesByScript()
         m_logger.debug(where, QStringLiteral("return 1"));
         return 1;
     }
-    // A passed deadline and forced mode weigh more than the plan's cost.
-    if (!m_downloadHold.isEmpty() && !m_progress.isForced() && !isTEndSetAndPassed()) {
-        if (!m_downloadHeldBack)
-            m_logger.info(QStringLiteral("Download held back: %1").arg(m_downloadHold));
-        m_downloadHeldBack = true;
+    if (m_download->holdsBack([this] { return m_progress.isForced() || isTEndSetAndPassed(); }))
         return 1;
-    }
-    m_downloadHeldBack = false;
     m_logger.debug(where, QStringLiteral("try to download"));
     if (!checkConnection()) {
         m_logger.debug(where, QStringLiteral("checkConnection() return false"));
@@ -42,40 +31,22 @@ int Daemon::downloadUpdatesByScript()
     }
     m_logger.debug(where, QStringLiteral("Downloading"));
     setTask(CurrentTask::Downloading);
-    m_waitDownloadProcTimer->start();
-
-    // A process of its own: the stage runner may still hold a run that
-    // outlived its wait, and a running QProcess keeps its old arguments.
-    QProcess download;
-    download.setProgram(m_commonProcess->program());
-    download.setArguments({STAGE_DOWNLOAD, QString::number(m_allReposPolicy)});
-    if (download.startDetached(&m_pid)) {
-        m_logger.debug(where, QStringLiteral("m_commonProcess->startDetached(&m_pid) return true"));
-        // Known from now on by more than its process id, which another
-        // process may get once this one has ended.
-        const ProcessInfo info = ProcessInfo::of(m_pid);
-        m_downloadStartTime = info.startTime;
-        m_downloadSession = info.session;
+    const QString failure
+            = m_download->start({STAGE_DOWNLOAD, QString::number(m_allReposPolicy)}, where);
+    if (failure.isEmpty())
         return 0;
-    }
-    m_logger.debug(where, QStringLiteral("m_commonProcess->startDetached(&m_pid) return false"));
-    m_downloadFailed();
+    m_downloadFailed(failure);
     return 1;
 }
 
-void Daemon::m_downloadFailed()
+void Daemon::m_downloadFailed(const QString &failure)
 {
-    // Polling an earlier run's process id would end in "downresult" judging
-    // that earlier run: a download that never started is a failed one.
-    m_pid = -1;
-    m_downloadStartTime = 0;
-    m_downloadSession = 0;
-    m_waitDownloadProcTimer->stop();
+    // A download that never started is a failed one.
+    m_logger.error(QStringLiteral("The download could not be started (%1)").arg(failure));
     m_logger.warning(QStringLiteral("restart downloading  due apt-get error"));
     if (m_progress.isForced()) {
         // Not at once: a stage program that cannot start would loop here.
-        QTimer::singleShot(m_waitDownloadProcTimer->interval(), this,
-                           &Daemon::downloadUpdatesByScript);
+        QTimer::singleShot(m_download->pollInterval(), this, &Daemon::downloadUpdatesByScript);
         return;
     }
     setTask(CurrentTask::WaitingForDownload);
@@ -91,20 +62,8 @@ void Daemon::checkDownloadIsFinished()
         m_logger.debug(where, QStringLiteral("service is stopped"));
         return;
     }
-    if (!m_waitDownloadProcTimer) {
-        m_logger.debug(where, QStringLiteral("!m_waitDownloadProcTimer"));
+    if (m_download->poll(where) != Download::Poll::Ended)
         return;
-    }
-    if (m_pid <= 0) {
-        m_logger.debug(where, QStringLiteral("m_pid <= 0"));
-        m_waitDownloadProcTimer->stop();
-        return;
-    }
-    if (m_isDownloadRunning())
-        return;
-
-    m_logger.debug(where, QStringLiteral("m_isDownloadRunning() return false"));
-    m_waitDownloadProcTimer->stop();
     if (getDownloadResult() != 0) {
         m_logger.warning(QStringLiteral("restart downloading  due apt-get error"));
         m_downloadNowOrLater(where);
@@ -141,16 +100,6 @@ void Daemon::checkDownloadIsFinished()
     }
 }
 
-bool Daemon::m_isDownloadRunning() const
-{
-    // The same process: its id, its start time and its owner (the daemon's
-    // own user) all match. A process that got the id later, whatever it is
-    // called, is not the download.
-    const ProcessInfo info = ProcessInfo::of(m_pid);
-    return info.isAlive() && info.startTime == m_downloadStartTime && m_downloadStartTime != 0
-           && info.owner == uint(::geteuid());
-}
-
 void Daemon::m_downloadNowOrLater(const QString &where)
 {
     if (m_progress.isForced()) {
@@ -165,12 +114,5 @@ void Daemon::m_downloadNowOrLater(const QString &where)
 
 void Daemon::setDownloadHold(const QString &reason)
 {
-    if (reason == m_downloadHold)
-        return;
-    m_downloadHold = reason;
-    if (!reason.isEmpty() || !m_downloadHeldBack)
-        return;
-    m_logger.info(QStringLiteral("Download no longer held back"));
-    m_downloadHeldBack = false;
-    downloadUpdatesByScript();
+    m_download->setHold(reason);
 }

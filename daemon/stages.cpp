@@ -54,8 +54,8 @@ QList<qint64> Daemon::m_ownProcessGroups() const
         groups << m_commonProcess->processGroup();
     if (m_afterReboot->recoveryGroup() > 0)
         groups << m_afterReboot->recoveryGroup();
-    if (m_isDownloadRunning())
-        groups << m_downloadSession;
+    if (m_download->isRunning())
+        groups << m_download->run().session;
     // Never the daemon's own group or session, which hold it as well.
     groups.erase(std::remove_if(groups.begin(), groups.end(),
                                 [](qint64 group) {

@@ -27,9 +27,9 @@ Daemon::Daemon(QObject *parent)
     m_commonProcess->setProcessChannelMode(QProcess::ForwardedChannels);
     m_checkUpdatesTimer = new QTimer(this);
     connect(m_checkUpdatesTimer, &QTimer::timeout, this, &Daemon::checkUpdates);
-    m_waitDownloadProcTimer = new QTimer(this);
-    connect(m_waitDownloadProcTimer, &QTimer::timeout, this, &Daemon::checkDownloadIsFinished);
-    m_waitDownloadProcTimer->setInterval(5000);
+    m_download = new Download(m_logger, SERVICE_SCRIPT_PATH, this);
+    connect(m_download, &Download::pollDue, this, &Daemon::checkDownloadIsFinished);
+    connect(m_download, &Download::holdLifted, this, &Daemon::downloadUpdatesByScript);
     m_connection = new ConnectionWait(PING_PATH, this);
     connect(m_connection, &ConnectionWait::retryDue, this, &Daemon::restartTaskByConnection);
     m_arming = new Arming(m_logger, Arming::Paths::system(), this);

@@ -170,6 +170,7 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
         m_clock->haltWatch(CycleClock::Watch::Retry);
     }
     m_upgradableList.clear();
+    m_download->drop();
     disableUpgradeOnReboot(suppressForce);
     if (suppressForce) {
         Params params = m_settingsController->params();

@@ -41,9 +41,8 @@ public:
     QTimer *checkMajorReportTimer() const { return d.m_checkMajorReportTimer; }
     QTimer *checkConnectionTimer() const { return d.m_connection->retryTimer(); }
     QTimer *downloadUpdatesTimer() const { return clock()->downloadDelayTimer(); }
-    QTimer *waitDownloadProcTimer() const { return d.m_waitDownloadProcTimer; }
+    Download *download() const { return d.m_download; }
     bool &upgradeMustBeEnabled() { return progress().armWhenComplete; }
-    qint64 &pid() { return d.m_pid; }
     int &logicalTask() { return progress().logicalTask; }
     QStringList &upgradableList() { return d.m_upgradableList; }
     QThread *imitationThread() const { return d.m_imitationThread; }

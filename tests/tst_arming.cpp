@@ -381,9 +381,10 @@ private Q_SLOTS:
         if (task == toInt(CurrentTask::WaitingForDownload)) {
             // The detached download must be over (gone, or a zombie left to
             // whoever reaps orphans) before the next tree.
-            QVERIFY(peer.pid() > 0);
-            const auto over = [&peer] {
-                QFile stat(QStringLiteral("/proc/%1/stat").arg(peer.pid()));
+            const qint64 pid = peer.download()->run().pid;
+            QVERIFY(pid > 0);
+            const auto over = [pid] {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
                 return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
             };
             KIRTA_WAIT_VERIFY(over(), 10000);

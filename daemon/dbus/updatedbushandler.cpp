@@ -9,14 +9,13 @@
 #include "polkitauthority.h"
 #include "rebootslotkeeper.h"
 #include "restartpolicy.h"
+#include "restartrequests.h"
 #include "statusdbusadaptor.h"
 #include "statuspublisher.h"
 #include "updatedbusadaptor.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QMetaObject>
 
 #include <exception>
@@ -35,9 +34,27 @@ UpdateDBusHandler::UpdateDBusHandler(Daemon *daemon, StatusPublisher *publisher,
     , m_publisher(publisher)
     , m_logger(LOG_FILE_PATH, Logger::Info)
     , m_authority(new PolkitAuthority(this))
+    , m_restartRequests(new RestartRequests(
+              m_authority,
+              [this](const QDBusMessage &call, const QDBusConnection &bus,
+                     RestartRequests::Step step) {
+                  dispatch(call, bus, [step](Daemon *) { return step(); });
+              },
+              [this](const QDBusMessage &call, const QDBusConnection &bus) { refuse(call, bus); },
+              this))
 {
     new UpdateDBusAdaptor(this);
     new StatusDBusAdaptor(this);
+}
+
+void UpdateDBusHandler::setRestartPolicy(RestartPolicy *policy)
+{
+    m_restartRequests->setRestartPolicy(policy);
+}
+
+void UpdateDBusHandler::setSlotKeeper(RebootSlotKeeper *keeper)
+{
+    m_restartRequests->setSlotKeeper(keeper);
 }
 
 std::shared_ptr<const StatusSnapshot> UpdateDBusHandler::snapshot() const
@@ -129,89 +146,24 @@ void UpdateDBusHandler::refuse(const QDBusMessage &call, const QDBusConnection &
                                    QStringLiteral("Not authorized to call %1").arg(call.member())));
 }
 
-void UpdateDBusHandler::withCaller(const QDBusMessage &call, const QDBusConnection &bus,
-                                   std::function<void(bool known, uint uid)> then)
-{
-    const QDBusMessage ask = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-                                                            QStringLiteral("/org/freedesktop/DBus"),
-                                                            QStringLiteral("org.freedesktop.DBus"),
-                                                            QStringLiteral("GetConnectionUnixUser"))
-                             << call.service();
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(ask), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [then](QDBusPendingCallWatcher *finished) {
-                finished->deleteLater();
-                const QDBusPendingReply<uint> uid = *finished;
-                then(!uid.isError(), uid.isError() ? 0 : uid.value());
-            });
-}
-
 int UpdateDBusHandler::postponeRestart()
 {
-    RestartPolicy *policy = m_restartPolicy;
-    if (!calledFromDBus() || !policy)
-        return RestartPolicy::NothingPlanned;
-    setDelayedReply(true);
-    const QDBusMessage call = message();
-    const QDBusConnection bus = connection();
-    withCaller(call, bus, [this, call, bus, policy](bool known, uint uid) {
-        const QString who = QStringLiteral("uid %1 (%2)").arg(uid).arg(call.service());
-        if (known && uid == 0) {
-            dispatch(call, bus, [policy, who](Daemon *) { return policy->postpone(true, who); });
-            return;
-        }
-        // Anybody else as polkit decides, and only before the deadline.
-        m_authority->check(bus, call.service(), QLatin1String(POSTPONE_RESTART_ACTION),
-                           [this, call, bus, policy, who](bool allowed) {
-                               if (!allowed) {
-                                   refuse(call, bus);
-                                   return;
-                               }
-                               dispatch(call, bus, [policy, who](Daemon *) {
-                                   return policy->postpone(false, who);
-                               });
-                           });
-    });
+    if (calledFromDBus() && m_restartRequests->postpone(message(), connection()))
+        setDelayedReply(true);
     return RestartPolicy::NothingPlanned;
 }
 
 int UpdateDBusHandler::cancelRestart()
 {
-    RestartPolicy *policy = m_restartPolicy;
-    if (!calledFromDBus() || !policy)
-        return RestartPolicy::NothingPlanned;
-    setDelayedReply(true);
-    const QDBusMessage call = message();
-    const QDBusConnection bus = connection();
-    // Root only, even where a local bus policy lets others call.
-    withCaller(call, bus, [this, call, bus, policy](bool known, uint uid) {
-        if (!known || uid != 0) {
-            refuse(call, bus);
-            return;
-        }
-        const QString who = QStringLiteral("uid 0 (%1)").arg(call.service());
-        dispatch(call, bus, [policy, who](Daemon *) { return policy->cancel(who); });
-    });
+    if (calledFromDBus() && m_restartRequests->cancel(message(), connection()))
+        setDelayedReply(true);
     return RestartPolicy::NothingPlanned;
 }
 
 int UpdateDBusHandler::releaseRebootLock()
 {
-    RebootSlotKeeper *keeper = m_slotKeeper;
-    if (!calledFromDBus() || !keeper)
-        return RebootSlotKeeper::NothingHeld;
-    setDelayedReply(true);
-    const QDBusMessage call = message();
-    const QDBusConnection bus = connection();
-    // Root only, like cancelling: the slot keeps the rest of the fleet safe.
-    withCaller(call, bus, [this, call, bus, keeper](bool known, uint uid) {
-        if (!known || uid != 0) {
-            refuse(call, bus);
-            return;
-        }
-        const QString who = QStringLiteral("uid 0 (%1)").arg(call.service());
-        dispatch(call, bus, [keeper, who](Daemon *) { return keeper->releaseByHand(who); });
-    });
+    if (calledFromDBus() && m_restartRequests->releaseLock(message(), connection()))
+        setDelayedReply(true);
     return RebootSlotKeeper::NothingHeld;
 }
 

@@ -24,6 +24,7 @@ class Daemon;
 class PolkitAuthority;
 class RebootSlotKeeper;
 class RestartPolicy;
+class RestartRequests;
 class QDBusConnection;
 class QDBusMessage;
 class StatusPublisher;
@@ -103,10 +104,10 @@ public:
     // The automatic restart that postponeRestart and cancelRestart steer;
     // not owned, set before the object is on the bus. Without one both
     // answer that nothing is planned.
-    void setRestartPolicy(RestartPolicy *policy) { m_restartPolicy = policy; }
+    void setRestartPolicy(RestartPolicy *policy);
     // The fleet lock's slot that releaseRebootLock gives back; not owned,
     // set before the object is on the bus.
-    void setSlotKeeper(RebootSlotKeeper *keeper) { m_slotKeeper = keeper; }
+    void setSlotKeeper(RebootSlotKeeper *keeper);
 
 public Q_SLOTS:
     QString getUpdateDateAsString();
@@ -150,10 +151,6 @@ private:
     void runDecided(const QString &sender);
     void dispatch(const QDBusMessage &call, const QDBusConnection &bus, const Change &change);
     void refuse(const QDBusMessage &call, const QDBusConnection &bus);
-    // Asks the bus who sent `call`, then runs `then` with the uid (false
-    // when the bus did not say).
-    void withCaller(const QDBusMessage &call, const QDBusConnection &bus,
-                    std::function<void(bool known, uint uid)> then);
 
     Daemon *m_daemon = nullptr;
     StatusPublisher *m_publisher = nullptr;
@@ -165,6 +162,5 @@ private:
     PolkitAuthority *m_authority = nullptr;
     // Per sender, its changes not yet handed on.
     QHash<QString, QList<std::shared_ptr<QueuedChange>>> m_queues;
-    RestartPolicy *m_restartPolicy = nullptr;
-    RebootSlotKeeper *m_slotKeeper = nullptr;
+    RestartRequests *m_restartRequests = nullptr;
 };

@@ -3,14 +3,11 @@
 
 #include "restartpolicy.h"
 
-#include "atomicwrite.h"
 #include "constants.h"
 #include "currenttask.h"
 #include "rebootlock.h"
 #include "statussnapshot.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
 
@@ -19,30 +16,12 @@
 namespace {
 // A long wait is taken in steps, so that a clock set forward is noticed.
 const qint64 MAX_WAIT_MS = 6LL * 3600 * 1000;
-
-// When this boot began, from the kernel; invalid when unknown, and then no
-// mark counts as older than the boot.
-QDateTime bootTime()
-{
-    QFile stat(QStringLiteral("/proc/stat"));
-    if (!stat.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QDateTime();
-    // The kernel reports no size for its files: read until the end.
-    const QList<QByteArray> lines = stat.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith("btime ")) {
-            bool ok = false;
-            const qint64 seconds = line.mid(6).trimmed().toLongLong(&ok);
-            return ok ? QDateTime::fromSecsSinceEpoch(seconds) : QDateTime();
-        }
-    }
-    return QDateTime();
-}
 } // namespace
 
 RestartPolicy::RestartPolicy(const QDBusConnection &bus, RebootLock *lock, QObject *parent)
     : QObject(parent)
     , m_logind(bus)
+    , m_mark(RESTARTED_FOR_MARK_PATH)
     , m_lock(lock)
     , m_logger(LOG_FILE_PATH, Logger::Info)
     , m_timer(new QTimer(this))
@@ -114,7 +93,7 @@ void RestartPolicy::follow(std::shared_ptr<const StatusSnapshot> snapshot)
         m_postponedUntil = QDateTime();
     }
     if (!armed && m_armed)
-        QFile::remove(RESTARTED_FOR_MARK_PATH);
+        m_mark.remove();
     m_armed = armed;
     m_forced = snapshot->forcedMode;
     m_deadline = snapshot->deadline;
@@ -337,7 +316,7 @@ void RestartPolicy::evaluate()
     }
 
     QString markError;
-    if (!markRestart(&markError)) {
+    if (!m_mark.write(m_version, &markError)) {
         m_logger.warning(QStringLiteral("No automatic restart: %1").arg(markError));
         setStatus(QStringLiteral("error"), QDateTime(),
                   QStringLiteral("cannot record the restart: %1").arg(markError));
@@ -408,21 +387,5 @@ bool RestartPolicy::restartedInVain() const
 {
     // A boot after the offline upgrade acted on the release says so with
     // the power postponement; otherwise the daemon is no longer armed.
-    if (m_postponedForPower)
-        return false;
-    QFile mark(RESTARTED_FOR_MARK_PATH);
-    if (!mark.open(QIODevice::ReadOnly))
-        return false;
-    if (QString::fromUtf8(mark.readAll()).trimmed() != m_version)
-        return false;
-    // Only a restart that has happened counts: a mark of this boot is a
-    // restart still under way.
-    const QDateTime marked = QFileInfo(mark).lastModified();
-    const QDateTime booted = bootTime();
-    return marked.isValid() && booted.isValid() && marked < booted;
-}
-
-bool RestartPolicy::markRestart(QString *error) const
-{
-    return writeFileAtomically(RESTARTED_FOR_MARK_PATH, m_version.toUtf8() + '\n', error, 0644);
+    return !m_postponedForPower && m_mark.madeBeforeThisBoot(m_version);
 }

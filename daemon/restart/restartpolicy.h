@@ -6,6 +6,7 @@
 #include "logger.h"
 #include "logindclient.h"
 #include "restartconfig.h"
+#include "restartmark.h"
 #include "restartstatus.h"
 
 #include <QDBusConnection>
@@ -101,13 +102,11 @@ private:
     // it still armed and no word from the offline upgrade: restarting again
     // would loop.
     bool restartedInVain() const;
-    // Records the release this restart is for; false with `error` when it
-    // cannot, and then no restart may be made.
-    bool markRestart(QString *error) const;
     QString dayAndTime(const QDateTime &moment) const;
     QString timeOfDay(const QDateTime &moment) const;
 
     LogindClient m_logind;
+    RestartMark m_mark;
     QPointer<RebootLock> m_lock;
     Logger m_logger;
     QTimer *m_timer = nullptr;

@@ -104,8 +104,8 @@ StatusSnapshot Daemon::statusSnapshot() const
     snapshot.error = m_progress.error();
     snapshot.version = m_availUpdateVersion;
     snapshot.deadline = m_settingsController->params().upgrade_time_stamp.second;
-    snapshot.upgradable = m_upgradableList;
-    snapshot.lastCheck = m_lastSuccessfulCheck;
+    snapshot.upgradable = m_check->upgradable();
+    snapshot.lastCheck = m_check->lastSuccess();
     snapshot.logLevel = m_logger.level();
     return snapshot;
 }

@@ -30,7 +30,7 @@ public:
     QStringList extraRepos() const { return d.m_extraRepos; }
     Logger &logger() { return d.m_logger; }
     SettingsController *settings() const { return d.m_settingsController; }
-    QTimer *checkUpdatesTimer() const { return d.m_checkUpdatesTimer; }
+    QTimer *checkUpdatesTimer() const { return d.m_check->timer(); }
     CycleClock *clock() const { return d.m_clock; }
     QTimer *checkTEndTimer() const { return clock()->watchTimer(CycleClock::Watch::Deadline); }
     QTimer *checkRetryTimeStampTimer() const
@@ -44,7 +44,6 @@ public:
     Download *download() const { return d.m_download; }
     bool &upgradeMustBeEnabled() { return progress().armWhenComplete; }
     int &logicalTask() { return progress().logicalTask; }
-    QStringList &upgradableList() { return d.m_upgradableList; }
     QThread *imitationThread() const { return d.m_imitationThread; }
 
 private:

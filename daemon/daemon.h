@@ -34,7 +34,8 @@ struct StatusSnapshot;
 // m_progress (UpdateProgress), the cycle's clock m_clock (CycleClock), the
 // files that arm the upgrade m_arming (Arming), what follows the offline
 // upgrade (mark, result stamps, snapshot, rollback) m_afterReboot
-// (AfterReboot), the detached download run m_download (Download).
+// (AfterReboot), the detached download run m_download (Download), the
+// period of the check and the listing it last found m_check (UpdateCheck).
 // daemon/README.md is the map of the parts.
 //
 // Its own operations, spread over daemon/*.cpp by subject:
@@ -48,7 +49,8 @@ struct StatusSnapshot;
 //   stages.cpp        blocking runs of the stage program (update, downresult,
 //                     clean, exec_scripts)
 //   connection.cpp    ping and the wait for the connection (m_connection)
-//   updatecheck.cpp   the periodic check, the upgradable list, setNoUpdates
+//   updatecheck.cpp   what a check moves (its period and listing are
+//                     m_check's), the release version, setNoUpdates
 //   download.cpp      when the download starts, what its end moves
 //   erroractions.cpp  Stop, Reset and Retry after a failure
 //   imitation.cpp     the first block: hooks, free-space check, imitation

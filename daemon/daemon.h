@@ -35,7 +35,8 @@ struct StatusSnapshot;
 // files that arm the upgrade m_arming (Arming), what follows the offline
 // upgrade (mark, result stamps, snapshot, rollback) m_afterReboot
 // (AfterReboot), the detached download run m_download (Download), the
-// period of the check and the listing it last found m_check (UpdateCheck).
+// period of the check and the release and listing it last found m_check
+// (UpdateCheck).
 // daemon/README.md is the map of the parts.
 //
 // Its own operations, spread over daemon/*.cpp by subject:
@@ -49,8 +50,8 @@ struct StatusSnapshot;
 //   stages.cpp        blocking runs of the stage program (update, downresult,
 //                     clean, exec_scripts)
 //   connection.cpp    ping and the wait for the connection (m_connection)
-//   updatecheck.cpp   what a check moves (its period and listing are
-//                     m_check's), the release version, setNoUpdates
+//   updatecheck.cpp   what a check moves (its period, release and listing
+//                     are m_check's), setNoUpdates
 //   download.cpp      when the download starts, what its end moves
 //   erroractions.cpp  Stop, Reset and Retry after a failure
 //   imitation.cpp     the first block: hooks, free-space check, imitation
@@ -293,7 +294,6 @@ private:
     // Task, arming, forced mode, error: where the update stands, changed
     // only through its setter.
     UpdateProgress m_progress {m_logger};
-    QString m_availUpdateVersion;
     SettingsController *m_settingsController = nullptr;
     QStringList m_extraRepos;
     int m_allReposPolicy = 0;

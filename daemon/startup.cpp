@@ -111,8 +111,7 @@ bool Daemon::m_restoreArmedUpgrade()
         || !isUpgradeAlreadySet() || !QFile::exists(SETTINGS_COPY_PATH))
         return false;
     const AfterReboot::Armed armed = m_afterReboot->readArmed();
-    m_availUpdateVersion = armed.targetRelease;
-    m_check->restore(armed.listing);
+    m_check->restore(armed.targetRelease, armed.listing);
     // It stays armed all the same: the boot needs only the link and stamp.
     if (!armed.failure.isEmpty())
         m_logger.warning(QStringLiteral("The armed upgrade's release or package listing could not "

@@ -116,11 +116,11 @@ bool Daemon::areThereNewPackages()
 int Daemon::fillMinorUpdateVersion()
 {
     const QString where = KIRTA_WHERE;
-    m_availUpdateVersion = ZunAdmin::PackageManager(&m_logger).getCandidatePackageVersion(
+    const QString candidate = ZunAdmin::PackageManager(&m_logger).getCandidatePackageVersion(
             QStringLiteral("kirta-version"), getArgsForRepos(m_allReposPolicy));
-    m_logger.debug(where, QStringLiteral("m_availUpdateVersion = ") + m_availUpdateVersion);
-    m_availUpdateVersion = UpdateCheck::minorRelease(m_availUpdateVersion);
-    m_logger.debug(where, QStringLiteral("m_availUpdateVersion = ") + m_availUpdateVersion);
+    m_logger.debug(where, QStringLiteral("m_availUpdateVersion = ") + candidate);
+    m_check->setRelease(UpdateCheck::minorRelease(candidate));
+    m_logger.debug(where, QStringLiteral("m_availUpdateVersion = ") + m_check->release());
     return 0;
 }
 

@@ -67,7 +67,7 @@ private Q_SLOTS:
             if (step == QLatin1String("-"))
                 check.forget();
             else if (step.startsWith(QLatin1Char('=')))
-                check.restore(listing);
+                check.restore(QStringLiteral("12.4"), listing);
             else
                 got << QString::number(check.takeIfNew(listing, where) ? 1 : 0);
         }

@@ -76,9 +76,15 @@ bool UpdateCheck::takeIfNew(const QStringList &packages, const QString &where)
     return taken;
 }
 
-void UpdateCheck::restore(const QStringList &listing)
+void UpdateCheck::restore(const QString &release, const QStringList &listing)
 {
+    m_release = release;
     m_upgradable = listing;
+}
+
+void UpdateCheck::setRelease(const QString &release)
+{
+    m_release = release;
 }
 
 void UpdateCheck::forget()

@@ -14,8 +14,8 @@ class QTimer;
 
 // The periodic check for updates: the timer that makes it due every
 // "T_check" minutes, and what the checks remember between them (the
-// upgradable listing last seen, when the package lists were last read
-// without fault).
+// release and the upgradable listing last seen, when the package lists were
+// last read without fault).
 //
 // What a check moves is the facade's to decide; this part tells when one is
 // due and whether the listing it found is new. Its debug lines go under the
@@ -47,14 +47,19 @@ public:
     // the one kept; true when it did (new packages to download).
     bool takeIfNew(const QStringList &packages, const QString &where);
     const QStringList &upgradable() const { return m_upgradable; }
-    // An armed upgrade read back at start: its listing is the one kept.
-    void restore(const QStringList &listing);
+    // An armed upgrade read back at start: its release and listing are the
+    // ones kept.
+    void restore(const QString &release, const QStringList &listing);
     // The update is dropped or none is left: the next listing is new.
     void forget();
 
     void markSuccess(const QDateTime &when);
     const QDateTime &lastSuccess() const { return m_lastSuccess; }
 
+    // The release the update found brings; clients and the activation
+    // tool's status file read it.
+    void setRelease(const QString &release);
+    const QString &release() const { return m_release; }
     // The release a candidate version of the release package names: a fourth
     // part is a build of the same release, except for a hotfix.
     static QString minorRelease(const QString &candidate);
@@ -68,6 +73,7 @@ Q_SIGNALS:
 private:
     const Logger &m_logger;
     QTimer *m_timer = nullptr;
+    QString m_release;
     QStringList m_upgradable;
     QDateTime m_lastSuccess;
 };

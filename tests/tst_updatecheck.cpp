@@ -1,16 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
-#include "cycleclock.h"
 #include "logger.h"
 #include "updatecheck.h"
 
 #include <QtTest>
 
-#include <limits>
-
 // The update check part through its own interface: which listing counts as
-// new packages, the release a candidate version names, the check's period.
+// new packages, the release a candidate version names (the period's bounds
+// are the clock's, tested there; its starts and stops in the whole cycle).
 
 class TestUpdateCheck : public QObject
 {
@@ -99,39 +97,6 @@ private Q_SLOTS:
         QFETCH(QString, candidate);
         QFETCH(QString, release);
         QCOMPARE(UpdateCheck::minorRelease(candidate), release);
-    }
-
-    // "T_check" minutes as set; the period held at its bounds says so.
-    void period_data()
-    {
-        QTest::addColumn<qint64>("minutes");
-        QTest::addColumn<int>("msec");
-        QTest::addColumn<bool>("warned");
-        QTest::newRow("as set") << qint64(5) << 5 * 60000 << false;
-        QTest::newRow("below the floor") << qint64(0) << 60000 << true;
-        QTest::newRow("beyond a timer")
-                << qint64(40000000) << std::numeric_limits<int>::max() << true;
-    }
-
-    void period()
-    {
-        QFETCH(qint64, minutes);
-        QFETCH(int, msec);
-        QFETCH(bool, warned);
-        const Logger logger(logPath(), Logger::Debug);
-        const CycleClock clock(logger);
-        UpdateCheck check(logger);
-        check.setMinutes(clock, minutes);
-        QCOMPARE(check.intervalMsec(), msec);
-        QCOMPARE(logText().contains(QStringLiteral("T_check = ")), warned);
-        QVERIFY(!check.isActive());
-        // The facade logs a period it had to start: the answer says whether
-        // it was idle.
-        QVERIFY(check.startIfIdle());
-        QVERIFY(!check.startIfIdle());
-        QVERIFY(check.isActive());
-        check.stop();
-        QVERIFY(!check.isActive());
     }
 };
 

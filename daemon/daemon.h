@@ -14,6 +14,7 @@
 #include "logthrottle.h"
 #include "params.h"
 #include "stage.h"
+#include "updatecheck.h"
 #include "updateprogress.h"
 
 #include <QDateTime>
@@ -33,7 +34,9 @@ struct StatusSnapshot;
 // m_progress (UpdateProgress), the cycle's clock m_clock (CycleClock), the
 // files that arm the upgrade m_arming (Arming), what follows the offline
 // upgrade (mark, result stamps, snapshot, rollback) m_afterReboot
-// (AfterReboot), the detached download run m_download (Download).
+// (AfterReboot), the detached download run m_download (Download), the
+// period of the check and the release and listing it last found m_check
+// (UpdateCheck).
 // daemon/README.md is the map of the parts.
 //
 // Its own operations, spread over daemon/*.cpp by subject:
@@ -47,7 +50,8 @@ struct StatusSnapshot;
 //   stages.cpp        blocking runs of the stage program (update, downresult,
 //                     clean, exec_scripts)
 //   connection.cpp    ping and the wait for the connection (m_connection)
-//   updatecheck.cpp   the periodic check, the upgradable list, setNoUpdates
+//   updatecheck.cpp   what a check moves (its period, release and listing
+//                     are m_check's), setNoUpdates
 //   download.cpp      when the download starts, what its end moves
 //   erroractions.cpp  Stop, Reset and Retry after a failure
 //   imitation.cpp     the first block: hooks, free-space check, imitation
@@ -243,14 +247,13 @@ private:
     // The timers; each repeats until stopped. "Created" is where the QTimer
     // is made (lazily ones stay null until then).
     //
-    // m_checkUpdatesTimer -> checkUpdates()
+    // m_check (UpdateCheck) owns the check's period -> checkUpdates()
     //   interval "T_check" minutes, set in start() and by each reload.
     //   Created by the constructor. Started when a check finds nothing, a
     //   download completes, an upgrade is disarmed or a failed arm taken back,
     //   setNoUpdates without a stop, a failed clean retried in vain. Stopped
     //   while arming, by a stop, and before an immediate check (setNoUpdates
-    //   with checkNow, forced mode); checkUpdates blocks its signals while it
-    //   runs.
+    //   with checkNow, forced mode); checkUpdates pauses it while it runs.
     // m_clock (CycleClock) owns the download delay -> downloadUpdatesByScript()
     //   and the deadline and retry watches -> checkTimeEnd(),
     //   checkRetryTimeStamp(); startDownloadTimer(), startTEndTimer() and
@@ -272,7 +275,8 @@ private:
     // m_connection (ConnectionWait) -> restartTaskByConnection()
     //   its retry timer, 5 s: started by checkConnection() when a ping fails;
     //   stopped by restartTaskByConnection() once a ping works.
-    QTimer *m_checkUpdatesTimer = nullptr;
+    // The period of the check and what the checks remember.
+    UpdateCheck *m_check = nullptr;
     CycleClock *m_clock = nullptr;
     QTimer *m_checkMajorInstalledTimer = nullptr;
     QTimer *m_checkMajorReportTimer = nullptr;
@@ -285,20 +289,16 @@ private:
     // Mark, result stamps, snapshot, rollback: what follows the offline
     // upgrade.
     AfterReboot *m_afterReboot = nullptr;
-    QStringList m_upgradableList;
     QFileSystemWatcher *m_configWatcher = nullptr;
     Logger m_logger;
     // Task, arming, forced mode, error: where the update stands, changed
     // only through its setter.
     UpdateProgress m_progress {m_logger};
-    QString m_availUpdateVersion;
     SettingsController *m_settingsController = nullptr;
     QStringList m_extraRepos;
     int m_allReposPolicy = 0;
     Controller *m_controller = nullptr;
     QThread *m_imitationThread = nullptr;
-    // When the package lists were last read without fault.
-    QDateTime m_lastSuccessfulCheck;
     // The first block is due on its single shot.
     bool m_firstBlockScheduled = false;
     // Requests that find their work done or under way: any permitted caller

@@ -70,7 +70,7 @@ void Daemon::checkDownloadIsFinished()
         return;
     }
 
-    m_checkUpdatesTimer->start();
+    m_check->start();
     Params params = m_settingsController->params();
     if (!params.upgrade_time_stamp.first || !params.upgrade_time_stamp.second.isValid()) {
         m_logger.debug(where, QStringLiteral("!params.upgrade_time_stamp.first"));

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
-#include "configkeys.h"
 #include "constants.h"
 #include "daemon.h"
 #include "settingscontroller.h"
@@ -41,11 +40,10 @@ QString Daemon::loadSettings(bool reload)
                            QStringLiteral("downloadIntervalChanged && m_downloadUpdatesTimer"));
             setDownloadTimerInterval();
         }
-        if (oldSettings.t_check.second != newSettings.t_check.second && m_checkUpdatesTimer) {
+        if (oldSettings.t_check.second != newSettings.t_check.second && m_check) {
             m_logger.debug(where,
                            QStringLiteral("timeToCheckUpdatesChanged && m_checkUpdatesTimer"));
-            m_clock->setMinutes(m_checkUpdatesTimer, newSettings.t_check.second, KEY_T_CHECK,
-                                ConfigKeys::floorOf(&Params::t_check));
+            m_check->setMinutes(*m_clock, newSettings.t_check.second);
         }
         if (oldSettings.t_end_check.second != newSettings.t_end_check.second
             && m_clock->hasWatch(CycleClock::Watch::Deadline)) {

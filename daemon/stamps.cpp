@@ -21,7 +21,7 @@ void Daemon::actualizeSnapshotStamp(bool state)
 void Daemon::manageStatusFile()
 {
     m_arming->writeStatus(m_progress.task() == toInt(CurrentTask::DownloadCompleted),
-                          m_progress.isArmed(), m_availUpdateVersion, KIRTA_WHERE);
+                          m_progress.isArmed(), m_check->release(), KIRTA_WHERE);
 }
 
 void Daemon::areWeAfterMinorUpgrade()

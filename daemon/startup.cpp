@@ -2,7 +2,6 @@
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
 #include "childprocess.h"
-#include "configkeys.h"
 #include "constants.h"
 #include "daemon.h"
 #include "settingscontroller.h"
@@ -25,8 +24,8 @@ Daemon::Daemon(QObject *parent)
     m_commonProcess->setProgram(SERVICE_SCRIPT_PATH);
     // The stage program's own words end up in the daemon's journal.
     m_commonProcess->setProcessChannelMode(QProcess::ForwardedChannels);
-    m_checkUpdatesTimer = new QTimer(this);
-    connect(m_checkUpdatesTimer, &QTimer::timeout, this, &Daemon::checkUpdates);
+    m_check = new UpdateCheck(m_logger, this);
+    connect(m_check, &UpdateCheck::due, this, &Daemon::checkUpdates);
     m_download = new Download(m_logger, SERVICE_SCRIPT_PATH, this);
     connect(m_download, &Download::pollDue, this, &Daemon::checkDownloadIsFinished);
     connect(m_download, &Download::holdLifted, this, &Daemon::downloadUpdatesByScript);
@@ -97,8 +96,7 @@ void Daemon::start()
             &Daemon::checkisMajorUpdateInstalled);
     m_checkMajorInstalledTimer->start();
 
-    m_clock->setMinutes(m_checkUpdatesTimer, m_settingsController->params().t_check.second,
-                        KEY_T_CHECK, ConfigKeys::floorOf(&Params::t_check));
+    m_check->setMinutes(*m_clock, m_settingsController->params().t_check.second);
     if (m_restoreArmedUpgrade())
         return;
     QTimer::singleShot(100, this, &Daemon::checkUpdates);
@@ -113,8 +111,7 @@ bool Daemon::m_restoreArmedUpgrade()
         || !isUpgradeAlreadySet() || !QFile::exists(SETTINGS_COPY_PATH))
         return false;
     const AfterReboot::Armed armed = m_afterReboot->readArmed();
-    m_availUpdateVersion = armed.targetRelease;
-    m_upgradableList = armed.listing;
+    m_check->restore(armed.targetRelease, armed.listing);
     // It stays armed all the same: the boot needs only the link and stamp.
     if (!armed.failure.isEmpty())
         m_logger.warning(QStringLiteral("The armed upgrade's release or package listing could not "
@@ -123,7 +120,7 @@ bool Daemon::m_restoreArmedUpgrade()
     m_progress.setFirstBlockPassed(true);
     m_progress.setArmed(true);
     setTask(CurrentTask::DownloadCompleted);
-    m_checkUpdatesTimer->stop();
+    m_check->stop();
     manageStatusFile();
     m_logger.info(QStringLiteral("Upgrade armed before this start, it stays armed"));
     return true;

@@ -87,9 +87,10 @@ const QString Daemon::getUpdateDateAsString() const
 const QString Daemon::getMinorUpdateVersion() const
 {
     const QString where = KIRTA_WHERE;
-    if (!m_availUpdateVersion.isEmpty()) {
-        m_logger.debug(where, QStringLiteral("available update version = ") + m_availUpdateVersion);
-        return m_availUpdateVersion;
+    const QString &release = m_check->release();
+    if (!release.isEmpty()) {
+        m_logger.debug(where, QStringLiteral("available update version = ") + release);
+        return release;
     }
     m_logger.debug(where, QStringLiteral("Version unknown"));
     return QCoreApplication::translate("Daemon", "Version unknown");
@@ -102,10 +103,10 @@ StatusSnapshot Daemon::statusSnapshot() const
     snapshot.armed = m_progress.isArmed();
     snapshot.forcedMode = m_progress.isForced();
     snapshot.error = m_progress.error();
-    snapshot.version = m_availUpdateVersion;
+    snapshot.version = m_check->release();
     snapshot.deadline = m_settingsController->params().upgrade_time_stamp.second;
-    snapshot.upgradable = m_upgradableList;
-    snapshot.lastCheck = m_lastSuccessfulCheck;
+    snapshot.upgradable = m_check->upgradable();
+    snapshot.lastCheck = m_check->lastSuccess();
     snapshot.logLevel = m_logger.level();
     return snapshot;
 }

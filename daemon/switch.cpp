@@ -38,13 +38,13 @@ int Daemon::enableUpgradeOnReboot()
     execScriptsByScript(Stage::SecondBlock, SubStage::Before, Stage::FakeStage);
     const bool downloadTimerWasActive = m_clock->isDownloadDelayRunning();
     m_clock->stopDownloadDelay();
-    m_checkUpdatesTimer->stop();
+    m_check->stop();
 
     const Arming::Outcome<ArmLink> link = m_arming->placeLink(where);
     const int linkCode = toInt(link.code);
     m_logger.debug(where, QStringLiteral("current return code = %1").arg(linkCode));
 
-    const Arming::Outcome<StampPart> stamp = m_arming->placeStamp(m_upgradableList, where);
+    const Arming::Outcome<StampPart> stamp = m_arming->placeStamp(m_check->upgradable(), where);
     if (stamp.code == StampPart::Failed)
         m_logger.error(
                 QStringLiteral("The upgrade stamp could not be written (%1)").arg(stamp.failure));
@@ -120,7 +120,7 @@ void Daemon::m_undoFailedArm(bool downloadTimerWasActive)
     m_arming->dropStamp();
     if (m_arming->hasFrozenCopy())
         removeConfigCopyAndCheckOriginal();
-    m_checkUpdatesTimer->start();
+    m_check->start();
     if (downloadTimerWasActive)
         m_clock->startDownloadDelay();
 }
@@ -175,7 +175,7 @@ int Daemon::disableUpgradeOnReboot(bool suppressForce)
     const int stampCode = toInt(stamp.code);
     m_progress.setArmed(false);
     manageStatusFile();
-    m_checkUpdatesTimer->start();
+    m_check->start();
     return linkCode + stampCode;
 }
 

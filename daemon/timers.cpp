@@ -145,9 +145,9 @@ int Daemon::setForcedMode()
         }
         break;
     case CurrentTask::WaitingForUpdates:
-        if (m_checkUpdatesTimer) {
+        if (m_check) {
             m_logger.debug(where, QStringLiteral("m_checkUpdatesTimer != nullptr"));
-            m_checkUpdatesTimer->stop();
+            m_check->stop();
         }
         checkUpdates();
         break;

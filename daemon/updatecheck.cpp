@@ -10,7 +10,6 @@
 #include "updatevalidatormanager.h"
 
 #include <QScopeGuard>
-#include <QTimer>
 
 #include <memory>
 
@@ -35,8 +34,8 @@ void Daemon::checkUpdates()
         return;
     }
 
-    m_checkUpdatesTimer->blockSignals(true);
-    const auto unblock = qScopeGuard([this] { m_checkUpdatesTimer->blockSignals(false); });
+    m_check->pause();
+    const auto resume = qScopeGuard([this] { m_check->resume(); });
     m_logger.debug(where, QStringLiteral("now we really start checking updates"));
 
     if (!checkConnection()) {
@@ -58,17 +57,15 @@ void Daemon::checkUpdates()
         }
     }
 
-    m_lastSuccessfulCheck = QDateTime::currentDateTime();
+    m_check->markSuccess(QDateTime::currentDateTime());
     if (result == 0) {
         m_logger.debug(where, QStringLiteral("NO PACKAGES"));
         if (!(m_progress.task() == toInt(CurrentTask::DownloadCompleted) && m_progress.isArmed())) {
             setTask(CurrentTask::WaitingForUpdates);
-            m_upgradableList.clear();
+            m_check->forget();
         }
-        if (!m_checkUpdatesTimer->isActive()) {
+        if (m_check->startIfIdle())
             m_logger.debug(where, QStringLiteral("m_checkUpdatesTimer is not active"));
-            m_checkUpdatesTimer->start();
-        }
     } else {
         m_logger.debug(where, QStringLiteral("ELSE"));
         if (areThereNewPackages()) {
@@ -88,8 +85,7 @@ bool Daemon::m_retryFailedClean()
     m_logger.info(QStringLiteral("The last cache clean failed, cleaning again"));
     if (cleanCacheByScript() != 0) {
         m_logger.error(QStringLiteral("The cache clean failed again, next try at the next check"));
-        if (!m_checkUpdatesTimer->isActive())
-            m_checkUpdatesTimer->start();
+        m_check->startIfIdle();
         return false;
     }
     setTask(CurrentTask::WaitingForUpdates);
@@ -114,30 +110,17 @@ const QStringList Daemon::getUpgradableList()
 bool Daemon::areThereNewPackages()
 {
     const QString where = KIRTA_WHERE;
-    const QStringList packages = getUpgradableList();
-    bool result = false;
-    if (!packages.isEmpty()) {
-        m_logger.debug(where, QStringLiteral("!tmp.isEmpty()"));
-        if (m_upgradableList != packages) {
-            m_logger.debug(where, QStringLiteral("m_upgradableList != tmp"));
-            m_upgradableList = packages;
-            result = true;
-        }
-    }
-    m_logger.debug(where, QStringLiteral("result = %1").arg(result ? 1 : 0));
-    return result;
+    return m_check->takeIfNew(getUpgradableList(), where);
 }
 
 int Daemon::fillMinorUpdateVersion()
 {
     const QString where = KIRTA_WHERE;
-    m_availUpdateVersion = ZunAdmin::PackageManager(&m_logger).getCandidatePackageVersion(
+    const QString candidate = ZunAdmin::PackageManager(&m_logger).getCandidatePackageVersion(
             QStringLiteral("kirta-version"), getArgsForRepos(m_allReposPolicy));
-    m_logger.debug(where, QStringLiteral("m_availUpdateVersion = ") + m_availUpdateVersion);
-    if (m_availUpdateVersion.split(QLatin1Char('.')).size() >= 4
-        && !m_availUpdateVersion.contains(QLatin1String("hotfix")))
-        m_availUpdateVersion.truncate(m_availUpdateVersion.lastIndexOf(QLatin1Char('.')));
-    m_logger.debug(where, QStringLiteral("m_availUpdateVersion = ") + m_availUpdateVersion);
+    m_logger.debug(where, QStringLiteral("m_availUpdateVersion = ") + candidate);
+    m_check->setRelease(UpdateCheck::minorRelease(candidate));
+    m_logger.debug(where, QStringLiteral("m_availUpdateVersion = ") + m_check->release());
     return 0;
 }
 
@@ -169,7 +152,7 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
         m_logger.debug(where, QStringLiteral("m_checkRetryTimeStampTimer != nullptr"));
         m_clock->haltWatch(CycleClock::Watch::Retry);
     }
-    m_upgradableList.clear();
+    m_check->forget();
     m_download->drop();
     disableUpgradeOnReboot(suppressForce);
     if (suppressForce) {
@@ -190,7 +173,7 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
 
     if (stopChecking) {
         m_logger.debug(where, QStringLiteral("stopChecking = true"));
-        m_checkUpdatesTimer->stop();
+        m_check->stop();
         if (m_progress.task() == toInt(CurrentTask::Error) && breakLock) {
             AptKiller aptKiller(&m_logger, m_ownProcessGroups());
             connect(&aptKiller, &AptKiller::cleanCache, this, &Daemon::cleanCacheByScript);
@@ -207,11 +190,11 @@ void Daemon::m_setNoUpdates(bool checkNow, bool stopChecking, bool suppressForce
         m_logger.debug(where, QStringLiteral("stopChecking = false"));
         if (checkNow) {
             m_logger.debug(where, QStringLiteral("checkNow = true"));
-            m_checkUpdatesTimer->stop();
+            m_check->stop();
             checkUpdates();
         } else {
             m_logger.debug(where, QStringLiteral("checkNow = false"));
-            m_checkUpdatesTimer->start();
+            m_check->start();
         }
     }
     manageStatusFile();

@@ -25,12 +25,12 @@ public:
     bool &forcedMode() { return progress().forced; }
     bool &firstBlockPassed() { return progress().firstBlockPassed; }
     int &currentError() { return progress().error; }
-    QString &availUpdateVersion() { return d.m_availUpdateVersion; }
     int &allReposPolicy() { return d.m_allReposPolicy; }
     QStringList extraRepos() const { return d.m_extraRepos; }
     Logger &logger() { return d.m_logger; }
     SettingsController *settings() const { return d.m_settingsController; }
-    QTimer *checkUpdatesTimer() const { return d.m_checkUpdatesTimer; }
+    UpdateCheck *check() const { return d.m_check; }
+    QTimer *checkUpdatesTimer() const { return check()->timer(); }
     CycleClock *clock() const { return d.m_clock; }
     QTimer *checkTEndTimer() const { return clock()->watchTimer(CycleClock::Watch::Deadline); }
     QTimer *checkRetryTimeStampTimer() const
@@ -44,7 +44,6 @@ public:
     Download *download() const { return d.m_download; }
     bool &upgradeMustBeEnabled() { return progress().armWhenComplete; }
     int &logicalTask() { return progress().logicalTask; }
-    QStringList &upgradableList() { return d.m_upgradableList; }
     QThread *imitationThread() const { return d.m_imitationThread; }
 
 private:

@@ -151,7 +151,7 @@ private Q_SLOTS:
         Daemon daemon;
         DaemonTestPeer peer(daemon);
         QCOMPARE(daemon.getMinorUpdateVersion(), QStringLiteral("Version unknown"));
-        peer.availUpdateVersion() = QStringLiteral("12.4.1");
+        peer.check()->setRelease(QStringLiteral("12.4.1"));
         QCOMPARE(daemon.getMinorUpdateVersion(), QStringLiteral("12.4.1"));
     }
 };

@@ -23,6 +23,7 @@
 
 class ChildProcess;
 class Controller;
+class MajorRelease;
 class QFileSystemWatcher;
 class QThread;
 class QTimer;
@@ -36,7 +37,8 @@ struct StatusSnapshot;
 // upgrade (mark, result stamps, snapshot, rollback) m_afterReboot
 // (AfterReboot), the detached download run m_download (Download), the
 // period of the check and the release and listing it last found m_check
-// (UpdateCheck).
+// (UpdateCheck), the watch on the major-release upgrade tool and its report
+// m_major (MajorRelease).
 // daemon/README.md is the map of the parts.
 //
 // Its own operations, spread over daemon/*.cpp by subject:
@@ -59,7 +61,9 @@ struct StatusSnapshot;
 //                     frozen
 //   switch.cpp        when to arm and disarm the upgrade at reboot, with the
 //                     hooks and timers around it
-//   major.cpp         the major-release upgrade, setStateFromOutside
+//   major.cpp         standing aside for the major-release upgrade and
+//                     resuming after it (what m_major found moves),
+//                     setStateFromOutside
 //   stamps.cpp        status file; the entries to m_afterReboot (snapshot
 //                     stamp, what follows the upgrade, clearing a result
 //                     stamp) under their log places
@@ -267,19 +271,17 @@ private:
     //   checkDownloadIsFinished(), every 5 s from each start until the
     //   process is gone or could not start, or setNoUpdates drops the
     //   update; its hold lifted -> downloadUpdatesByScript().
-    // m_checkMajorInstalledTimer -> checkisMajorUpdateInstalled()
-    //   60 s. Created and started by start(); never stopped.
-    // m_checkMajorReportTimer -> checkMajorReport()
-    //   10 s. Created and started by checkisMajorUpdateInstalled() while the
-    //   major-release upgrade package is installed, stopped once it is not.
+    // m_major (MajorRelease) owns the installation watch ->
+    //   checkisMajorUpdateInstalled(), 60 s, started by start() and never
+    //   stopped; and the report watch -> checkMajorReport(), 10 s, running
+    //   while the checks find the major-release upgrade package installed.
     // m_connection (ConnectionWait) -> restartTaskByConnection()
     //   its retry timer, 5 s: started by checkConnection() when a ping fails;
     //   stopped by restartTaskByConnection() once a ping works.
     // The period of the check and what the checks remember.
     UpdateCheck *m_check = nullptr;
     CycleClock *m_clock = nullptr;
-    QTimer *m_checkMajorInstalledTimer = nullptr;
-    QTimer *m_checkMajorReportTimer = nullptr;
+    MajorRelease *m_major = nullptr;
     ConnectionWait *m_connection = nullptr;
     // The detached download, its poll and the hold on it.
     Download *m_download = nullptr;

@@ -1,55 +1,23 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
-#include "constants.h"
 #include "daemon.h"
-#include "packagemanager.h"
-#include "updatestate.h"
-
-#include <QFile>
-#include <QTimer>
-
-using KirtaUpdateState::UpdateState;
+#include "majorrelease.h"
 
 int Daemon::getMajorReportMode() const
 {
-    if (!QFile::exists(MAJOR_REPORT_PATH))
-        return toInt(MajorReportMode::Unreadable);
-    const int state = UpdateState::checkMajorUpdateState();
-    if (!UpdateState::isMajorUpdateStateDefined()) {
-        m_logger.debug(KIRTA_WHERE, QStringLiteral("key 'upgrade_mode' is not found"));
-        return toInt(MajorReportMode::Unreadable);
-    }
-    if (state == toInt(MajorToolMode::Prepared))
-        return toInt(MajorReportMode::Prepared);
-    if (UpdateState::isMajorUpdateForced())
-        return toInt(MajorReportMode::Forced);
-    if (state == toInt(MajorToolMode::Armed))
-        return toInt(MajorReportMode::Armed);
-    return toInt(MajorReportMode::NothingPending);
+    // A report without a mode is logged by the part; it keeps the daemon
+    // away all the same.
+    return toInt(m_major->readReport(KIRTA_WHERE).code);
 }
 
 void Daemon::checkisMajorUpdateInstalled()
 {
     const QString where = KIRTA_WHERE;
     m_logger.debug(where);
-    if (ZunAdmin::PackageManager(&m_logger).isPackageInstalled(MAJOR_UPGRADE_PACKAGE,
-                                                               QStringLiteral("ii\\s%1"))) {
-        m_logger.debug(where, QStringLiteral("kirta-upgrade is installed"));
-        if (!m_checkMajorReportTimer) {
-            m_checkMajorReportTimer = new QTimer(this);
-            connect(m_checkMajorReportTimer, &QTimer::timeout, this, &Daemon::checkMajorReport);
-            m_checkMajorReportTimer->setInterval(10000);
-        }
-        if (!m_checkMajorReportTimer->isActive())
-            m_checkMajorReportTimer->start();
+    // The first report read comes from the part's watch, 10 s on.
+    if (m_major->followInstallation(where))
         return;
-    }
-    m_logger.debug(where, QStringLiteral("kirta-upgrade is not installed"));
-    if (m_checkMajorReportTimer) {
-        m_logger.debug(where, QStringLiteral("m_checkMajorReportTimer != nullptr"));
-        m_checkMajorReportTimer->stop();
-    }
     if (m_progress.task() == toInt(CurrentTask::StoppedForMajor) && m_progress.error() < 0) {
         m_logger.debug(where, QStringLiteral("(m_task == CurrentTask::StoppedForMajor && "
                                              "m_currentError < 0) = true"));
@@ -61,7 +29,7 @@ void Daemon::checkMajorReport()
 {
     const QString where = KIRTA_WHERE;
     m_logger.debug(where);
-    if (!QFile::exists(MAJOR_REPORT_PATH)) {
+    if (!m_major->hasReport()) {
         m_logger.debug(where, QStringLiteral("RESTARTED"));
         tryToRestartMinorUpdate();
         return;

@@ -4,6 +4,7 @@
 #include "childprocess.h"
 #include "constants.h"
 #include "daemon.h"
+#include "majorrelease.h"
 #include "settingscontroller.h"
 
 #include <QDateTime>
@@ -44,6 +45,10 @@ Daemon::Daemon(QObject *parent)
     connect(m_clock, &CycleClock::downloadDue, this, &Daemon::downloadUpdatesByScript);
     connect(m_clock, &CycleClock::deadlineCheckDue, this, &Daemon::checkTimeEnd);
     connect(m_clock, &CycleClock::retryCheckDue, this, &Daemon::checkRetryTimeStamp);
+    m_major = new MajorRelease(m_logger, this);
+    connect(m_major, &MajorRelease::installationCheckDue, this,
+            &Daemon::checkisMajorUpdateInstalled);
+    connect(m_major, &MajorRelease::reportCheckDue, this, &Daemon::checkMajorReport);
 }
 
 Daemon::~Daemon()
@@ -89,12 +94,7 @@ void Daemon::start()
     connect(m_configWatcher, &QFileSystemWatcher::fileChanged, this, &Daemon::reloadSettings);
 
     checkisMajorUpdateInstalled();
-    // A child like the other timers, so that no timer outlives the daemon.
-    m_checkMajorInstalledTimer = new QTimer(this);
-    m_checkMajorInstalledTimer->setInterval(60000);
-    connect(m_checkMajorInstalledTimer, &QTimer::timeout, this,
-            &Daemon::checkisMajorUpdateInstalled);
-    m_checkMajorInstalledTimer->start();
+    m_major->watchInstallation();
 
     m_check->setMinutes(*m_clock, m_settingsController->params().t_check.second);
     if (m_restoreArmedUpgrade())

@@ -38,7 +38,6 @@ public:
         return clock()->watchTimer(CycleClock::Watch::Retry);
     }
     QFileSystemWatcher *configWatcher() const { return d.m_configWatcher; }
-    QTimer *checkMajorReportTimer() const { return d.m_checkMajorReportTimer; }
     QTimer *checkConnectionTimer() const { return d.m_connection->retryTimer(); }
     QTimer *downloadUpdatesTimer() const { return clock()->downloadDelayTimer(); }
     Download *download() const { return d.m_download; }

@@ -40,49 +40,6 @@ private Q_SLOTS:
                                QStringLiteral("T_check=60\n")));
     }
 
-    void reportTimerFollowsInstallation()
-    {
-        Daemon daemon;
-        DaemonTestPeer peer(daemon);
-        daemon.loadSettings(false);
-        toolInstalled(false);
-        daemon.checkisMajorUpdateInstalled();
-        QVERIFY(!peer.checkMajorReportTimer());
-        toolInstalled(true);
-        daemon.checkisMajorUpdateInstalled();
-        QVERIFY(peer.checkMajorReportTimer()->isActive());
-        QCOMPARE(peer.checkMajorReportTimer()->interval(), 10000);
-        toolInstalled(false);
-        daemon.checkisMajorUpdateInstalled();
-        QVERIFY(!peer.checkMajorReportTimer()->isActive());
-    }
-
-    void reportModes_data()
-    {
-        QTest::addColumn<QString>("report"); // empty: no report file
-        QTest::addColumn<int>("mode");
-        QTest::newRow("no report") << QString() << toInt(MajorReportMode::Unreadable);
-        QTest::newRow("nothing pending") << "upgrade_mode: 0\n"
-                                         << toInt(MajorReportMode::NothingPending);
-        QTest::newRow("pending") << "upgrade_mode: 3\n" << toInt(MajorReportMode::Prepared);
-        QTest::newRow("armed") << "upgrade_mode: 4\n" << toInt(MajorReportMode::Armed);
-        QTest::newRow("forced") << "upgrade_mode: 0\nforced: true\n"
-                                << toInt(MajorReportMode::Forced);
-        QTest::newRow("no usable state") << "something: else\n"
-                                         << toInt(MajorReportMode::Unreadable);
-        QTest::newRow("garbage") << "{{{{ not yaml" << toInt(MajorReportMode::Unreadable);
-    }
-
-    void reportModes()
-    {
-        QFETCH(QString, report);
-        QFETCH(int, mode);
-        if (!report.isNull())
-            QVERIFY(tree.writeFile(REPORT, report));
-        Daemon daemon;
-        QCOMPARE(daemon.getMajorReportMode(), mode);
-    }
-
     void standAsideAndResume()
     {
         Daemon daemon;

@@ -173,7 +173,21 @@ bool TestDbusServiceDaemon::startFreshDaemon(DaemonProcess &daemon)
                            && DaemonProcess::logText().contains(FIRST_CHECK_DONE));
             },
             START_TIMEOUT_MS);
-    return ready && daemon.isRunning() && bus->servicePid(SERVICE).value() == uint(daemon.pid());
+    // The log line comes just before the move out of "unknown", which the
+    // bus thread publishes a moment later: a fresh daemon is one whose bus
+    // answers say so.
+    const bool published = ready
+                           && waitUntil(
+                                   [] {
+                                       const QDBusMessage state
+                                               = callDaemon(QStringLiteral("getCurrentStateAsInt"));
+                                       return state.type() == QDBusMessage::ReplyMessage
+                                              && state.arguments().value(0).toInt()
+                                                         != toInt(StateNumber::Undefined);
+                                   },
+                                   START_TIMEOUT_MS);
+    return published && daemon.isRunning()
+           && bus->servicePid(SERVICE).value() == uint(daemon.pid());
 }
 
 void TestDbusServiceDaemon::introspectionShowsTheMethods()

@@ -16,6 +16,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -193,6 +194,18 @@ void TestBusPolicy::initTestCase()
             START_TIMEOUT_MS);
     QVERIFY2(m_daemon->isRunning(), qPrintable(m_daemon->diagnostics()));
     QCOMPARE(bus->servicePid(SERVICE).value(), uint(m_daemon->pid()));
+    // That line comes just before the move out of "unknown", which the bus
+    // thread publishes a moment later; the rows read the state it left.
+    const QDBusConnection root {QLatin1String(ROOT_CONNECTION)};
+    const QDBusMessage stateCall = QDBusMessage::createMethodCall(
+            SERVICE, OBJECT_PATH, QLatin1String(BusContract::INTERFACE),
+            QStringLiteral("getCurrentStateAsInt"));
+    const auto state = [&] {
+        const QDBusMessage reply = root.call(stateCall, QDBus::Block, START_TIMEOUT_MS);
+        return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toInt()
+                                                          : toInt(StateNumber::Undefined);
+    };
+    KIRTA_WAIT_VERIFY(state() != toInt(StateNumber::Undefined), START_TIMEOUT_MS);
 }
 
 void TestBusPolicy::cleanupTestCase()

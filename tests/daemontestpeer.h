@@ -43,7 +43,6 @@ public:
     Download *download() const { return d.m_download; }
     bool &upgradeMustBeEnabled() { return progress().armWhenComplete; }
     int &logicalTask() { return progress().logicalTask; }
-    QThread *imitationThread() const { return d.m_imitationThread; }
 
 private:
     Daemon &d;

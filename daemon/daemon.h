@@ -22,7 +22,7 @@
 #include <QStringList>
 
 class ChildProcess;
-class Controller;
+class FirstBlock;
 class MajorRelease;
 class QFileSystemWatcher;
 class QThread;
@@ -38,7 +38,8 @@ struct StatusSnapshot;
 // (AfterReboot), the detached download run m_download (Download), the
 // period of the check and the release and listing it last found m_check
 // (UpdateCheck), the watch on the major-release upgrade tool and its report
-// m_major (MajorRelease).
+// m_major (MajorRelease), the first block's free-space check and imitation
+// m_firstBlock (FirstBlock).
 // daemon/README.md is the map of the parts.
 //
 // Its own operations, spread over daemon/*.cpp by subject:
@@ -56,7 +57,8 @@ struct StatusSnapshot;
 //                     are m_check's), setNoUpdates
 //   download.cpp      when the download starts, what its end moves
 //   erroractions.cpp  Stop, Reset and Retry after a failure
-//   imitation.cpp     the first block: hooks, free-space check, imitation
+//   imitation.cpp     the first block: its hooks, what its end moves (the
+//                     free-space check and the imitation are m_firstBlock's)
 //   configcopy.cpp    the watch on the configuration while m_arming has it
 //                     frozen
 //   switch.cpp        when to arm and disarm the upgrade at reboot, with the
@@ -138,9 +140,9 @@ public:
     void doResetAction();
     void doRetryAction();
 
-    // First block (imitation.cpp)
+    // First block (imitation.cpp): the hooks and what its end moves; the
+    // free-space check and the imitation run are m_firstBlock's.
     void tryToPassFirstBlock();
-    void startUpdateImitation();
     void resetRetryTimeStamp();
 
     // Configuration copy (configcopy.cpp)
@@ -275,6 +277,9 @@ private:
     //   checkisMajorUpdateInstalled(), 60 s, started by start() and never
     //   stopped; and the report watch -> checkMajorReport(), 10 s, running
     //   while the checks find the major-release upgrade package installed.
+    // m_firstBlock (FirstBlock) -> tryToPassFirstBlock(), a single shot of
+    //   10 ms that an arm asking for the first block starts, so the arm
+    //   answers first; the imitation's end -> getImitationResult().
     // m_connection (ConnectionWait) -> restartTaskByConnection()
     //   its retry timer, 5 s: started by checkConnection() when a ping fails;
     //   stopped by restartTaskByConnection() once a ping works.
@@ -299,10 +304,8 @@ private:
     SettingsController *m_settingsController = nullptr;
     QStringList m_extraRepos;
     int m_allReposPolicy = 0;
-    Controller *m_controller = nullptr;
-    QThread *m_imitationThread = nullptr;
-    // The first block is due on its single shot.
-    bool m_firstBlockScheduled = false;
+    // The free-space check and the imitation, one pass at a time.
+    FirstBlock *m_firstBlock = nullptr;
     // Requests that find their work done or under way: any permitted caller
     // may repeat them as often as it likes.
     mutable LogThrottle m_repeatedArms;

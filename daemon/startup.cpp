@@ -4,6 +4,7 @@
 #include "childprocess.h"
 #include "constants.h"
 #include "daemon.h"
+#include "firstblock.h"
 #include "majorrelease.h"
 #include "settingscontroller.h"
 
@@ -12,7 +13,6 @@
 #include <QFile>
 #include <QFileSystemWatcher>
 #include <QSettings>
-#include <QThread>
 #include <QTimer>
 
 Daemon::Daemon(QObject *parent)
@@ -45,6 +45,9 @@ Daemon::Daemon(QObject *parent)
     connect(m_clock, &CycleClock::downloadDue, this, &Daemon::downloadUpdatesByScript);
     connect(m_clock, &CycleClock::deadlineCheckDue, this, &Daemon::checkTimeEnd);
     connect(m_clock, &CycleClock::retryCheckDue, this, &Daemon::checkRetryTimeStamp);
+    m_firstBlock = new FirstBlock(m_logger, this);
+    connect(m_firstBlock, &FirstBlock::due, this, &Daemon::tryToPassFirstBlock);
+    connect(m_firstBlock, &FirstBlock::imitationFinished, this, &Daemon::getImitationResult);
     m_major = new MajorRelease(m_logger, this);
     connect(m_major, &MajorRelease::installationCheckDue, this,
             &Daemon::checkisMajorUpdateInstalled);
@@ -59,12 +62,8 @@ Daemon::~Daemon()
     // logger goes, not after as a child would.
     delete m_afterReboot;
     delete m_settingsController;
-    // A running imitation thread must end before QObject deletes it; its
-    // worker gives up within its own bound.
-    for (QThread *thread : findChildren<QThread *>(QString(), Qt::FindDirectChildrenOnly)) {
-        thread->quit();
-        thread->wait();
-    }
+    // Waits for a running imitation, while the logger it was given lives.
+    delete m_firstBlock;
 }
 
 void Daemon::start()

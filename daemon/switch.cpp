@@ -3,13 +3,12 @@
 
 #include "constants.h"
 #include "daemon.h"
+#include "firstblock.h"
 #include "systemdservice.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
-#include <QTimer>
 
 int Daemon::enableUpgradeOnReboot()
 {
@@ -31,8 +30,7 @@ int Daemon::enableUpgradeOnReboot()
     }
     if (!m_progress.value().firstBlockPassed) {
         m_logger.debug(where, QStringLiteral("first block not passed, -5"));
-        m_firstBlockScheduled = true;
-        QTimer::singleShot(10, this, &Daemon::tryToPassFirstBlock);
+        m_firstBlock->schedule();
         return toInt(ArmDeferred::FirstBlockStarted);
     }
     execScriptsByScript(Stage::SecondBlock, SubStage::Before, Stage::FakeStage);
@@ -82,7 +80,7 @@ bool Daemon::m_isRepeatedArm(int *answer) const
     }
     if (!m_progress.value().firstBlockPassed) {
         *answer = toInt(ArmDeferred::FirstBlockStarted);
-        return m_firstBlockScheduled || (m_imitationThread && m_imitationThread->isRunning());
+        return m_firstBlock->isUnderWay();
     }
     // Armed and still in place on disk: hooks, link and stamp are done.
     *answer = toInt(ArmLink::Kept) + toInt(StampPart::AlreadySo);

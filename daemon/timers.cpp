@@ -145,10 +145,9 @@ int Daemon::setForcedMode()
         }
         break;
     case CurrentTask::WaitingForUpdates:
-        if (m_check) {
-            m_logger.debug(where, QStringLiteral("m_checkUpdatesTimer != nullptr"));
-            m_check->stop();
-        }
+        // The line's words predate the check's own part; filters know them.
+        m_logger.debug(where, QStringLiteral("m_checkUpdatesTimer != nullptr"));
+        m_check->stop();
         checkUpdates();
         break;
     default:

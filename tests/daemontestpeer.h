@@ -25,7 +25,6 @@ public:
     bool &forcedMode() { return progress().forced; }
     bool &firstBlockPassed() { return progress().firstBlockPassed; }
     int &currentError() { return progress().error; }
-    int &allReposPolicy() { return d.m_allReposPolicy; }
     QStringList extraRepos() const { return d.m_extraRepos; }
     Logger &logger() { return d.m_logger; }
     SettingsController *settings() const { return d.m_settingsController; }
@@ -42,8 +41,6 @@ public:
     QTimer *downloadUpdatesTimer() const { return clock()->downloadDelayTimer(); }
     Download *download() const { return d.m_download; }
     bool &upgradeMustBeEnabled() { return progress().armWhenComplete; }
-    int &logicalTask() { return progress().logicalTask; }
-    QThread *imitationThread() const { return d.m_imitationThread; }
 
 private:
     Daemon &d;

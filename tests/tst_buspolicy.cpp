@@ -12,6 +12,7 @@
 #include "daemonprocess.h"
 #include "privatebus.h"
 #include "sandbox.h"
+#include "statewait.h"
 #include "waituntil.h"
 
 #include <QDBusConnection>
@@ -196,16 +197,7 @@ void TestBusPolicy::initTestCase()
     QCOMPARE(bus->servicePid(SERVICE).value(), uint(m_daemon->pid()));
     // That line comes just before the move out of "unknown", which the bus
     // thread publishes a moment later; the rows read the state it left.
-    const QDBusConnection root {QLatin1String(ROOT_CONNECTION)};
-    const QDBusMessage stateCall = QDBusMessage::createMethodCall(
-            SERVICE, OBJECT_PATH, QLatin1String(BusContract::INTERFACE),
-            QStringLiteral("getCurrentStateAsInt"));
-    const auto state = [&] {
-        const QDBusMessage reply = root.call(stateCall, QDBus::Block, START_TIMEOUT_MS);
-        return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toInt()
-                                                          : toInt(StateNumber::Undefined);
-    };
-    KIRTA_WAIT_VERIFY(state() != toInt(StateNumber::Undefined), START_TIMEOUT_MS);
+    KIRTA_WAIT_LEFT_UNKNOWN(QDBusConnection(QLatin1String(ROOT_CONNECTION)), START_TIMEOUT_MS);
 }
 
 void TestBusPolicy::cleanupTestCase()

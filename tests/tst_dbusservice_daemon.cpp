@@ -9,6 +9,7 @@
 #include "codes.h"
 #include "daemonprocess.h"
 #include "processtestbed.h"
+#include "statewait.h"
 #include "waituntil.h"
 
 #include <QDBusConnection>
@@ -143,9 +144,10 @@ private:
     // run in /runs: a rollback takes 5 s, a clean notes whether the result
     // stamp "successful" is still there; everything answers 0.
     bool installNotingStageProgram();
-    // Starts the daemon and waits until it owns the name and has finished
-    // its first update check, so the state it renders stays put.
-    bool startFreshDaemon(DaemonProcess &daemon);
+    // Starts the daemon and waits until it owns the name and has published
+    // the end of its first update check, so the state it renders stays put.
+    // Empty when it has; otherwise what went wrong.
+    QString startFreshDaemon(DaemonProcess &daemon);
 
     ProcessTestBed m_bed;
     SandboxTree &m_tree = m_bed.tree();
@@ -161,10 +163,10 @@ void TestDbusServiceDaemon::init()
     QVERIFY2(m_bed.resetTree(SandboxTree::sampleConfiguration()), qPrintable(m_bed.errorString()));
 }
 
-bool TestDbusServiceDaemon::startFreshDaemon(DaemonProcess &daemon)
+QString TestDbusServiceDaemon::startFreshDaemon(DaemonProcess &daemon)
 {
     if (!daemon.start())
-        return false;
+        return QStringLiteral("the daemon did not start");
     QDBusConnectionInterface *bus = QDBusConnection::systemBus().interface();
     const bool ready = waitUntil(
             [&] {
@@ -173,27 +175,24 @@ bool TestDbusServiceDaemon::startFreshDaemon(DaemonProcess &daemon)
                            && DaemonProcess::logText().contains(FIRST_CHECK_DONE));
             },
             START_TIMEOUT_MS);
+    if (!ready || !daemon.isRunning())
+        return QStringLiteral("no name and \"%1\" from a running daemon").arg(FIRST_CHECK_DONE);
+    if (bus->servicePid(SERVICE).value() != uint(daemon.pid()))
+        return QStringLiteral("the name is another process's");
     // The log line comes just before the move out of "unknown", which the
     // bus thread publishes a moment later: a fresh daemon is one whose bus
     // answers say so.
-    const bool published = ready
-                           && waitUntil(
-                                   [] {
-                                       const QDBusMessage state
-                                               = callDaemon(QStringLiteral("getCurrentStateAsInt"));
-                                       return state.type() == QDBusMessage::ReplyMessage
-                                              && state.arguments().value(0).toInt()
-                                                         != toInt(StateNumber::Undefined);
-                                   },
-                                   START_TIMEOUT_MS);
-    return published && daemon.isRunning()
-           && bus->servicePid(SERVICE).value() == uint(daemon.pid());
+    StateWait published(QDBusConnection::systemBus());
+    if (!published.leftUnknown(START_TIMEOUT_MS))
+        return published.failure();
+    return QString();
 }
 
 void TestDbusServiceDaemon::introspectionShowsTheMethods()
 {
     DaemonProcess daemon;
-    QVERIFY(startFreshDaemon(daemon));
+    const QString notFresh = startFreshDaemon(daemon);
+    QVERIFY2(notFresh.isEmpty(), qPrintable(notFresh));
 
     QProcess gdbus;
     gdbus.start(QStringLiteral("gdbus"),
@@ -284,7 +283,8 @@ void TestDbusServiceDaemon::methodsAnswerOnFreshDaemon()
         QVERIFY(m_tree.writeFile(removedFile, QByteArray()));
 
     DaemonProcess daemon;
-    QVERIFY(startFreshDaemon(daemon));
+    const QString notFresh = startFreshDaemon(daemon);
+    QVERIFY2(notFresh.isEmpty(), qPrintable(notFresh));
     const QDBusMessage reply = callDaemon(method, arguments);
     QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(describe(reply)));
     QCOMPARE(reply.signature(), signature);
@@ -318,7 +318,8 @@ void TestDbusServiceDaemon::otherArgumentTypesAreUnknown()
     QFETCH(QVariantList, arguments);
 
     DaemonProcess daemon;
-    QVERIFY(startFreshDaemon(daemon));
+    const QString notFresh = startFreshDaemon(daemon);
+    QVERIFY2(notFresh.isEmpty(), qPrintable(notFresh));
     const int logSize = DaemonProcess::logText().size();
     const QDBusMessage reply = callDaemon(method, arguments);
     QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
@@ -387,7 +388,8 @@ void TestDbusServiceDaemon::metricsFileFollowsTheConfiguration()
     const QString stateLine = QStringLiteral("kirta_update_state{state=\"no-updates\"} 1");
     QVERIFY(m_tree.writeFile(CONFIG_PATH, SandboxTree::sampleConfiguration()));
     DaemonProcess daemon;
-    QVERIFY(startFreshDaemon(daemon));
+    const QString notFresh = startFreshDaemon(daemon);
+    QVERIFY2(notFresh.isEmpty(), qPrintable(notFresh));
     KIRTA_WAIT_VERIFY(callDaemon(QStringLiteral("getCurrentStateAsInt")).arguments()
                               == QVariantList {1},
                       CALL_TIMEOUT_MS);
@@ -422,7 +424,8 @@ void TestDbusServiceDaemon::busAnswersWhileTheDaemonWorks()
                         QStringLiteral("PropertiesChanged"), &recorder,
                         SLOT(record(QString, QVariantMap, QStringList))));
     DaemonProcess daemon;
-    QVERIFY(startFreshDaemon(daemon));
+    const QString notFresh = startFreshDaemon(daemon);
+    QVERIFY2(notFresh.isEmpty(), qPrintable(notFresh));
     // The first check is announced a moment after its log line; only what
     // comes after it counts here.
     KIRTA_WAIT_VERIFY(!recorder.changes.isEmpty()

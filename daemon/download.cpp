@@ -75,7 +75,7 @@ void Daemon::checkDownloadIsFinished()
     if (!params.upgrade_time_stamp.first || !params.upgrade_time_stamp.second.isValid()) {
         m_logger.debug(where, QStringLiteral("!params.upgrade_time_stamp.first"));
         params.upgrade_time_stamp
-                = {true, QDateTime::currentDateTime().addDays(params.t_delay.second)};
+                = {true, QDateTime::currentDateTime().addDays(params.deadlineDelay().count())};
         m_settingsController->setParams(params);
         m_settingsController->sync();
         startTEndTimer();

@@ -55,8 +55,8 @@ void Daemon::doRetryAction()
 {
     m_logger.debug(KIRTA_WHERE);
     Params params = m_settingsController->params();
-    params.retry_time_stamp = {
-            true, QDateTime::currentDateTime().addMSecs(qint64(params.t_retry.second) * 3600000)};
+    const std::chrono::milliseconds retryDelay = params.retryDelay();
+    params.retry_time_stamp = {true, QDateTime::currentDateTime().addMSecs(retryDelay.count())};
     m_logger.debug(KIRTA_WHERE,
                    QStringLiteral("generated retry_time_stamp = %1")
                            .arg(params.retry_time_stamp.second.toString(DATE_TIME_FORMAT)));

@@ -33,38 +33,38 @@ QString Daemon::loadSettings(bool reload)
     m_logger.info(QStringLiteral("Loading settings, reload = %1").arg(boolText(reload)));
 
     if (reload) {
-        if ((oldSettings.t_download_min.second != newSettings.t_download_min.second
-             || oldSettings.t_download_max.second != newSettings.t_download_max.second)
+        if ((oldSettings.downloadDelayMin() != newSettings.downloadDelayMin()
+             || oldSettings.downloadDelayMax() != newSettings.downloadDelayMax())
             && m_clock->hasDownloadDelay()) {
             m_logger.debug(where,
                            QStringLiteral("downloadIntervalChanged && m_downloadUpdatesTimer"));
             setDownloadTimerInterval();
         }
-        if (oldSettings.t_check.second != newSettings.t_check.second && m_check) {
+        if (oldSettings.checkPeriod() != newSettings.checkPeriod() && m_check) {
             m_logger.debug(where,
                            QStringLiteral("timeToCheckUpdatesChanged && m_checkUpdatesTimer"));
-            m_check->setMinutes(*m_clock, newSettings.t_check.second);
+            m_check->setMinutes(*m_clock, newSettings.checkPeriod());
         }
-        if (oldSettings.t_end_check.second != newSettings.t_end_check.second
+        if (oldSettings.deadlineCheckPeriod() != newSettings.deadlineCheckPeriod()
             && m_clock->hasWatch(CycleClock::Watch::Deadline)) {
             m_logger.debug(where, QStringLiteral("timeToCheckEndDateChanged && m_checkTEndTimer"));
-            m_clock->retuneWatch(CycleClock::Watch::Deadline, newSettings.t_end_check.second);
+            m_clock->retuneWatch(CycleClock::Watch::Deadline, newSettings.deadlineCheckPeriod());
         }
-        if (oldSettings.t_retry.second != newSettings.t_retry.second
+        if (oldSettings.retryDelay() != newSettings.retryDelay()
             && newSettings.retry_time_stamp.first) {
-            const qint64 hours = qint64(newSettings.t_retry.second) - oldSettings.t_retry.second;
+            const std::chrono::seconds shift = newSettings.retryDelay() - oldSettings.retryDelay();
             newSettings.retry_time_stamp.second
-                    = newSettings.retry_time_stamp.second.addSecs(hours * 3600);
+                    = newSettings.retry_time_stamp.second.addSecs(shift.count());
             m_settingsController->setParams(newSettings);
             m_logger.debug(
                     where,
                     QStringLiteral("hoursToRetryChanged && newSettings.retry_time_stamp.first"));
         }
-        if (oldSettings.t_delay.second != newSettings.t_delay.second
+        if (oldSettings.deadlineDelay() != newSettings.deadlineDelay()
             && newSettings.upgrade_time_stamp.first) {
-            const qint64 days = qint64(newSettings.t_delay.second) - oldSettings.t_delay.second;
+            const Params::Days shift = newSettings.deadlineDelay() - oldSettings.deadlineDelay();
             newSettings.upgrade_time_stamp.second
-                    = newSettings.upgrade_time_stamp.second.addDays(days);
+                    = newSettings.upgrade_time_stamp.second.addDays(shift.count());
             m_settingsController->setParams(newSettings);
             m_logger.debug(
                     where,

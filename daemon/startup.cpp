@@ -95,7 +95,7 @@ void Daemon::start()
     checkisMajorUpdateInstalled();
     m_major->watchInstallation();
 
-    m_check->setMinutes(*m_clock, m_settingsController->params().t_check.second);
+    m_check->setMinutes(*m_clock, m_settingsController->params().checkPeriod());
     if (m_restoreArmedUpgrade())
         return;
     QTimer::singleShot(100, this, &Daemon::checkUpdates);

@@ -16,13 +16,14 @@ void Daemon::setDownloadTimerInterval()
         m_logger.debug(where, QStringLiteral("!m_downloadUpdatesTimer"));
         return;
     }
-    const int minDelay = m_settingsController->params().t_download_min.second;
-    const int maxDelay = m_settingsController->params().t_download_max.second;
-    const int delay = CycleClock::drawDownloadDelay(minDelay, maxDelay);
+    const std::chrono::minutes minDelay = m_settingsController->params().downloadDelayMin();
+    const std::chrono::minutes maxDelay = m_settingsController->params().downloadDelayMax();
+    const std::chrono::minutes delay = CycleClock::drawDownloadDelay(minDelay, maxDelay);
     m_logger.debug(where, minDelay < maxDelay ? QStringLiteral("maxDelay > minDelay")
                                               : QStringLiteral("maxDelay == minDelay"));
     m_clock->setDownloadDelay(delay);
-    m_logger.info(QStringLiteral("Generated value for download delay, minutes = %1").arg(delay));
+    m_logger.info(QStringLiteral("Generated value for download delay, minutes = %1")
+                          .arg(qint64(delay.count())));
 }
 
 void Daemon::startDownloadTimer()
@@ -43,7 +44,7 @@ void Daemon::m_startStampTimer(CycleClock::Watch watch, const QString &where,
     m_logger.debug(where);
     if (!m_clock->hasWatch(watch))
         m_logger.debug(where, timerName + QStringLiteral(" == nullptr"));
-    m_clock->startWatch(watch, m_settingsController->params().t_end_check.second);
+    m_clock->startWatch(watch, m_settingsController->params().deadlineCheckPeriod());
 }
 
 void Daemon::startTEndTimer()

@@ -14,6 +14,8 @@
 
 Q_DECLARE_METATYPE(CycleClock::Watch)
 
+using std::chrono::minutes;
+
 class TestCycleClock : public QObject
 {
     Q_OBJECT
@@ -70,7 +72,7 @@ private Q_SLOTS:
                                                 : CycleClock::Watch::Deadline;
 
         QVERIFY(!clock.hasWatch(watch));
-        clock.startWatch(watch, 5);
+        clock.startWatch(watch, minutes(5));
         QVERIFY(clock.isWatchRunning(watch));
         QVERIFY(!clock.hasWatch(other));
         QCOMPARE(clock.watchTimer(watch)->interval(), 5 * 60000);
@@ -81,11 +83,11 @@ private Q_SLOTS:
         QVERIFY(!clock.isWatchRunning(watch));
 
         // Started again it keeps the interval it was made with.
-        clock.startWatch(watch, 7);
+        clock.startWatch(watch, minutes(7));
         QVERIFY(clock.isWatchRunning(watch));
         QCOMPARE(clock.watchTimer(watch)->interval(), 5 * 60000);
 
-        clock.retuneWatch(watch, 9);
+        clock.retuneWatch(watch, minutes(9));
         QVERIFY(clock.isWatchRunning(watch));
         QCOMPARE(clock.watchTimer(watch)->interval(), 9 * 60000);
 
@@ -93,7 +95,7 @@ private Q_SLOTS:
         clock.dropWatch(watch);
         QVERIFY(!clock.hasWatch(watch));
         QVERIFY(clock.watchTimer(watch) == nullptr);
-        clock.startWatch(watch, 2);
+        clock.startWatch(watch, minutes(2));
         QCOMPARE(clock.watchTimer(watch)->interval(), 2 * 60000);
 
         // Each watch gives its own signal, and repeats.
@@ -115,7 +117,7 @@ private Q_SLOTS:
 
         QSignalSpy due(&clock, &CycleClock::downloadDue);
         QSignalSpy watches(&clock, &CycleClock::deadlineCheckDue);
-        clock.setDownloadDelay(0);
+        clock.setDownloadDelay(minutes::zero());
         QVERIFY(clock.hasDownloadDelay());
         QVERIFY(!clock.isDownloadDelayRunning());
         clock.startDownloadDelay();
@@ -136,7 +138,7 @@ private Q_SLOTS:
     void bounds_data()
     {
         QTest::addColumn<int>("which"); // 0 download delay, 1 deadline watch
-        QTest::addColumn<qint64>("minutes");
+        QTest::addColumn<qint64>("count");
         QTest::addColumn<int>("msec");
         QTest::addColumn<QString>("warning");
 
@@ -161,18 +163,19 @@ private Q_SLOTS:
     void bounds()
     {
         QFETCH(int, which);
-        QFETCH(qint64, minutes);
+        QFETCH(qint64, count);
         QFETCH(int, msec);
         QFETCH(QString, warning);
+        const minutes period(count);
 
         const Logger logger(m_logPath, Logger::Debug);
         CycleClock clock(logger);
         QTimer *timer;
         if (which == 0) {
-            clock.setDownloadDelay(minutes);
+            clock.setDownloadDelay(period);
             timer = clock.downloadDelayTimer();
         } else {
-            clock.startWatch(CycleClock::Watch::Deadline, minutes);
+            clock.startWatch(CycleClock::Watch::Deadline, period);
             timer = clock.watchTimer(CycleClock::Watch::Deadline);
         }
         QVERIFY(timer);
@@ -202,9 +205,10 @@ private Q_SLOTS:
         QFETCH(int, minDelay);
         QFETCH(int, maxDelay);
         for (int i = 0; i < 200; ++i) {
-            const int delay = CycleClock::drawDownloadDelay(minDelay, maxDelay);
+            const qint64 delay
+                    = CycleClock::drawDownloadDelay(minutes(minDelay), minutes(maxDelay)).count();
             if (minDelay >= maxDelay) {
-                QCOMPARE(delay, maxDelay);
+                QCOMPARE(delay, qint64(maxDelay));
             } else {
                 QVERIFY2(delay >= minDelay && delay < maxDelay, qPrintable(QString::number(delay)));
             }

@@ -228,6 +228,77 @@ private Q_SLOTS:
         QVERIFY(peer.checkUpdatesTimer()->isActive());
     }
 
+    // Each duration key in its own unit, read off what it sets, at the first
+    // load or after a reload: a unit taken for another (hours for minutes)
+    // is off by a factor.
+    void durationsKeepTheirUnits_data()
+    {
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<QString>("reloaded"); // empty: no reload
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<qint64>("secs");
+        const QString ahead = "T_end=" + stamp(minuteFromNow(7200)) + "\n";
+        QTest::newRow("download delay") << "T_download_min=7\nT_download_max=7\n"
+                                        << QString() << "download delay" << qint64(7 * 60);
+        QTest::newRow("download delay reloaded") << "T_download_min=7\nT_download_max=7\n"
+                                                 << "T_download_min=9\nT_download_max=9\n"
+                                                 << "download delay" << qint64(9 * 60);
+        QTest::newRow("deadline watch reloaded")
+                << "T_end_check=3\n" + ahead << "T_end_check=8\n" + ahead << "deadline watch"
+                << qint64(8 * 60);
+        QTest::newRow("retry stamp") << "T_retry=5\nT_end_check=4\n"
+                                     << QString() << "retry stamp" << qint64(5 * 3600);
+        QTest::newRow("retry watch") << "T_retry=5\nT_end_check=4\n"
+                                     << QString() << "retry watch" << qint64(4 * 60);
+    }
+
+    void durationsKeepTheirUnits()
+    {
+        QFETCH(QString, config);
+        QFETCH(QString, reloaded);
+        QFETCH(QString, what);
+        QFETCH(qint64, secs);
+        writeConfig(config);
+        Daemon daemon;
+        DaemonTestPeer peer(daemon);
+        daemon.loadSettings(false);
+        const QDateTime before = QDateTime::currentDateTime();
+        if (what == QLatin1String("download delay"))
+            daemon.startDownloadTimer();
+        else if (what.startsWith(QLatin1String("retry")))
+            daemon.doRetryAction();
+        const QDateTime after = QDateTime::currentDateTime();
+        if (!reloaded.isEmpty()) {
+            writeConfig(reloaded);
+            daemon.loadSettings(true);
+        }
+
+        if (what == QLatin1String("retry stamp")) {
+            // What the file holds, to the minute.
+            SettingsController reread(SETTINGS_PATH);
+            reread.load();
+            const QDateTime retry = reread.params().retry_time_stamp.second;
+            QVERIFY(retry.isValid());
+            QVERIFY2(retry > before.addSecs(secs - 60) && retry <= after.addSecs(secs),
+                     qPrintable(stamp(retry)));
+            return;
+        }
+        QTimer *timer = what == QLatin1String("download delay")   ? peer.downloadUpdatesTimer()
+                        : what == QLatin1String("deadline watch") ? peer.checkTEndTimer()
+                                                                  : peer.checkRetryTimeStampTimer();
+        QVERIFY(timer);
+        QVERIFY(timer->isActive());
+        QCOMPARE(qint64(timer->interval()), secs * 1000);
+        if (what == QLatin1String("download delay")) {
+            // The log line says the delay in minutes.
+            const QString log
+                    = tree.readFile(QStringLiteral("/var/log/kirta-update-service/service.log"));
+            QVERIFY(log.contains(
+                    QStringLiteral("Generated value for download delay, minutes = %1\n")
+                            .arg(secs / 60)));
+        }
+    }
+
     void minutesToMsec_data()
     {
         QTest::addColumn<qint64>("minutes");
@@ -241,6 +312,10 @@ private Q_SLOTS:
         QTest::newRow("int max minutes") << qint64(std::numeric_limits<int>::max())
                                          << std::numeric_limits<int>::max() << true;
         QTest::newRow("negative") << qint64(-5) << 0 << true;
+        // Counts whose milliseconds would wrap a 64-bit product.
+        QTest::newRow("beyond what milliseconds hold")
+                << std::numeric_limits<qint64>::max() << std::numeric_limits<int>::max() << true;
+        QTest::newRow("most negative") << std::numeric_limits<qint64>::min() << 0 << true;
     }
 
     void minutesToMsec()
@@ -249,7 +324,7 @@ private Q_SLOTS:
         QFETCH(int, msec);
         QFETCH(bool, clamped);
         bool wasClamped = !clamped;
-        QCOMPARE(CycleClock::minutesToMsec(minutes, &wasClamped), msec);
+        QCOMPARE(CycleClock::minutesToMsec(std::chrono::minutes(minutes), &wasClamped), msec);
         QCOMPARE(wasClamped, clamped);
     }
 
@@ -291,27 +366,43 @@ private Q_SLOTS:
 
     void downloadDelay_data()
     {
-        QTest::addColumn<int>("minDelay");
-        QTest::addColumn<int>("maxDelay");
+        QTest::addColumn<qint64>("minDelay");
+        QTest::addColumn<qint64>("maxDelay");
         QTest::addColumn<quint32>("randomWord");
-        QTest::addColumn<int>("delay");
-        QTest::newRow("lowest draw") << 30 << 90 << quint32(0) << 30;
-        QTest::newRow("highest draw stays below max") << 30 << 90 << quint32(0xffffffff) << 89;
-        QTest::newRow("middle") << 30 << 90 << quint32(0x80000000) << 60;
-        QTest::newRow("equal bounds") << 45 << 45 << quint32(12345) << 45;
-        QTest::newRow("reversed bounds take the upper") << 90 << 30 << quint32(12345) << 30;
-        QTest::newRow("widest span")
-                << std::numeric_limits<int>::min() << std::numeric_limits<int>::max()
-                << quint32(0xffffffff) << std::numeric_limits<int>::max() - 1;
+        QTest::addColumn<qint64>("delay");
+        constexpr qint64 intMin = std::numeric_limits<int>::min();
+        constexpr qint64 intMax = std::numeric_limits<int>::max();
+        constexpr qint64 longMin = std::numeric_limits<qint64>::min();
+        constexpr qint64 longMax = std::numeric_limits<qint64>::max();
+        QTest::newRow("lowest draw") << qint64(30) << qint64(90) << quint32(0) << qint64(30);
+        QTest::newRow("highest draw stays below max")
+                << qint64(30) << qint64(90) << quint32(0xffffffff) << qint64(89);
+        QTest::newRow("middle") << qint64(30) << qint64(90) << quint32(0x80000000) << qint64(60);
+        QTest::newRow("equal bounds") << qint64(45) << qint64(45) << quint32(12345) << qint64(45);
+        QTest::newRow("reversed bounds take the upper")
+                << qint64(90) << qint64(30) << quint32(12345) << qint64(30);
+        QTest::newRow("widest span of the keys")
+                << intMin << intMax << quint32(0xffffffff) << intMax - 1;
+        // Minutes are 64 bits wide: a span past 32 bits must not wrap the
+        // product with the random word.
+        QTest::newRow("span past 32 bits")
+                << qint64(0) << (qint64(1) << 40) << quint32(0x80000000) << (qint64(1) << 39);
+        QTest::newRow("widest span, middle")
+                << longMin << longMax << quint32(0x80000000) << qint64(-1);
+        QTest::newRow("widest span, highest draw")
+                << longMin << longMax << quint32(0xffffffff) << longMax - (qint64(1) << 32);
     }
 
     void downloadDelay()
     {
-        QFETCH(int, minDelay);
-        QFETCH(int, maxDelay);
+        QFETCH(qint64, minDelay);
+        QFETCH(qint64, maxDelay);
         QFETCH(quint32, randomWord);
-        QFETCH(int, delay);
-        QCOMPARE(CycleClock::downloadDelayMinutes(minDelay, maxDelay, randomWord), delay);
+        QFETCH(qint64, delay);
+        QCOMPARE(CycleClock::downloadDelayMinutes(std::chrono::minutes(minDelay),
+                                                  std::chrono::minutes(maxDelay), randomWord)
+                         .count(),
+                 std::chrono::minutes::rep(delay));
     }
 
     void logLevelFollowsEveryLoad()

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright 2026 KirtaLinux update team. Licence: GPL version 2 or any later version.
 
+#include "cycleclock.h"
 #include "logger.h"
 #include "updatecheck.h"
 
 #include <QtTest>
 
 // The update check part through its own interface: which listing counts as
-// new packages, the release a candidate version names (the period's bounds
-// are the clock's, tested there; its starts and stops in the whole cycle).
+// new packages, the release a candidate version names, the period in the
+// unit it is given with the floor of its key (the bounds' arithmetic is the
+// clock's, tested there; its starts and stops in the whole cycle).
 
 class TestUpdateCheck : public QObject
 {
@@ -74,6 +76,41 @@ private Q_SLOTS:
         // Each answer is logged under the caller's place, where
         // administrators' filters look for it.
         QCOMPARE(logText().count(where + QStringLiteral(": result = ")), got.size());
+    }
+
+    void period_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("hours");
+        QTest::addColumn<int>("msec");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("minutes") << 5 << false << 5 * 60000 << QString();
+        QTest::newRow("hours stay hours") << 2 << true << 120 * 60000 << QString();
+        QTest::newRow("zero") << 0 << false << 60000
+                              << QStringLiteral(
+                                         "T_check = 0 minutes is below the minimum, using 1");
+    }
+
+    void period()
+    {
+        QFETCH(int, count);
+        QFETCH(bool, hours);
+        QFETCH(int, msec);
+        QFETCH(QString, warning);
+        const Logger logger(logPath(), Logger::Debug);
+        const CycleClock clock(logger);
+        UpdateCheck check(logger);
+        if (hours)
+            check.setMinutes(clock, std::chrono::hours(count));
+        else
+            check.setMinutes(clock, std::chrono::minutes(count));
+        QCOMPARE(check.intervalMsec(), msec);
+        QVERIFY(!check.isActive());
+        if (warning.isEmpty())
+            QVERIFY2(!logText().contains(QLatin1String(" WARNING ")), qPrintable(logText()));
+        else
+            QVERIFY2(logText().contains(QStringLiteral(" WARNING ") + warning + '\n'),
+                     qPrintable(logText()));
     }
 
     void minorRelease_data()

@@ -73,12 +73,14 @@ private Q_SLOTS:
                                    "T_download_max=1\nT_delay=3\nUse_sources_list_d=1\n"));
         Daemon daemon;
         DaemonTestPeer peer(daemon);
+        const QDateTime started = QDateTime::currentDateTime();
         daemon.start();
         KIRTA_WAIT_VERIFY(peer.task() == int(CurrentTask::WaitingForDownload)
                                   || peer.task() == int(CurrentTask::Downloading),
                           3000);
         QVERIFY(log().contains(QStringLiteral("Generated value for download delay, minutes = 0")));
         KIRTA_WAIT_VERIFY(peer.task() == int(CurrentTask::DownloadCompleted), 20000);
+        const QDateTime completed = QDateTime::currentDateTime();
 
         QCOMPARE(stageCalls(), (QStringList {"update 1", "download 1", "downresult"}));
         QCOMPARE(log().count(QStringLiteral("checkDownloadIsFinished(): m_task = 4")), 2);
@@ -89,6 +91,13 @@ private Q_SLOTS:
         const QString config = tree.readFile(CONFIG);
         QVERIFY(config.startsWith(QStringLiteral("# administrator's note\n")));
         QVERIFY(config.contains(QStringLiteral("T_end=")));
+        // The deadline is T_delay days after the download's end, to the
+        // minute the file keeps.
+        SettingsController reread(SETTINGS_PATH);
+        reread.load();
+        const QDateTime deadline = reread.params().upgrade_time_stamp.second;
+        QVERIFY2(deadline > started.addDays(3).addSecs(-60) && deadline <= completed.addDays(3),
+                 qPrintable(deadline.toString(DATE_TIME_FORMAT)));
         QVERIFY(peer.checkTEndTimer() && peer.checkTEndTimer()->isActive());
         QVERIFY(peer.checkUpdatesTimer()->isActive());
 

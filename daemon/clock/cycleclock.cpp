@@ -17,55 +17,68 @@ CycleClock::CycleClock(const Logger &logger, QObject *parent)
     , m_logger(logger)
 { }
 
-int CycleClock::downloadDelayMinutes(int minDelay, int maxDelay, quint32 randomWord)
+std::chrono::minutes CycleClock::downloadDelayMinutes(std::chrono::minutes minDelay,
+                                                      std::chrono::minutes maxDelay,
+                                                      quint32 randomWord)
 {
     if (minDelay >= maxDelay)
         return maxDelay;
-    // The span fits 32 unsigned bits, so span * word fits 64 unsigned bits.
-    const quint64 span = quint64(qint64(maxDelay) - minDelay);
-    return int(minDelay + qint64((span * randomWord) >> 32));
+    // floor(span * word / 2^32) without a 128-bit product: the span may take
+    // all 64 bits, so its halves are scaled apart. The offset stays below the
+    // span, so min + offset cannot pass max.
+    const quint64 span = quint64(maxDelay.count()) - quint64(minDelay.count());
+    const quint64 offset = (span >> 32) * randomWord + (((span & 0xffffffffu) * randomWord) >> 32);
+    return std::chrono::minutes(qint64(quint64(minDelay.count()) + offset));
 }
 
-int CycleClock::minutesToMsec(qint64 minutes, bool *clamped)
+int CycleClock::minutesToMsec(std::chrono::minutes minutes, bool *clamped)
 {
-    constexpr qint64 maxMsec = std::numeric_limits<int>::max();
-    const qint64 msec = minutes * 60000;
-    const qint64 bounded = qBound<qint64>(0, msec, maxMsec);
+    constexpr std::chrono::milliseconds maxMsec(std::numeric_limits<int>::max());
+    // Bounded in minutes before the conversion, which would wrap for counts
+    // beyond what milliseconds hold.
+    constexpr auto maxMinutes = std::chrono::duration_cast<std::chrono::minutes>(maxMsec);
+    const bool below = minutes < std::chrono::minutes::zero();
+    const bool above = minutes > maxMinutes;
     if (clamped)
-        *clamped = bounded != msec;
-    return int(bounded);
+        *clamped = below || above;
+    if (below)
+        return 0;
+    if (above)
+        return int(maxMsec.count());
+    return int(std::chrono::milliseconds(minutes).count());
 }
 
-void CycleClock::setMinutes(QTimer *timer, qint64 minutes, const QString &what,
-                            qint64 minMinutes) const
+void CycleClock::setMinutes(QTimer *timer, std::chrono::minutes minutes, const QString &what,
+                            std::chrono::minutes floor) const
 {
-    if (minutes < minMinutes) {
+    if (minutes < floor) {
         m_logger.warning(QStringLiteral("%1 = %2 minutes is below the minimum, using %3")
                                  .arg(what)
-                                 .arg(minutes)
-                                 .arg(minMinutes));
-        minutes = minMinutes;
+                                 .arg(qint64(minutes.count()))
+                                 .arg(qint64(floor.count())));
+        minutes = floor;
     }
     bool clamped = false;
     const int msec = minutesToMsec(minutes, &clamped);
     if (clamped)
         m_logger.warning(QStringLiteral("%1 = %2 minutes does not fit a timer, using %3 ms")
                                  .arg(what)
-                                 .arg(minutes)
+                                 .arg(qint64(minutes.count()))
                                  .arg(msec));
     timer->setInterval(msec);
 }
 
-int CycleClock::drawDownloadDelay(int minDelay, int maxDelay)
+std::chrono::minutes CycleClock::drawDownloadDelay(std::chrono::minutes minDelay,
+                                                   std::chrono::minutes maxDelay)
 {
     const quint32 word = minDelay < maxDelay ? QRandomGenerator64::global()->generate() : 0;
     return downloadDelayMinutes(minDelay, maxDelay, word);
 }
 
-void CycleClock::setDownloadDelay(qint64 minutes)
+void CycleClock::setDownloadDelay(std::chrono::minutes delay)
 {
     createDownloadDelay();
-    setMinutes(m_downloadDelay, minutes, KEY_T_DOWNLOAD_MAX);
+    setMinutes(m_downloadDelay, delay, KEY_T_DOWNLOAD_MAX);
 }
 
 bool CycleClock::hasDownloadDelay() const
@@ -102,6 +115,11 @@ void CycleClock::stopDownloadDelay()
         m_downloadDelay->stop();
 }
 
+std::chrono::minutes CycleClock::watchFloor()
+{
+    return std::chrono::minutes(ConfigKeys::floorOf(&Params::t_end_check));
+}
+
 QTimer *&CycleClock::watchSlot(Watch watch)
 {
     return watch == Watch::Deadline ? m_deadlineWatch : m_retryWatch;
@@ -123,13 +141,13 @@ bool CycleClock::isWatchRunning(Watch watch) const
     return timer && timer->isActive();
 }
 
-void CycleClock::startWatch(Watch watch, qint64 minutes)
+void CycleClock::startWatch(Watch watch, std::chrono::minutes every)
 {
     QTimer *&timer = watchSlot(watch);
     if (!timer) {
         timer = new QTimer(this);
         // The interval is set only here; a reload retunes the deadline watch.
-        setMinutes(timer, minutes, KEY_T_END_CHECK, ConfigKeys::floorOf(&Params::t_end_check));
+        setMinutes(timer, every, KEY_T_END_CHECK, watchFloor());
         connect(timer, &QTimer::timeout, this,
                 watch == Watch::Deadline ? &CycleClock::deadlineCheckDue
                                          : &CycleClock::retryCheckDue);
@@ -137,10 +155,10 @@ void CycleClock::startWatch(Watch watch, qint64 minutes)
     timer->start();
 }
 
-void CycleClock::retuneWatch(Watch watch, qint64 minutes)
+void CycleClock::retuneWatch(Watch watch, std::chrono::minutes every)
 {
     if (QTimer *timer = watchSlot(watch))
-        setMinutes(timer, minutes, KEY_T_END_CHECK, ConfigKeys::floorOf(&Params::t_end_check));
+        setMinutes(timer, every, KEY_T_END_CHECK, watchFloor());
 }
 
 void CycleClock::haltWatch(Watch watch)

@@ -5,6 +5,8 @@
 
 #include <QObject>
 
+#include <chrono>
+
 class Logger;
 class QTimer;
 
@@ -30,21 +32,24 @@ public:
     // `logger` must outlive the clock: intervals out of bounds are warned of.
     explicit CycleClock(const Logger &logger, QObject *parent = nullptr);
 
-    // The random download delay in minutes from the bounds and a 32-bit
-    // random word: uniform over [minDelay, maxDelay), or maxDelay when the
-    // bounds are equal or reversed.
-    static int downloadDelayMinutes(int minDelay, int maxDelay, quint32 randomWord);
-    // Minutes as a QTimer interval; out-of-range values are clamped (the
-    // largest interval a QTimer takes is about 24.8 days).
-    static int minutesToMsec(qint64 minutes, bool *clamped = nullptr);
-    // Interval of `timer` set from minutes, at least `minMinutes`, with a
-    // warning naming the key `what` when bounded.
-    void setMinutes(QTimer *timer, qint64 minutes, const QString &what,
-                    qint64 minMinutes = 0) const;
+    // The random download delay from the bounds and a 32-bit random word:
+    // uniform over [minDelay, maxDelay), or maxDelay when the bounds are
+    // equal or reversed.
+    static std::chrono::minutes downloadDelayMinutes(std::chrono::minutes minDelay,
+                                                     std::chrono::minutes maxDelay,
+                                                     quint32 randomWord);
+    // A QTimer interval in milliseconds; out-of-range values are clamped
+    // (the largest interval a QTimer takes is about 24.8 days).
+    static int minutesToMsec(std::chrono::minutes minutes, bool *clamped = nullptr);
+    // Interval of `timer`, at least `floor`, with a warning naming the key
+    // `what` when bounded.
+    void setMinutes(QTimer *timer, std::chrono::minutes minutes, const QString &what,
+                    std::chrono::minutes floor = std::chrono::minutes::zero()) const;
 
-    // Download delay: drawn from the bounds, in minutes.
-    static int drawDownloadDelay(int minDelay, int maxDelay);
-    void setDownloadDelay(qint64 minutes);
+    // Download delay: drawn from the bounds.
+    static std::chrono::minutes drawDownloadDelay(std::chrono::minutes minDelay,
+                                                  std::chrono::minutes maxDelay);
+    void setDownloadDelay(std::chrono::minutes delay);
     bool hasDownloadDelay() const;
     bool isDownloadDelayRunning() const;
     // Creates the timer when there is none, still; a start creates it too.
@@ -55,10 +60,10 @@ public:
     // Stamp watches.
     bool hasWatch(Watch watch) const;
     bool isWatchRunning(Watch watch) const;
-    // Creates the watch with `minutes` (at least a minute) when there is
-    // none, and starts it.
-    void startWatch(Watch watch, qint64 minutes);
-    void retuneWatch(Watch watch, qint64 minutes);
+    // Creates the watch with the period `every` (at least a minute) when
+    // there is none, and starts it.
+    void startWatch(Watch watch, std::chrono::minutes every);
+    void retuneWatch(Watch watch, std::chrono::minutes every);
     void haltWatch(Watch watch);
     void dropWatch(Watch watch);
 
@@ -73,6 +78,7 @@ Q_SIGNALS:
     void retryCheckDue();
 
 private:
+    static std::chrono::minutes watchFloor();
     QTimer *&watchSlot(Watch watch);
 
     const Logger &m_logger;

@@ -18,9 +18,10 @@ UpdateCheck::UpdateCheck(const Logger &logger, QObject *parent)
     connect(m_timer, &QTimer::timeout, this, &UpdateCheck::due);
 }
 
-void UpdateCheck::setMinutes(const CycleClock &clock, qint64 minutes)
+void UpdateCheck::setMinutes(const CycleClock &clock, std::chrono::minutes period)
 {
-    clock.setMinutes(m_timer, minutes, KEY_T_CHECK, ConfigKeys::floorOf(&Params::t_check));
+    clock.setMinutes(m_timer, period, KEY_T_CHECK,
+                     std::chrono::minutes(ConfigKeys::floorOf(&Params::t_check)));
 }
 
 int UpdateCheck::intervalMsec() const

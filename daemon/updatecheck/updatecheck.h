@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+
 class CycleClock;
 class Logger;
 class QTimer;
@@ -28,8 +30,9 @@ public:
     // `logger` must outlive the part. The timer is stopped until started.
     explicit UpdateCheck(const Logger &logger, QObject *parent = nullptr);
 
-    // "T_check" minutes, held by the clock's bounds (a warning when held).
-    void setMinutes(const CycleClock &clock, qint64 minutes);
+    // The period ("T_check"), held by the clock's bounds (a warning when
+    // held).
+    void setMinutes(const CycleClock &clock, std::chrono::minutes period);
     int intervalMsec() const;
 
     // (Re)starts the period from now.

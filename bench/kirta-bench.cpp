@@ -219,8 +219,12 @@ int main(int argc, char *argv[])
             QStringLiteral("Length of a stage run that holds the daemon's thread while reads are "
                            "timed, 0 to skip (default 20; needs the stand-ins of bench/run)."),
             QStringLiteral("s"), QStringLiteral("20"));
+    const QCommandLineOption mappingsOption(
+            QStringLiteral("mappings"),
+            QStringLiteral("Also list the settled daemon's Private_Dirty by mapping (file and "
+                           "permissions, heap, stack, anonymous), to tell where a change goes."));
     parser.addOptions({countOption, warmUpOption, idleOption, settleOption, quietOption, noteOption,
-                       busyOption});
+                       busyOption, mappingsOption});
     parser.process(app);
 
     bool ok = true;
@@ -274,6 +278,9 @@ int main(int argc, char *argv[])
     const QDateTime started = QDateTime::currentDateTime();
     const QString loadAtStart = loadAverage();
     const ProcessProbe::Memory settledMemory = probe.memory();
+    const QVector<QPair<QString, qint64>> settledMappings
+            = parser.isSet(mappingsOption) ? probe.privateDirtyByMapping()
+                                           : QVector<QPair<QString, qint64>>();
 
     // The bench keeps off the bus during the window: the daemon's timers
     // and threads are all that runs.
@@ -392,6 +399,18 @@ int main(int argc, char *argv[])
         out << "| threads | " << after.threads.size()
             << (after.threads == before.threads ? "" : " (the set changed: counts are partial)")
             << " |\n";
+    }
+    if (parser.isSet(mappingsOption)) {
+        // Read a moment after the rollup above, so the sum may differ from
+        // it by a page or two.
+        qint64 total = 0;
+        out << "\nPrivate_Dirty of the settled daemon by mapping:\n\n";
+        out << "| mapping | Private_Dirty |\n|---|--:|\n";
+        for (const QPair<QString, qint64> &row : settledMappings) {
+            out << "| " << row.first << " | " << row.second << " kB |\n";
+            total += row.second;
+        }
+        out << "| all | " << total << " kB |\n";
     }
     return 0;
 }

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QStringList>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 namespace {
@@ -69,6 +71,37 @@ ProcessProbe::Memory ProcessProbe::memory() const
     memory.privateCleanKb = fieldValue(rollup, "Private_Clean");
     memory.ok = memory.rssKb >= 0 && memory.privateDirtyKb >= 0;
     return memory;
+}
+
+QVector<QPair<QString, qint64>> ProcessProbe::privateDirtyByMapping() const
+{
+    QVector<QPair<QString, qint64>> rows;
+    QString current;
+    for (const QByteArray &line : readProcFile(procPath(QStringLiteral("smaps"))).split('\n')) {
+        // A mapping's header: "start-end perms offset dev inode [path]"; its
+        // fields follow as "Key: value kB".
+        const QList<QByteArray> words = line.simplified().split(' ');
+        if (words.size() >= 5 && words.at(0).contains('-') && !words.at(0).endsWith(':')) {
+            const QString path = words.size() > 5 ? QString::fromUtf8(words.at(5)) : QString();
+            const QString name = path.isEmpty() ? QStringLiteral("anonymous")
+                                                : path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+            current = name + QLatin1Char(' ') + QString::fromLatin1(words.at(1));
+            continue;
+        }
+        if (current.isEmpty() || !line.startsWith("Private_Dirty:"))
+            continue;
+        const qint64 kb = fieldValue(line, "Private_Dirty");
+        if (kb <= 0)
+            continue;
+        auto row = std::find_if(rows.begin(), rows.end(), [&](const QPair<QString, qint64> &r) {
+            return r.first == current;
+        });
+        if (row == rows.end())
+            rows.append({current, kb});
+        else
+            row->second += kb;
+    }
+    return rows;
 }
 
 qint64 ProcessProbe::cpuTicks() const

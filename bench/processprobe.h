@@ -3,8 +3,10 @@
 
 #pragma once
 
+#include <QPair>
 #include <QSet>
 #include <QString>
+#include <QVector>
 #include <QtGlobal>
 
 // What /proc shows about another process of the same user: its memory, its
@@ -40,6 +42,12 @@ public:
     bool isAlive() const;
     // From smaps_rollup.
     Memory memory() const;
+    // Private_Dirty from smaps, summed by file and permissions ("[heap]",
+    // "[stack]" and "anonymous" for the unnamed mappings), in the order of
+    // their first mapping; mappings with none left out. A file's several
+    // mappings with the same permissions share a row: only one of them
+    // (the relocated read-only part of a program or library) is ever dirty.
+    QVector<QPair<QString, qint64>> privateDirtyByMapping() const;
     Activity activity() const;
     // Processes started by any thread and not yet reaped.
     int childCount() const;

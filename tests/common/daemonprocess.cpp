@@ -21,10 +21,16 @@ const int LOG_TAIL_LINES = 60;
 
 // A test killed by its time limit never runs the destructor: its daemon
 // would live on, keep the instance guard and fail every later daemon test.
+// Its own process group lets a kill reach the copies a fork strands, see
+// endStrandedCopies().
 class DaemonChild : public QProcess
 {
 protected:
-    void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
+    void setupChildProcess() override
+    {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    }
 };
 } // namespace
 
@@ -74,7 +80,9 @@ bool DaemonProcess::start(int timeoutMs)
     m_stderr.clear();
     m_process->setProcessEnvironment(m_environment);
     m_process->start(QIODevice::ReadOnly);
-    return m_process->waitForStarted(timeoutMs);
+    const bool started = m_process->waitForStarted(timeoutMs);
+    m_group = started ? m_process->processId() : 0;
+    return started;
 }
 
 bool DaemonProcess::isRunning() const
@@ -111,6 +119,7 @@ bool DaemonProcess::terminate(int timeoutMs)
     m_process->terminate();
     if (m_process->waitForFinished(timeoutMs)) {
         collectOutput();
+        endStrandedCopies();
         return true;
     }
     return kill(timeoutMs);
@@ -123,7 +132,23 @@ bool DaemonProcess::kill(int timeoutMs)
     m_process->kill();
     const bool gone = m_process->waitForFinished(timeoutMs);
     collectOutput();
+    if (gone)
+        endStrandedCopies();
     return gone;
+}
+
+void DaemonProcess::endStrandedCopies()
+{
+    // Where the kernel has no process file descriptors, Qt's fork makes the
+    // child wait for its parent's go-ahead before it runs anything. A daemon
+    // killed in that moment leaves a copy of itself waiting for ever: it
+    // keeps the daemon's bus connection and every inherited file (a test
+    // lock taken with flock among them). The daemon's own programs move to
+    // groups of their own before they start, so its group holds only such
+    // copies once it has ended.
+    if (m_group > 1)
+        ::kill(pid_t(-m_group), SIGKILL);
+    m_group = 0;
 }
 
 void DaemonProcess::collectOutput()

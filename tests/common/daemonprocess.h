@@ -73,8 +73,12 @@ public:
 
 private:
     void collectOutput();
+    // Kills what is left of the daemon's process group once it has ended.
+    void endStrandedCopies();
 
     std::unique_ptr<QProcess> m_process;
+    // The daemon leads a process group of its own: this one.
+    qint64 m_group = 0;
     QProcessEnvironment m_environment;
     QByteArray m_stdout;
     QByteArray m_stderr;

@@ -139,8 +139,9 @@ bool DaemonProcess::kill(int timeoutMs)
 
 void DaemonProcess::endStrandedCopies()
 {
-    // Where the kernel has no process file descriptors, Qt's fork makes the
-    // child wait for its parent's go-ahead before it runs anything. A daemon
+    // On some machines (this project's build machine among them) Qt's fork
+    // makes the child wait for its parent's go-ahead before it runs
+    // anything. A daemon
     // killed in that moment leaves a copy of itself waiting for ever: it
     // keeps the daemon's bus connection and every inherited file (a test
     // lock taken with flock among them). The daemon's own programs move to
